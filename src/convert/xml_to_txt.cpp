@@ -1,0 +1,158 @@
+// Returned exchange document to text file.
+//
+// The document is scanned line by line with plain byte searches, never parsed
+// as XML: the reader relies only on the nsr and rows header elements, a line
+// holding "<data>", and row blocks from a "<row" line to the next "</row>"
+// line whose element lines carry one value each.
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "convert/convert.h"
+#include "document/layout.h"
+#include "text/bytes.h"
+#include "text/element_scan.h"
+#include "text/line_writer.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+
+namespace quorvel {
+namespace {
+
+namespace doc = document;
+
+constexpr std::size_t kFieldCount = doc::kResultRowElements.size();
+constexpr std::size_t kKr = 4;
+constexpr std::size_t kMw = 7;
+constexpr std::size_t kSy = 8;
+constexpr std::size_t kRq = 10;
+
+// The first line from `from` on for which `match` holds. A search that runs
+// past the last line raises "List index out of bounds (<line count>)" from
+// LineList::Line.
+template <typename Match>
+std::int32_t FindLine(const LineList& lines, std::int32_t from, Match&& match) {
+  for (std::int32_t i = from;; ++i) {
+    if (match(lines.Line(i))) return i;
+  }
+}
+
+// The first non-empty value of element `name`, searched from line 0.
+std::string_view FindHeaderValue(const LineList& lines, std::string_view name) {
+  std::string_view value;
+  FindLine(lines, 0, [&](std::string_view line) {
+    value = ExtractElementText(line, name);
+    return !value.empty();
+  });
+  return value;
+}
+
+auto Containing(std::string_view marker) {
+  return [marker](std::string_view line) { return line.find(marker) != std::string_view::npos; };
+}
+
+// The eleven values of one row. A later non-empty value replaces an earlier
+// one; an empty one never clears it.
+class ResultRow {
+ public:
+  void Clear() { values_.fill({}); }
+
+  // Takes the values found on one line of the row block. A `sy` value is
+  // converted as soon as it is taken, so a bad one fails the conversion even
+  // if a later line would have replaced it.
+  void Take(std::string_view line) {
+    std::array<std::string_view, kFieldCount> found;
+    ExtractElementTexts(line, doc::kResultRowElements, found);
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      if (found[k].empty()) continue;
+      values_[k] = k == kSy ? ConvertSy(found[k]) : found[k];
+    }
+  }
+
+  bool Complete() const {
+    for (const std::string_view value : values_) {
+      if (value.empty()) return false;
+    }
+    return true;
+  }
+
+  std::string_view operator[](std::size_t k) const { return values_[k]; }
+
+ private:
+  // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
+  // only, at most sixteen significant) and written in signed decimal.
+  std::string_view ConvertSy(std::string_view value) {
+    if (value[0] == 'A') return value;
+    sy_source_.assign(1, '$').append(value);
+    sy_decimal_ = FormatDecimal(ParseInt64(sy_source_));
+    return sy_decimal_.view();
+  }
+
+  std::array<std::string_view, kFieldCount> values_;
+  std::string sy_source_;
+  NumberText sy_decimal_;
+};
+
+// yyyymmdd as yyyy/mm/dd, by position alone: missing bytes give nothing and
+// bytes after the eighth are dropped.
+void WriteDate(LineWriter& out, std::string_view value) {
+  out.Append(CopyText(value, 1, 4));
+  out.Append("/");
+  out.Append(CopyText(value, 5, 2));
+  out.Append("/");
+  out.Append(CopyText(value, 7, 2));
+}
+
+void WriteResultLine(LineWriter& out, const ResultRow& row) {
+  for (std::size_t k = 0; k < kFieldCount; ++k) {
+    if (k > 0) out.Append("\t");
+    if (k == kKr || k == kRq) {
+      WriteDate(out, row[k]);
+    } else if (k == kMw) {
+      UnescapeAngleBracketsTo(row[k], [&out](std::string_view piece) { out.Append(piece); });
+    } else {
+      out.Append(row[k]);
+    }
+  }
+  out.EndLine();
+}
+
+}  // namespace
+
+bool ConvertDocumentToText(const char* input_path, const char* output_path,
+                           std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer) {
+  LineList lines;
+  lines.Load(input_path);
+  LineWriter out(output_path);
+
+  const std::string_view nsr = FindHeaderValue(lines, doc::kNsr);
+  const std::int32_t rows = ParseInt32(FindHeaderValue(lines, doc::kRows));
+  *rows_count = rows;
+  // The data opening line is never the document's first line.
+  std::int32_t scan = FindLine(lines, 1, Containing(doc::kDataMarker));
+
+  std::int32_t incomplete = 0;
+  ResultRow row;
+  for (std::int32_t r = 0; r < rows; ++r) {
+    const std::int32_t open = FindLine(lines, scan, Containing(doc::kRowOpenMarker));
+    LineCursor block = lines.CursorAt(open);
+    // A row spans at least two lines: its own line is never its closing line.
+    const std::int32_t close = FindLine(lines, open + 1, Containing(doc::kRowCloseMarker));
+    scan = close + 1;
+    row.Clear();
+    for (; block.index() <= close; block.Advance()) row.Take(block.line());
+    if (row.Complete()) {
+      WriteResultLine(out, row);
+    } else {
+      ++incomplete;
+    }
+  }
+
+  CopyToCallerBuffer(nsr, nsr_buffer);
+  CopyToCallerBuffer({}, reserved_buffer);
+  if (incomplete > 0) return false;
+  out.Save();
+  return true;
+}
+
+}  // namespace quorvel

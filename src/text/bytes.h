@@ -1,0 +1,99 @@
+// Byte-string routines on std::string_view.
+//
+// Lifetime rule for every view in this library: a std::string_view returned by
+// these routines points into the bytes it was given (usually a loaded file).
+// It is valid only while those bytes live and must never be stored beyond
+// the conversion call that loaded them.
+//
+// Positions are 1-based where the routine's contract says "position", as the
+// file formats count them; 0 means "not found".
+#ifndef QUORVEL_TEXT_BYTES_H
+#define QUORVEL_TEXT_BYTES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// The smallest 1-based position at which `pattern` occurs in `text`; 0 when it
+// does not, when the pattern is empty, or when the text is shorter.
+std::size_t FindText(std::string_view pattern, std::string_view text);
+
+// The bytes of `text` from 1-based `start` on, at most `count` of them. A
+// start below 1 counts as 1; a start past the end, a negative count or an
+// empty text give the empty text.
+std::string_view CopyText(std::string_view text, std::int64_t start, std::int64_t count);
+
+// `text` without the bytes 0x00-0x20 at either end. GBK bytes (0x80 up) are
+// never removed.
+std::string_view TrimBlankAndControl(std::string_view text);
+
+// Calls emit(piece) with consecutive pieces whose concatenation is `text` with
+// every ">" written as "&gt;" and every "<" as "&lt;". Nothing else changes:
+// "&" stays, and "&gt;" already in the text is not recognised. One pass, so a
+// field of a million "<" costs linear time.
+template <typename Emit>
+void EscapeAngleBracketsTo(std::string_view text, Emit&& emit) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '<' && c != '>') continue;
+    if (i > run) emit(text.substr(run, i - run));
+    emit(std::string_view(c == '<' ? "&lt;" : "&gt;"));
+    run = i + 1;
+  }
+  if (run < text.size()) emit(text.substr(run));
+}
+
+// Calls emit(piece) with consecutive pieces whose concatenation is `text` with
+// every "&gt;" written as ">" and every "&lt;" as "<", found left to right
+// without overlap. Every other "&" sequence stays as it is.
+template <typename Emit>
+void UnescapeAngleBracketsTo(std::string_view text, Emit&& emit) {
+  std::size_t run = 0;
+  std::size_t i = text.find('&');
+  while (i != std::string_view::npos) {
+    const std::string_view entity = text.substr(i, 4);
+    if (entity == "&gt;" || entity == "&lt;") {
+      if (i > run) emit(text.substr(run, i - run));
+      emit(std::string_view(entity[1] == 'g' ? ">" : "<"));
+      run = i + 4;
+      i = text.find('&', run);
+    } else {
+      i = text.find('&', i + 1);
+    }
+  }
+  if (run < text.size()) emit(text.substr(run));
+}
+
+std::string EscapeAngleBrackets(std::string_view text);
+std::string UnescapeAngleBrackets(std::string_view text);
+
+// The value of element `name` on one document line: the bytes between the
+// first "<name>" and the first "</name>" on the line (each searched from the
+// start of the line on its own), trimmed by TrimBlankAndControl. Empty when
+// either tag is missing or the closing tag does not come after the opening
+// one. Names match byte for byte, case-sensitively.
+std::string_view ExtractElementText(std::string_view line, std::string_view name);
+
+// The value between an opening tag found at 0-based `open` (length
+// `open_size`) and a closing tag found at 0-based `close`, by the rule above.
+std::string_view ElementValueBetween(std::string_view line, std::size_t open,
+                                     std::size_t open_size, std::size_t close);
+
+// Copies `text` into a caller buffer of at least 256 bytes as a NUL-terminated
+// string: the first min(size, 255) bytes, then NUL. Nothing after the NUL is
+// touched. The limit counts bytes, so a GBK character can lose its second one.
+void CopyToCallerBuffer(std::string_view text, char* buffer);
+
+// The two steps CopyToCallerBuffer is made of. CountedCopy: buffer[0] = n and
+// buffer[1..n] = the first n bytes, n = min(size, 255). PackCString: moves
+// buffer[1..n] one place to the front and stores NUL at buffer[n].
+void CountedCopy(std::string_view text, char* buffer);
+void PackCString(char* buffer);
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_TEXT_BYTES_H

@@ -1,0 +1,58 @@
+#include "text/failure.h"
+
+#include "text/numbers.h"
+
+namespace quorvel {
+
+std::string_view MessageTemplate(MessageId id) {
+  // No default: a new MessageId without a text here is a compile error.
+  switch (id) {
+    case MessageId::kCannotOpenFile:
+      return "Cannot open file %s";
+    case MessageId::kCannotCreateFile:
+      return "Cannot create file %s";
+    case MessageId::kStreamWriteError:
+      return "Stream write error";
+    case MessageId::kListIndexOutOfBounds:
+      return "List index out of bounds (%d)";
+    case MessageId::kNotValidInteger:
+      return "'%s' is not a valid integer value";
+    case MessageId::kOutOfMemory:
+      return "Out of memory";
+  }
+  return {};
+}
+
+std::string FormatMessage(MessageId id, std::string_view value) {
+  const std::string_view pattern = MessageTemplate(id);
+  const std::size_t mark = pattern.find('%');
+  if (mark == std::string_view::npos) return std::string(pattern);
+  std::string message;
+  message.reserve(pattern.size() - 2 + value.size());
+  message.append(pattern.substr(0, mark));
+  message.append(value);
+  message.append(pattern.substr(mark + 2));
+  return message;
+}
+
+std::string_view OutOfMemoryText() noexcept { return "Out of memory"; }
+
+void RaiseCannotOpenFile(std::string_view path) {
+  throw Failure(FormatMessage(MessageId::kCannotOpenFile, path));
+}
+
+void RaiseCannotCreateFile(std::string_view path) {
+  throw Failure(FormatMessage(MessageId::kCannotCreateFile, path));
+}
+
+void RaiseStreamWriteError() { throw Failure(FormatMessage(MessageId::kStreamWriteError, {})); }
+
+void RaiseListIndexOutOfBounds(std::int32_t index) {
+  throw Failure(FormatMessage(MessageId::kListIndexOutOfBounds, FormatDecimal(index).view()));
+}
+
+void RaiseNotValidInteger(std::string_view text) {
+  throw Failure(FormatMessage(MessageId::kNotValidInteger, text));
+}
+
+}  // namespace quorvel

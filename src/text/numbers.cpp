@@ -1,0 +1,145 @@
+#include "text/numbers.h"
+
+#include "platform/platform.h"
+#include "text/ascii.h"
+#include "text/failure.h"
+
+namespace quorvel {
+namespace {
+
+std::size_t SkipLeadingSpaces(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  return i;
+}
+
+// Reads a run of one or more decimal digits whose value is at most `limit`.
+// False when the run is empty, holds another byte or exceeds the limit; the
+// check comes before each step, so no intermediate value can wrap.
+bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* value) {
+  if (digits.empty()) return false;
+  std::uint64_t v = 0;
+  for (const char c : digits) {
+    if (!IsAsciiDigit(c)) return false;
+    const unsigned d = static_cast<unsigned>(c - '0');
+    if (v > (limit - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  *value = v;
+  return true;
+}
+
+// Reads a run of one or more hexadecimal digits whose value fits in `bits`
+// bits (leading zeros are free). False when the run is empty, holds another
+// byte or does not fit.
+bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
+  if (digits.empty()) return false;
+  const std::uint64_t headroom = ~std::uint64_t{0} >> (64 - bits + 4);
+  std::uint64_t v = 0;
+  for (const char c : digits) {
+    const int d = HexDigitValue(c);
+    if (d < 0 || v > headroom) return false;
+    v = (v << 4) | static_cast<unsigned>(d);
+  }
+  *value = v;
+  return true;
+}
+
+bool HasHexPrefix0x(std::string_view text) {
+  return text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+// Two's-complement negation without signed overflow.
+std::uint64_t Negate(std::uint64_t magnitude) { return ~magnitude + 1; }
+
+}  // namespace
+
+std::int32_t ParseInt32(std::string_view text) {
+  const std::string_view rest = text.substr(SkipLeadingSpaces(text));
+  const char first = rest.empty() ? '\0' : rest[0];
+  constexpr std::uint64_t kMax = (std::uint64_t{1} << 31) - 1;
+  std::uint64_t value = 0;
+  bool ok = false;
+  if (first == '-') {
+    ok = ReadDecimal(rest.substr(1), kMax + 1, &value);
+    value = Negate(value);
+  } else if (first == '+') {
+    ok = ReadDecimal(rest.substr(1), kMax, &value);
+  } else if (first == '$' || first == 'x' || first == 'X') {
+    ok = ReadHex(rest.substr(1), 32, &value);
+  } else if (HasHexPrefix0x(rest)) {
+    ok = ReadHex(rest.substr(2), 32, &value);
+  } else {
+    ok = ReadDecimal(rest, kMax, &value);
+  }
+  if (!ok) RaiseNotValidInteger(text);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+std::int64_t ParseInt64(std::string_view text) {
+  std::size_t i = SkipLeadingSpaces(text);
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  const std::string_view rest = text.substr(i);
+  constexpr std::uint64_t kMax = (std::uint64_t{1} << 63) - 1;
+  std::uint64_t value = 0;
+  bool ok = false;
+  if (!rest.empty() && rest[0] == '$') {
+    ok = ReadHex(rest.substr(1), 64, &value);
+  } else if (HasHexPrefix0x(rest)) {
+    ok = ReadHex(rest.substr(2), 64, &value);
+  } else {
+    ok = ReadDecimal(rest, negative ? kMax + 1 : kMax, &value);
+  }
+  if (!ok) RaiseNotValidInteger(text);
+  return static_cast<std::int64_t>(negative ? Negate(value) : value);
+}
+
+NumberText FormatHex64(std::int64_t value, int min_digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char reversed[16];
+  int count = 0;
+  std::uint64_t pattern = static_cast<std::uint64_t>(value);
+  do {
+    reversed[count++] = kDigits[pattern & 0xF];
+    pattern >>= 4;
+  } while (pattern != 0);
+  while (count < min_digits && count < 16) reversed[count++] = '0';
+  NumberText out;
+  for (int k = 0; k < count; ++k) out.bytes[k] = reversed[count - 1 - k];
+  out.size = static_cast<std::uint8_t>(count);
+  return out;
+}
+
+NumberText FormatDecimal(std::int64_t value) {
+  // Through the unsigned magnitude, so the most negative value is no special
+  // case.
+  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) magnitude = Negate(magnitude);
+  char reversed[20];
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  NumberText out;
+  int k = 0;
+  if (value < 0) out.bytes[k++] = '-';
+  while (count > 0) out.bytes[k++] = reversed[--count];
+  out.size = static_cast<std::uint8_t>(k);
+  return out;
+}
+
+NumberText TodayAsYyyymmdd() {
+  const platform::LocalDate date = platform::Current().local_date();
+  NumberText out;
+  const int parts[3][2] = {{date.year, 4}, {date.month, 2}, {date.day, 2}};
+  for (const auto& [value, width] : parts) {
+    int v = value;
+    for (int k = width - 1; k >= 0; --k, v /= 10) out.bytes[out.size + k] = static_cast<char>('0' + v % 10);
+    out.size = static_cast<std::uint8_t>(out.size + width);
+  }
+  return out;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,54 @@
+// Integer parsing and formatting on byte strings.
+//
+// The parses accept exactly the forms described below and raise
+// "'<text>' is not a valid integer value" for anything else, the whole text
+// as given in the message. The formats write into a small fixed buffer, so
+// turning a number into text never allocates.
+#ifndef QUORVEL_TEXT_NUMBERS_H
+#define QUORVEL_TEXT_NUMBERS_H
+
+#include <cstdint>
+#include <string_view>
+
+namespace quorvel {
+
+// A short text held by value: the result of the formats below.
+struct NumberText {
+  char bytes[24];
+  std::uint8_t size = 0;
+  std::string_view view() const { return {bytes, size}; }
+};
+
+// Leading spaces (0x20 only), then one of:
+//   "-" or "+" and decimal digits (no hexadecimal after a sign);
+//   "$", "x", "X", "0x" or "0X" and hexadecimal digits of either case, below
+//   2^32, the 32-bit pattern read as signed ("$FFFFFFFF" is -1);
+//   decimal digits.
+// Decimal values must lie in the signed 32-bit range. Leading zeros are free.
+// Anything else fails, trailing spaces and the empty text included.
+std::int32_t ParseInt32(std::string_view text);
+
+// Leading spaces (0x20 only), an optional "-" or "+", then either "$", "0x"
+// or "0X" and hexadecimal digits below 2^64 (the 64-bit pattern read as
+// signed, negated when "-" was given), or decimal digits within the signed
+// 64-bit range. Unlike ParseInt32, "x" alone is no prefix. Leading zeros are
+// free. Anything else fails.
+std::int64_t ParseInt64(std::string_view text);
+
+// The value's two's-complement pattern in upper-case hexadecimal, padded on
+// the left with "0" to `min_digits` (1 to 16): 255 gives "00000000000000FF"
+// with 16 digits, -1 gives sixteen "F".
+NumberText FormatHex64(std::int64_t value, int min_digits);
+
+// Signed decimal: "-" before a negative value, no "+", no leading zeros, no
+// grouping. The most negative values come out whole.
+NumberText FormatDecimal(std::int64_t value);
+
+// Today's local date as eight digits "yyyymmdd" (5 March 2027 gives
+// "20270305"), whatever the locale. The date comes from the platform layer,
+// where tests can pin it.
+NumberText TodayAsYyyymmdd();
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_TEXT_NUMBERS_H
