@@ -1,0 +1,281 @@
+// The byte-string, line and number primitives at their edges.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "text/bytes.h"
+#include "text/element_scan.h"
+#include "text/failure.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::string_literals;
+
+std::vector<std::string> AllLines(std::string_view content) {
+  std::vector<std::string> lines;
+  for (LineCursor c(BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) lines.emplace_back(c.line());
+  return lines;
+}
+
+std::vector<std::string> AllFields(std::string_view line) {
+  FieldList fields;
+  const std::int32_t count = SplitTabFields(line, fields);
+  std::vector<std::string> out;
+  for (std::int32_t k = 0; k < count && k < FieldList::kKept; ++k) out.emplace_back(fields[k]);
+  return out;
+}
+
+std::string MessageOf(auto&& call) {
+  try {
+    call();
+  } catch (const Failure& f) {
+    return f.message();
+  }
+  return "<no failure>";
+}
+
+TEST(LineSplitting, FollowsTheBreakRules) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"", {}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\n\nb", {"a", "", "b"}},
+      {"a\rb", {"a", "b"}},
+      {"a\n\rb", {"a", "", "b"}},
+      {"a\r\rb", {"a", "", "b"}},
+      {"\r\n", {""}},
+      {"\n\n", {"", ""}},
+      {"a\0b\r\nc"s, {"a"}},
+      {"\0abc"s, {}},
+      {" a\t \r\n\tb ", {" a\t ", "\tb "}},
+      {"\x1A\xC4\xCF\r", {"\x1A\xC4\xCF"}},
+      // Longer than one sixteen-byte block, breaks at every offset.
+      {std::string(40, 'x') + "\r" + std::string(17, 'y') + "\n",
+       {std::string(40, 'x'), std::string(17, 'y')}},
+  };
+  for (const auto& [content, lines] : cases) {
+    EXPECT_EQ(AllLines(content), lines) << content;
+    const LineList list(content);
+    EXPECT_EQ(list.Count(), static_cast<std::int32_t>(lines.size()));
+  }
+}
+
+TEST(LineList, LineIAnyOrderAndOutOfBounds) {
+  const LineList list("zero\none\r\ntwo\rthree");
+  EXPECT_EQ(list.Line(2), "two");
+  EXPECT_EQ(list.Line(0), "zero");  // going back
+  EXPECT_EQ(list.Line(3), "three");
+  EXPECT_EQ(list.Line(1), "one");
+  for (const std::int32_t bad : {4, 5, -1, std::numeric_limits<std::int32_t>::min()}) {
+    EXPECT_EQ(MessageOf([&] { list.Line(bad); }),
+              "List index out of bounds (" + std::to_string(bad) + ")");
+  }
+  EXPECT_EQ(MessageOf([] { LineList().Line(0); }), "List index out of bounds (0)");
+}
+
+TEST(SplitTabFields, CountsAndKeepsFields) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"a\tb\tc", {"a", "b", "c"}},
+      {"abc", {"abc"}},
+      {"", {}},
+      {"\tb", {"", "b"}},
+      {"a\t", {"a"}},
+      {"a\t\t", {"a", ""}},
+      {"a\t\tc", {"a", "", "c"}},
+      {"\t", {""}},
+      // TAB acts as a CR: a following LF belongs to it, other breaks count.
+      {"a\t\nb", {"a", "b"}},
+      {"a\r\tb", {"a", "", "b"}},
+      {"a\0\tb"s, {"a"}},
+  };
+  for (const auto& [line, fields] : cases) {
+    FieldList list;
+    EXPECT_EQ(SplitTabFields(line, list), static_cast<std::int32_t>(fields.size())) << line;
+    EXPECT_EQ(AllFields(line), fields) << line;
+  }
+  // Nine TABs ending the line: ten fields of which the last is empty count 9;
+  // one more TAB makes them ten again.
+  FieldList list;
+  EXPECT_EQ(SplitTabFields("1\t2\t3\t4\t5\t6\t7\t8\t9\t", list), 9);
+  EXPECT_EQ(SplitTabFields("1\t2\t3\t4\t5\t6\t7\t8\t9\t\t", list), 10);
+  EXPECT_EQ(list[9], "");
+  // Far more fields than are kept: counted all the same.
+  EXPECT_EQ(SplitTabFields(std::string(100000, '\t') + "x", list), 100001);
+}
+
+TEST(FindAndCopyText, Positions) {
+  EXPECT_EQ(FindText("b", "abcb"), 2u);
+  EXPECT_EQ(FindText("", "abc"), 0u);
+  EXPECT_EQ(FindText("abcd", "abc"), 0u);
+  EXPECT_EQ(FindText("x", ""), 0u);
+  EXPECT_EQ(FindText("abc", "abc"), 1u);
+  struct Case {
+    std::string text;
+    std::int64_t start, count;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"20240131", 1, 4, "2024"}, {"20240131", 5, 2, "01"}, {"20240131", 7, 2, "31"},
+      {"202401", 7, 2, ""},       {"2024013", 7, 2, "3"},   {"abc", 0, 2, "ab"},
+      {"abc", -5, 1, "a"},        {"abc", 4, 1, ""},        {"abc", 1, -1, ""},
+      {"", 1, 1, ""},             {"abc", 2, 100, "bc"},    {"abc", 1, 0, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CopyText(c.text, c.start, c.count), c.expected) << c.text << " " << c.start;
+  }
+}
+
+TEST(AngleBrackets, EscapeAndUnescape) {
+  const std::vector<std::pair<std::string, std::string>> escapes = {
+      {"a<b>c", "a&lt;b&gt;c"}, {"a&b", "a&b"},         {"&gt;", "&gt;"},
+      {">>", "&gt;&gt;"},       {"<q>&", "&lt;q&gt;&"}, {"", ""},
+      {"x<y>z&w", "x&lt;y&gt;z&w"},
+  };
+  for (const auto& [in, out] : escapes) EXPECT_EQ(EscapeAngleBrackets(in), out);
+  const std::vector<std::pair<std::string, std::string>> unescapes = {
+      {"a&lt;b&gt;c", "a<b>c"}, {"&&gt;gt;", "&>gt;"}, {"&amp;lt;", "&amp;lt;"},
+      {"&GT;", "&GT;"},         {"&lt", "&lt"},       {"&lt;&lt;&gt", "<<&gt"},
+      {"&quot;&#60;", "&quot;&#60;"},
+  };
+  for (const auto& [in, out] : unescapes) EXPECT_EQ(UnescapeAngleBrackets(in), out);
+  // A million "<" in linear time (a quadratic escape would not finish).
+  const std::string many(1 << 20, '<');
+  const std::string escaped = EscapeAngleBrackets(many);
+  EXPECT_EQ(escaped.size(), many.size() * 4);
+  EXPECT_EQ(UnescapeAngleBrackets(escaped), many);
+}
+
+TEST(ExtractElementText, Edges) {
+  const std::vector<std::pair<std::string, std::string>> dm = {
+      {"   <dm>  123 </dm>", "123"},
+      {"<dm></dm>", ""},
+      {"<dm>\t</dm>", ""},
+      {"<dm>x", ""},
+      {"</dm><dm>x</dm>", ""},
+      {"<DM>x</DM>", ""},
+      {"<dm>1</dm><dm>2</dm>", "1"},
+      {"<dm>\xC4\xCF\xBE\xA9</dm>", "\xC4\xCF\xBE\xA9"},
+      {"<dm>\x01 a b\r\n</dm>", "a b"},
+      {"<dm x=\"1\">v</dm>", ""},
+      {"<dm></dm>v</dm>", ""},
+      {"<<dm>>v<</dm>>", ">v<"},
+  };
+  for (const auto& [line, value] : dm) EXPECT_EQ(ExtractElementText(line, "dm"), value) << line;
+  EXPECT_EQ(ExtractElementText("<row id=\"1\">", "row"), "");
+  EXPECT_EQ(ExtractElementText("  <rows>5</rows>", "row"), "");
+  EXPECT_EQ(ExtractElementText("  <rows>5</rows>", "rows"), "5");
+}
+
+// The one-pass scan must equal the plain definition on every line: checked on
+// many generated lines made of tags, near-tags, blanks and GBK bytes.
+TEST(ExtractElementTexts, EqualsThePlainDefinition) {
+  const std::array<std::string_view, 11> names = {"dm", "hm", "gf", "xf", "kr", "je",
+                                                  "se", "mw", "sy", "jg", "rq"};
+  const std::vector<std::string> pieces = {
+      "<dm>", "</dm>", "<sy>", "</sy>", "<rq>", "</rq>", "<mw>", "</mw>", "<", ">", "</", "/",
+      "d",    "m",     " ",    "\t",    "x",    "\xC4",  "<d",   "m>",   "<jg", "g>", "</j"};
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    const int length = static_cast<int>(random() % 12);
+    for (int k = 0; k < length; ++k) line += pieces[random() % pieces.size()];
+    std::array<std::string_view, 11> fast;
+    ExtractElementTexts(line, names, fast);
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      ASSERT_EQ(fast[k], ExtractElementText(line, names[k])) << line << " " << names[k];
+    }
+  }
+}
+
+TEST(CallerBuffer, CopiesAtMost255BytesAndANul) {
+  for (const std::size_t size : {0u, 1u, 254u, 255u, 256u, 300u}) {
+    const std::string text(size, 't');
+    std::array<char, 300> buffer;
+    buffer.fill('\x5A');
+    CopyToCallerBuffer(text, buffer.data());
+    const std::size_t n = size < 255 ? size : 255;
+    std::array<char, 300> expected;
+    expected.fill('\x5A');
+    std::fill_n(expected.begin(), n, 't');
+    expected[n] = '\0';
+    EXPECT_EQ(buffer, expected) << size;
+  }
+}
+
+TEST(ParseInt32, AcceptedAndRejectedForms) {
+  const std::vector<std::pair<std::string, std::int32_t>> accepted = {
+      {"12", 12},        {" 12", 12},           {"+7", 7},   {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX}, {"$10", 16},   {"x10", 16}, {"X10", 16},
+      {"0x10", 16},      {"0X10", 16},          {"0", 0},    {"00", 0},
+      {"$FFFFFFFF", -1}, {"$0000000080000000", INT32_MIN}, {"-0", 0},
+      {"007", 7},        {"$aB", 171},
+  };
+  for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt32(text), value) << text;
+  for (const std::string text : {"12 ", "2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
+                                 "", " ", "\t1", "$100000000", "+-1", "0x-1", "1\xC4"}) {
+    EXPECT_EQ(MessageOf([&] { ParseInt32(text); }), "'" + text + "' is not a valid integer value");
+  }
+}
+
+TEST(ParseInt64, AcceptedAndRejectedForms) {
+  const std::vector<std::pair<std::string, std::int64_t>> accepted = {
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"$FF", 255},
+      {"$ff", 255},
+      {"$00000000000000FF", 255},
+      {"-$10", -16},
+      {" 5", 5},
+      {"+0x1f", 31},
+      {"$FFFFFFFFFFFFFFFF", -1},
+      {"$8000000000000000", INT64_MIN},
+      {"$0FFFFFFFFFFFFFFFF", -1},
+      {"-$8000000000000000", INT64_MIN},
+      {"000000000000000000000000012", 12},
+  };
+  for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt64(text), value) << text;
+  for (const std::string text :
+       {"9223372036854775808", "-9223372036854775809", "$", "$ 5", "$-5", "$0x1F", "x10",
+        "$1FFFFFFFFFFFFFFFF", "", "5 ", "--1", "0x", "$G"}) {
+    EXPECT_EQ(MessageOf([&] { ParseInt64(text); }), "'" + text + "' is not a valid integer value");
+  }
+}
+
+TEST(FormatNumbers, HexAndDecimal) {
+  EXPECT_EQ(FormatHex64(255, 16).view(), "00000000000000FF");
+  EXPECT_EQ(FormatHex64(0, 16).view(), "0000000000000000");
+  EXPECT_EQ(FormatHex64(-1, 16).view(), "FFFFFFFFFFFFFFFF");
+  EXPECT_EQ(FormatHex64(-16, 16).view(), "FFFFFFFFFFFFFFF0");
+  EXPECT_EQ(FormatHex64(INT64_MIN, 16).view(), "8000000000000000");
+  EXPECT_EQ(FormatHex64(0xABC, 1).view(), "ABC");
+  EXPECT_EQ(FormatDecimal(-1).view(), "-1");
+  EXPECT_EQ(FormatDecimal(0).view(), "0");
+  EXPECT_EQ(FormatDecimal(INT64_MIN).view(), "-9223372036854775808");
+  EXPECT_EQ(FormatDecimal(INT64_MAX).view(), "9223372036854775807");
+  EXPECT_EQ(FormatDecimal(INT32_MIN).view(), "-2147483648");
+  // Hex then parse gives the value back, over the whole range.
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 10000; ++k) {
+    const auto v = static_cast<std::int64_t>(random());
+    EXPECT_EQ(ParseInt64("$"s.append(FormatHex64(v, 16).view())), v);
+    EXPECT_EQ(ParseInt64(std::string(FormatDecimal(v).view())), v);
+  }
+}
+
+TEST(Messages, ExactTexts) {
+  EXPECT_EQ(FormatMessage(MessageId::kCannotOpenFile, "in.txt"), "Cannot open file in.txt");
+  EXPECT_EQ(FormatMessage(MessageId::kCannotCreateFile, ""), "Cannot create file ");
+  EXPECT_EQ(FormatMessage(MessageId::kStreamWriteError, ""), "Stream write error");
+  EXPECT_EQ(MessageOf([] { RaiseListIndexOutOfBounds(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(FormatMessage(MessageId::kNotValidInteger, "$7G"), "'$7G' is not a valid integer value");
+  EXPECT_EQ(OutOfMemoryText(), "Out of memory");
+}
+
+}  // namespace
+}  // namespace quorvel
