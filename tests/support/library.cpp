@@ -13,10 +13,12 @@ Library::Library(Lookup lookup) {
   HMODULE module = LoadLibraryA(QUORVEL_LIBRARY_PATH);
   handle_ = module;
   if (module == nullptr) return;
+  // Through void*: GetProcAddress's own pointer type has no arguments.
   auto find = [&](const char* name, int ordinal) {
-    return lookup == Lookup::kByName
-               ? GetProcAddress(module, name)
-               : GetProcAddress(module, MAKEINTRESOURCEA(static_cast<WORD>(ordinal)));
+    return reinterpret_cast<void*>(
+        lookup == Lookup::kByName
+            ? GetProcAddress(module, name)
+            : GetProcAddress(module, MAKEINTRESOURCEA(static_cast<WORD>(ordinal))));
   };
   get_last_error = reinterpret_cast<GetLastErrorFn>(find("Quorvel_GetLastError", 1));
   txt2xml = reinterpret_cast<Txt2XmlFn>(find("Quorvel_TXT2XML", 2));
