@@ -6,7 +6,9 @@
 // line whose element lines carry one value each.
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "convert/convert.h"
 #include "document/layout.h"
@@ -47,9 +49,26 @@ std::string_view FindHeaderValue(const LineList& lines, std::string_view name) {
   return value;
 }
 
-auto Containing(std::string_view marker) {
-  return [marker](std::string_view line) { return line.find(marker) != std::string_view::npos; };
+// Whether `line` contains `marker`: memchr to each candidate first byte, then
+// a byte compare. Markers are short and their first byte is rare in a line.
+bool Contains(std::string_view line, std::string_view marker) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  while (static_cast<std::size_t>(end - p) >= marker.size()) {
+    p = static_cast<const char*>(std::memchr(p, marker[0], static_cast<std::size_t>(end - p)));
+    if (p == nullptr || static_cast<std::size_t>(end - p) < marker.size()) return false;
+    if (std::memcmp(p, marker.data(), marker.size()) == 0) return true;
+    ++p;
+  }
+  return false;
 }
+
+auto Containing(std::string_view marker) {
+  return [marker](std::string_view line) { return Contains(line, marker); };
+}
+
+// The eleven element values found on one line.
+using LineValues = std::array<std::string_view, kFieldCount>;
 
 // The eleven values of one row. A later non-empty value replaces an earlier
 // one; an empty one never clears it.
@@ -60,9 +79,7 @@ class ResultRow {
   // Takes the values found on one line of the row block. A `sy` value is
   // converted as soon as it is taken, so a bad one fails the conversion even
   // if a later line would have replaced it.
-  void Take(std::string_view line) {
-    std::array<std::string_view, kFieldCount> found;
-    ExtractElementTexts(line, doc::kResultRowElements, found);
+  void Take(const LineValues& found) {
     for (std::size_t k = 0; k < kFieldCount; ++k) {
       if (found[k].empty()) continue;
       values_[k] = k == kSy ? ConvertSy(found[k]) : found[k];
@@ -133,14 +150,33 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
 
   std::int32_t incomplete = 0;
   ResultRow row;
+  const ElementScanner scanner(doc::kResultRowElements);
+  // The values of the current row block's lines, found in the same pass that
+  // looks for its closing line and taken once that line is found. A block
+  // longer than the cache is scanned again instead, so memory stays bounded.
+  constexpr std::size_t kCachedLines = 64;
+  std::vector<LineValues> block(kCachedLines);
+  LineValues overflow;
   for (std::int32_t r = 0; r < rows; ++r) {
     const std::int32_t open = FindLine(lines, scan, Containing(doc::kRowOpenMarker));
-    LineCursor block = lines.CursorAt(open);
-    // A row spans at least two lines: its own line is never its closing line.
-    const std::int32_t close = FindLine(lines, open + 1, Containing(doc::kRowCloseMarker));
+    const LineCursor opening = lines.CursorAt(open);
+    // The opening line's own "</row>" does not close the row.
+    scanner.Extract(opening.line(), block[0]);
+    std::size_t cached = 1;
+    const std::int32_t close = FindLine(lines, open + 1, [&](std::string_view line) {
+      LineValues& values = cached < kCachedLines ? block[cached++] : overflow;
+      return scanner.Extract(line, values, doc::kRowCloseMarker);
+    });
     scan = close + 1;
     row.Clear();
-    for (; block.index() <= close; block.Advance()) row.Take(block.line());
+    if (static_cast<std::size_t>(close - open) < kCachedLines) {
+      for (std::size_t i = 0; i < cached; ++i) row.Take(block[i]);
+    } else {
+      for (LineCursor walk = opening; walk.index() <= close; walk.Advance()) {
+        scanner.Extract(walk.line(), overflow);
+        row.Take(overflow);
+      }
+    }
     if (row.Complete()) {
       WriteResultLine(out, row);
     } else {
