@@ -1,0 +1,70 @@
+// An in-memory platform for the conversion fuzz targets: the input "file" is
+// the fuzzer's bytes, the output is captured in a string, the date is fixed.
+// No disk I/O, so each execution is pure conversion work.
+#ifndef QUORVEL_FUZZ_MEMORY_PLATFORM_H
+#define QUORVEL_FUZZ_MEMORY_PLATFORM_H
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace qfuzz {
+
+struct MemoryFiles {
+  static inline std::string_view input;
+  static inline std::size_t read_at = 0;
+  static inline std::string written;
+  static inline std::string saved;  // the output once replaced into place
+  static inline bool replaced = false;
+};
+
+inline void InstallMemoryPlatform(std::string_view input) {
+  namespace platform = quorvel::platform;
+  MemoryFiles::input = input;
+  MemoryFiles::read_at = 0;
+  MemoryFiles::written.clear();
+  MemoryFiles::saved.clear();
+  MemoryFiles::replaced = false;
+  platform::Api& api = platform::Current();
+  api.open_for_read = [](const char* path, platform::Handle* h, platform::InputInfo* info) {
+    if (std::strcmp(path, "in") != 0) return false;
+    *h = 1;
+    info->sized = true;
+    info->size = MemoryFiles::input.size();
+    return true;
+  };
+  api.read = [](platform::Handle, char* buffer, std::size_t size) -> std::ptrdiff_t {
+    const std::size_t n = std::min(size, MemoryFiles::input.size() - MemoryFiles::read_at);
+    if (n > 0) std::memcpy(buffer, MemoryFiles::input.data() + MemoryFiles::read_at, n);
+    MemoryFiles::read_at += n;
+    return static_cast<std::ptrdiff_t>(n);
+  };
+  api.write = [](platform::Handle, const char* bytes, std::size_t size) -> std::ptrdiff_t {
+    MemoryFiles::written.append(bytes, size);
+    return static_cast<std::ptrdiff_t>(size);
+  };
+  api.close = [](platform::Handle) { return true; };
+  api.inspect_target = [](const char* path) {
+    return platform::Target{platform::TargetKind::kFile, path};
+  };
+  api.create_temp = [](const char*, platform::Handle* h, std::string* temp) {
+    *h = 2;
+    *temp = "out.tmp";
+    return true;
+  };
+  api.replace = [](const char*, const char*) {
+    MemoryFiles::saved = MemoryFiles::written;
+    MemoryFiles::replaced = true;
+    return true;
+  };
+  api.remove = [](const char*) {};
+  api.open_in_place = [](const char*, platform::Handle*) { return false; };
+  api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
+}
+
+}  // namespace qfuzz
+
+#endif

@@ -1,0 +1,65 @@
+// Text to document through the export, on arbitrary bytes: the input file,
+// the document type code, nsr and qymc. Checks the result contract: ResultOk
+// with a well-formed document whose row count is the input's line count, or
+// ResultFailed with one of the conversion's messages and nothing saved.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "memory_platform.h"
+#include "quorvel.h"
+#include "text/lines.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "txt2xml_fuzz: %s\n", what);
+    __builtin_trap();
+  }
+}
+
+std::string LastError() {
+  char buffer[QUORVEL_BUFFER_SIZE];
+  Quorvel_GetLastError(buffer);
+  return buffer;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  // Layout: 4 bytes code, nsr up to a NUL, qymc up to a NUL, the rest the file.
+  int32_t code = 100;
+  if (bytes.size() >= 4) {
+    std::memcpy(&code, bytes.data(), 4);
+    bytes.remove_prefix(4);
+  }
+  auto take = [&bytes] {
+    const std::size_t nul = bytes.find('\0');
+    std::string text(bytes.substr(0, nul));
+    bytes.remove_prefix(nul == std::string_view::npos ? bytes.size() : nul + 1);
+    return text;
+  };
+  const std::string nsr = take();
+  const std::string qymc = take();
+  qfuzz::InstallMemoryPlatform(bytes);
+  const int32_t result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
+  const std::string message = LastError();
+  if (result == QUORVEL_RESULT_OK) {
+    Check(message.empty(), "success with a message");
+    Check(qfuzz::MemoryFiles::replaced, "success without a saved document");
+    const std::string& doc = qfuzz::MemoryFiles::saved;
+    Check(doc.rfind("<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n", 0) == 0, "declaration");
+    Check(doc.size() >= 9 && doc.compare(doc.size() - 9, 9, "</body>\r\n") == 0, "body close");
+    const quorvel::LineList input(bytes);
+    const std::string rows = "  <rows>" + std::to_string(input.Count()) + "</rows>\r\n";
+    Check(doc.find(rows) != std::string::npos, "row count");
+  } else {
+    Check(result == QUORVEL_RESULT_FAILED, "result code");
+    Check(message.find(" is not a valid integer value") != std::string::npos, "message");
+    Check(!qfuzz::MemoryFiles::replaced, "failure saved a document");
+  }
+  return 0;
+}
