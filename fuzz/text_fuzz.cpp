@@ -68,8 +68,14 @@ void ElementProperties(std::string_view line) {
       "dm", "hm", "gf", "xf", "kr", "je", "se", "mw", "sy", "jg", "rq", "nsr", "rows", "d"};
   static const quorvel::ElementScanner scanner(kNames);
   std::array<std::string_view, kNames.size()> fast;
-  const bool has_close = scanner.Extract(line, fast, "</row>");
-  Check(has_close == (line.find("</row>") != std::string_view::npos), "marker");
+  scanner.Extract(line, fast);
+  std::array<std::string_view, kNames.size()> present{};
+  const quorvel::ElementScanner::Found found = scanner.ExtractPresent(line, present, "</row>");
+  Check(found.marker == (line.find("</row>") != std::string_view::npos), "marker");
+  for (std::size_t k = 0; k < kNames.size(); ++k) {
+    Check(((found.present >> k) & 1) == !fast[k].empty(), "present mask");
+    Check(present[k] == fast[k], "present values");
+  }
   for (std::size_t k = 0; k < kNames.size(); ++k) {
     const std::string_view plain = quorvel::ExtractElementText(line, kNames[k]);
     Check(fast[k] == plain, "scan equals ExtractElementText");

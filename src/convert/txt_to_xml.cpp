@@ -1,9 +1,10 @@
 // Text file to exchange document.
 //
 // The input is held as one buffer and walked in place; the document is
-// appended piece by piece straight into the output stream, never built as
+// written piece by piece straight into the output stream, never built as
 // separate lines. Only the row count must be known before the first row, and
 // a counting pass over the buffer gives it.
+#include <algorithm>
 #include <cstddef>
 
 #include "convert/convert.h"
@@ -17,17 +18,6 @@ namespace quorvel {
 namespace {
 
 namespace doc = document;
-
-void WriteElement(LineWriter& out, std::string_view name, std::string_view value) {
-  out.Append(doc::kElementIndent);
-  out.Append("<");
-  out.Append(name);
-  out.Append(">");
-  out.Append(value);
-  out.Append("</");
-  out.Append(name);
-  out.AppendLine(">");
-}
 
 void WriteHeader(LineWriter& out, std::int32_t code, std::string_view title, std::string_view nsr,
                  std::string_view qymc, std::int32_t rows) {
@@ -58,33 +48,64 @@ void WriteHeader(LineWriter& out, std::int32_t code, std::string_view title, std
   out.AppendLine(doc::kHeadCloseLine);
 }
 
-// The ninth field of a full row: kept when it begins with "A", otherwise read
-// as a 64-bit integer and written as sixteen upper-case hexadecimal digits.
-void WriteSyElement(LineWriter& out, std::string_view field) {
+// The `sy` value of a full row: the ninth field when it begins with "A",
+// otherwise its 64-bit integer value as sixteen upper-case hexadecimal digits.
+// Raises "'<field>' is not a valid integer value".
+struct SyValue {
+  std::string_view text;
+  NumberText hex;
+};
+
+void EncodeSy(std::string_view field, SyValue& sy) {
   if (!field.empty() && field[0] == 'A') {
-    WriteElement(out, "sy", field);
+    sy.text = field;
   } else {
-    WriteElement(out, "sy", FormatHex64(ParseInt64(field), 16).view());
+    sy.hex = FormatHex64(ParseInt64(field), 16);
+    sy.text = sy.hex.view();
   }
 }
 
-void WriteRow(LineWriter& out, std::int32_t id, std::string_view line, FieldList& fields) {
+template <typename Out>
+void WriteElement(Out& out, const doc::ElementTags& tags, std::string_view value) {
+  out.Append(tags.open);
+  out.Append(value);
+  out.Append(tags.close);
+  out.EndLine();
+}
+
+// One row: its opening line, the element lines of its kind (none for a line
+// that is neither a full nor a short record), its closing line. `Out` is the
+// writer itself or, for a row of bounded size, room reserved in its buffer.
+template <typename Out>
+void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
   out.Append(doc::kRowBegin);
-  out.Append(FormatDecimal(id).view());
-  out.AppendLine(doc::kRowEnd);
-  const std::int32_t count = SplitTabFields(line, fields);
-  if (count == 10) {
+  out.Append(id.view());
+  out.Append(doc::kRowEnd);
+  out.EndLine();
+  if (fields.count() == 10) {
     for (std::int32_t k = 0; k < 7; ++k) WriteElement(out, doc::kFullRowElements[k], fields[k]);
-    out.Append(doc::kElementIndent);
-    out.Append("<mw>");
+    out.Append(doc::kMw.open);
     EscapeAngleBracketsTo(fields[7], [&out](std::string_view piece) { out.Append(piece); });
-    out.AppendLine("</mw>");
-    WriteSyElement(out, fields[8]);
-    WriteElement(out, doc::kFullRowElements[9], fields[9]);
-  } else if (count == 8) {
+    out.Append(doc::kMw.close);
+    out.EndLine();
+    WriteElement(out, doc::kSy, sy.text);
+    WriteElement(out, doc::kBb, fields[9]);
+  } else if (fields.count() == 8) {
     for (std::int32_t k = 0; k < 8; ++k) WriteElement(out, doc::kShortRowElements[k], fields[k]);
   }
-  out.AppendLine(doc::kRowCloseLine);
+  out.Append(doc::kRowCloseLine);
+  out.EndLine();
+}
+
+// At least the size of the row WriteRow writes: every element line is under
+// 24 bytes besides its value, and escaping at most quadruples `mw`.
+std::size_t RowBound(const FieldList& fields) {
+  std::size_t bound = 64;
+  const std::int32_t count = fields.count();
+  if (count != 10 && count != 8) return bound;
+  for (std::int32_t k = 0; k < count; ++k) bound += 24 + fields[k].size();
+  if (count == 10) bound += 3 * fields[7].size() + 16;
+  return bound;
 }
 
 }  // namespace
@@ -99,9 +120,20 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);
     FieldList fields;
+    SyValue sy;
     LineCursor line = input.CursorAt(0);
     for (std::int32_t id = 1; id <= rows; ++id, line.Advance()) {
-      WriteRow(out, id, line.line(), fields);
+      SplitTabFields(line.line(), fields);
+      if (fields.count() == 10) EncodeSy(fields[8], sy);
+      const NumberText id_text = FormatDecimal(id);
+      const std::size_t bound = RowBound(fields);
+      if (bound <= LineWriter::kMaxReserve) {
+        ReservedRun run(out.Reserve(bound));
+        WriteRow(run, id_text, fields, sy);
+        out.Commit(run.end());
+      } else {
+        WriteRow(out, id_text, fields, sy);
+      }
     }
     out.AppendLine(doc::kDataCloseLine);
   }

@@ -67,8 +67,12 @@ auto Containing(std::string_view marker) {
   return [marker](std::string_view line) { return Contains(line, marker); };
 }
 
-// The eleven element values found on one line.
-using LineValues = std::array<std::string_view, kFieldCount>;
+// The non-empty element values found on one line: values[k] is set where
+// bit k of `present` is.
+struct LineValues {
+  std::array<std::string_view, kFieldCount> values;
+  std::uint32_t present = 0;
+};
 
 // The eleven values of one row. A later non-empty value replaces an earlier
 // one; an empty one never clears it.
@@ -80,9 +84,9 @@ class ResultRow {
   // converted as soon as it is taken, so a bad one fails the conversion even
   // if a later line would have replaced it.
   void Take(const LineValues& found) {
-    for (std::size_t k = 0; k < kFieldCount; ++k) {
-      if (found[k].empty()) continue;
-      values_[k] = k == kSy ? ConvertSy(found[k]) : found[k];
+    for (std::uint32_t m = found.present; m != 0; m &= m - 1) {
+      const auto k = static_cast<std::size_t>(__builtin_ctz(m));
+      values_[k] = k == kSy ? ConvertSy(found.values[k]) : found.values[k];
     }
   }
 
@@ -94,6 +98,13 @@ class ResultRow {
   }
 
   std::string_view operator[](std::size_t k) const { return values_[k]; }
+
+  // The sum of the values' sizes.
+  std::size_t Size() const {
+    std::size_t size = 0;
+    for (const std::string_view value : values_) size += value.size();
+    return size;
+  }
 
  private:
   // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
@@ -112,7 +123,8 @@ class ResultRow {
 
 // yyyymmdd as yyyy/mm/dd, by position alone: missing bytes give nothing and
 // bytes after the eighth are dropped.
-void WriteDate(LineWriter& out, std::string_view value) {
+template <typename Out>
+void WriteDate(Out& out, std::string_view value) {
   out.Append(CopyText(value, 1, 4));
   out.Append("/");
   out.Append(CopyText(value, 5, 2));
@@ -120,7 +132,10 @@ void WriteDate(LineWriter& out, std::string_view value) {
   out.Append(CopyText(value, 7, 2));
 }
 
-void WriteResultLine(LineWriter& out, const ResultRow& row) {
+// `Out` is the writer itself or room reserved in its buffer (a result line
+// is never longer than its values, ten TABs, four slashes and CR LF).
+template <typename Out>
+void WriteResultLine(Out& out, const ResultRow& row) {
   for (std::size_t k = 0; k < kFieldCount; ++k) {
     if (k > 0) out.Append("\t");
     if (k == kKr || k == kRq) {
@@ -161,11 +176,13 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
     const std::int32_t open = FindLine(lines, scan, Containing(doc::kRowOpenMarker));
     const LineCursor opening = lines.CursorAt(open);
     // The opening line's own "</row>" does not close the row.
-    scanner.Extract(opening.line(), block[0]);
+    block[0].present = scanner.ExtractPresent(opening.line(), block[0].values).present;
     std::size_t cached = 1;
     const std::int32_t close = FindLine(lines, open + 1, [&](std::string_view line) {
-      LineValues& values = cached < kCachedLines ? block[cached++] : overflow;
-      return scanner.Extract(line, values, doc::kRowCloseMarker);
+      LineValues& found = cached < kCachedLines ? block[cached++] : overflow;
+      const ElementScanner::Found scan = scanner.ExtractPresent(line, found.values, doc::kRowCloseMarker);
+      found.present = scan.present;
+      return scan.marker;
     });
     scan = close + 1;
     row.Clear();
@@ -173,12 +190,19 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
       for (std::size_t i = 0; i < cached; ++i) row.Take(block[i]);
     } else {
       for (LineCursor walk = opening; walk.index() <= close; walk.Advance()) {
-        scanner.Extract(walk.line(), overflow);
+        overflow.present = scanner.ExtractPresent(walk.line(), overflow.values).present;
         row.Take(overflow);
       }
     }
     if (row.Complete()) {
-      WriteResultLine(out, row);
+      const std::size_t bound = row.Size() + 16;
+      if (bound <= LineWriter::kMaxReserve) {
+        ReservedRun run(out.Reserve(bound));
+        WriteResultLine(run, row);
+        out.Commit(run.end());
+      } else {
+        WriteResultLine(out, row);
+      }
     } else {
       ++incomplete;
     }

@@ -44,16 +44,32 @@ inline constexpr auto kRowCloseLine = "  </row>"sv;
 inline constexpr auto kDataCloseLine = " </data>"sv;
 inline constexpr auto kBodyCloseLine = "</body>"sv;
 
-// An element line: kElementIndent + "<" + name + ">" + value + "</" + name + ">".
-inline constexpr auto kElementIndent = "   "sv;
+// An element line is its opening piece (indentation, "<" + name + ">"), the
+// value, and its closing piece ("</" + name + ">").
+struct ElementTags {
+  std::string_view open;
+  std::string_view close;
+};
+inline constexpr ElementTags kDm = {"   <dm>"sv, "</dm>"sv};
+inline constexpr ElementTags kHm = {"   <hm>"sv, "</hm>"sv};
+inline constexpr ElementTags kGf = {"   <gf>"sv, "</gf>"sv};
+inline constexpr ElementTags kXf = {"   <xf>"sv, "</xf>"sv};
+inline constexpr ElementTags kKr = {"   <kr>"sv, "</kr>"sv};
+inline constexpr ElementTags kJe = {"   <je>"sv, "</je>"sv};
+inline constexpr ElementTags kSe = {"   <se>"sv, "</se>"sv};
+inline constexpr ElementTags kMw = {"   <mw>"sv, "</mw>"sv};
+inline constexpr ElementTags kSy = {"   <sy>"sv, "</sy>"sv};
+inline constexpr ElementTags kBb = {"   <bb>"sv, "</bb>"sv};
+inline constexpr ElementTags kRq = {"   <rq>"sv, "</rq>"sv};
+// The element lines of the two record kinds, in order.
+inline constexpr std::array<ElementTags, 10> kFullRowElements = {kDm, kHm, kGf, kXf, kKr,
+                                                                 kJe, kSe, kMw, kSy, kBb};
+inline constexpr std::array<ElementTags, 8> kShortRowElements = {kDm, kHm, kGf, kXf,
+                                                                 kKr, kJe, kSe, kRq};
 
-// Element names.
+// Element names the reader looks for.
 inline constexpr auto kNsr = "nsr"sv;
 inline constexpr auto kRows = "rows"sv;
-inline constexpr std::array<std::string_view, 10> kFullRowElements = {
-    "dm"sv, "hm"sv, "gf"sv, "xf"sv, "kr"sv, "je"sv, "se"sv, "mw"sv, "sy"sv, "bb"sv};
-inline constexpr std::array<std::string_view, 8> kShortRowElements = {
-    "dm"sv, "hm"sv, "gf"sv, "xf"sv, "kr"sv, "je"sv, "se"sv, "rq"sv};
 // The eleven values of a returned row, in the order the reader passes them on.
 inline constexpr std::array<std::string_view, 11> kResultRowElements = {
     "dm"sv, "hm"sv, "gf"sv, "xf"sv, "kr"sv, "je"sv, "se"sv, "mw"sv, "sy"sv, "jg"sv, "rq"sv};

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "text/ascii.h"
 
 namespace quorvel {
 
@@ -10,24 +9,6 @@ std::size_t FindText(std::string_view pattern, std::string_view text) {
   if (pattern.empty()) return 0;
   const std::size_t at = text.find(pattern);
   return at == std::string_view::npos ? 0 : at + 1;
-}
-
-std::string_view CopyText(std::string_view text, std::int64_t start, std::int64_t count) {
-  if (start < 1) start = 1;
-  if (count < 0 || static_cast<std::uint64_t>(start) > text.size()) return {};
-  const std::size_t from = static_cast<std::size_t>(start - 1);
-  const std::size_t available = text.size() - from;
-  const std::size_t n =
-      static_cast<std::uint64_t>(count) < available ? static_cast<std::size_t>(count) : available;
-  return text.substr(from, n);
-}
-
-std::string_view TrimBlankAndControl(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlankOrControl(text[begin])) ++begin;
-  while (end > begin && IsBlankOrControl(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
 }
 
 std::string EscapeAngleBrackets(std::string_view text) {
@@ -42,13 +23,6 @@ std::string UnescapeAngleBrackets(std::string_view text) {
   out.reserve(text.size());
   UnescapeAngleBracketsTo(text, [&out](std::string_view piece) { out.append(piece); });
   return out;
-}
-
-std::string_view ElementValueBetween(std::string_view line, std::size_t open,
-                                     std::size_t open_size, std::size_t close) {
-  const std::size_t value_begin = open + open_size;
-  if (close <= value_begin) return {};
-  return TrimBlankAndControl(line.substr(value_begin, close - value_begin));
 }
 
 std::string_view ExtractElementText(std::string_view line, std::string_view name) {

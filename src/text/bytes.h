@@ -24,11 +24,25 @@ std::size_t FindText(std::string_view pattern, std::string_view text);
 // The bytes of `text` from 1-based `start` on, at most `count` of them. A
 // start below 1 counts as 1; a start past the end, a negative count or an
 // empty text give the empty text.
-std::string_view CopyText(std::string_view text, std::int64_t start, std::int64_t count);
+inline std::string_view CopyText(std::string_view text, std::int64_t start, std::int64_t count) {
+  if (start < 1) start = 1;
+  if (count < 0 || static_cast<std::uint64_t>(start) > text.size()) return {};
+  const std::size_t from = static_cast<std::size_t>(start - 1);
+  const std::size_t available = text.size() - from;
+  const std::size_t n =
+      static_cast<std::uint64_t>(count) < available ? static_cast<std::size_t>(count) : available;
+  return text.substr(from, n);
+}
 
 // `text` without the bytes 0x00-0x20 at either end. GBK bytes (0x80 up) are
 // never removed.
-std::string_view TrimBlankAndControl(std::string_view text);
+inline std::string_view TrimBlankAndControl(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  return text.substr(begin, end - begin);
+}
 
 // Calls emit(piece) with consecutive pieces whose concatenation is `text` with
 // every ">" written as "&gt;" and every "<" as "&lt;". Nothing else changes:
@@ -80,8 +94,12 @@ std::string_view ExtractElementText(std::string_view line, std::string_view name
 
 // The value between an opening tag found at 0-based `open` (length
 // `open_size`) and a closing tag found at 0-based `close`, by the rule above.
-std::string_view ElementValueBetween(std::string_view line, std::size_t open,
-                                     std::size_t open_size, std::size_t close);
+inline std::string_view ElementValueBetween(std::string_view line, std::size_t open,
+                                            std::size_t open_size, std::size_t close) {
+  const std::size_t value_begin = open + open_size;
+  if (close <= value_begin) return {};
+  return TrimBlankAndControl(line.substr(value_begin, close - value_begin));
+}
 
 // Copies `text` into a caller buffer of at least 256 bytes as a NUL-terminated
 // string: the first min(size, 255) bytes, then NUL. Nothing after the NUL is

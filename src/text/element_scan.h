@@ -22,11 +22,21 @@ class ElementScanner {
 
   explicit ElementScanner(std::span<const std::string_view> names);
 
-  // values[k] = ExtractElementText(line, names[k]); `values` holds at least
-  // as many entries as there are names. Also tells, in the same pass, whether
-  // the line contains `marker`, which must begin with "<" (empty: no marker).
-  bool Extract(std::string_view line, std::span<std::string_view> values,
-               std::string_view marker = {}) const;
+  struct Found {
+    std::uint32_t present = 0;  // bit k: values[k] was set, to a non-empty value
+    bool marker = false;        // the line contains the marker
+  };
+
+  // For every k whose value ExtractElementText(line, names[k]) is non-empty,
+  // stores it in values[k] and sets bit k of `present`; other entries of
+  // `values` are left as they were (a line rarely holds more than one
+  // element, so nothing is cleared). Also tells, in the same pass, whether
+  // the line contains `marker`, which must begin with "<" (empty: none).
+  Found ExtractPresent(std::string_view line, std::span<std::string_view> values,
+                       std::string_view marker = {}) const;
+
+  // values[k] = ExtractElementText(line, names[k]) for every k.
+  void Extract(std::string_view line, std::span<std::string_view> values) const;
 
  private:
   std::array<std::string_view, kMaxNames> names_{};

@@ -53,42 +53,49 @@ void LineWriter::Decide() {
   }
 }
 
+// Writes to the temporary file. Once a write falls short the save's outcome is
+// settled: the file is given up at once (freeing its disk space) and later
+// bytes are dropped.
+void LineWriter::WriteToTemp(const char* bytes, std::size_t size) {
+  if (WriteAll(temp_, bytes, size)) return;
+  write_failed_ = true;
+  Abandon();
+  sink_ = Sink::kDiscard;
+}
+
 // Empties the buffer into the temporary file (or drops it once the stream has
 // failed: the save's outcome is already settled).
 void LineWriter::Drain() {
   if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ == Sink::kTempFile && !WriteAll(temp_, buffer_.get(), used_)) {
-    write_failed_ = true;
-    Abandon();  // gives back the disk space at once
-    sink_ = Sink::kDiscard;
-  }
+  if (sink_ == Sink::kTempFile) WriteToTemp(buffer_.get(), used_);
   if (sink_ != Sink::kMemory) used_ = 0;
 }
 
 void LineWriter::AppendSlow(std::string_view bytes) {
   if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ == Sink::kMemory) {
-    // A device target: all of the output waits in memory for Save().
-    std::size_t capacity = capacity_;
-    while (capacity - used_ < bytes.size()) capacity *= 2;
-    std::unique_ptr<char[]> bigger(new char[capacity]);
-    std::memcpy(bigger.get(), buffer_.get(), used_);
-    buffer_ = std::move(bigger);
-    capacity_ = capacity;
-  } else {
+  if (sink_ != Sink::kMemory && bytes.size() > capacity_) {
+    // Larger than the whole buffer: goes straight through.
     Drain();
-    if (bytes.size() > capacity_) {
-      // Larger than the whole buffer: goes straight through.
-      if (sink_ == Sink::kTempFile && !WriteAll(temp_, bytes.data(), bytes.size())) {
-        write_failed_ = true;
-        Abandon();
-        sink_ = Sink::kDiscard;
-      }
-      return;
-    }
+    if (sink_ == Sink::kTempFile) WriteToTemp(bytes.data(), bytes.size());
+    return;
   }
+  MakeRoom(bytes.size());
   std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
+}
+
+// Makes room for `size` more bytes: drains the buffer into the file, or, for
+// a device target whose output waits in memory, grows it.
+void LineWriter::MakeRoom(std::size_t size) {
+  if (sink_ == Sink::kUndecided) Decide();
+  if (sink_ != Sink::kMemory) Drain();
+  if (capacity_ - used_ >= size) return;
+  std::size_t capacity = capacity_;
+  while (capacity - used_ < size) capacity *= 2;
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  std::memcpy(bigger.get(), buffer_.get(), used_);
+  buffer_ = std::move(bigger);
+  capacity_ = capacity;
 }
 
 void LineWriter::Save() {

@@ -29,6 +29,26 @@
 
 namespace quorvel {
 
+// Puts pieces into room reserved with LineWriter::Reserve, unchecked: the
+// reservation already guarantees the space.
+class ReservedRun {
+ public:
+  explicit ReservedRun(char* at) : at_(at) {}
+  void Append(std::string_view bytes) {
+    std::memcpy(at_, bytes.data(), bytes.size());
+    at_ += bytes.size();
+  }
+  void EndLine() {
+    at_[0] = '\r';
+    at_[1] = '\n';
+    at_ += 2;
+  }
+  char* end() const { return at_; }
+
+ private:
+  char* at_;
+};
+
 class LineWriter {
  public:
   // Remembers the path; touches nothing yet. A null path is the empty path.
@@ -54,6 +74,17 @@ class LineWriter {
     EndLine();
   }
 
+  // Room for `size` more bytes, to be written straight into the buffer: the
+  // caller fills [Reserve(size), ...) with at most `size` bytes and hands the
+  // end to Commit. Used for a row at a time, when its size is known to be
+  // bounded (at most kMaxReserve); larger output goes through Append.
+  static constexpr std::size_t kMaxReserve = std::size_t{64} << 10;
+  char* Reserve(std::size_t size) {
+    if (capacity_ - used_ < size) MakeRoom(size);
+    return buffer_.get() + used_;
+  }
+  void Commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
+
   // Writes everything out and puts the file in place, or raises the failure
   // the save met. Call once, as the conversion's last step.
   void Save();
@@ -62,6 +93,8 @@ class LineWriter {
   enum class Sink { kUndecided, kTempFile, kMemory, kDiscard };
 
   void AppendSlow(std::string_view bytes);
+  void MakeRoom(std::size_t size);
+  void WriteToTemp(const char* bytes, std::size_t size);
   void Decide();
   void Drain();
   void Abandon();

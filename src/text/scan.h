@@ -31,6 +31,36 @@ inline const char* FindFirstOf(const char* p, const char* end, char a, char b, c
   return p;
 }
 
+// Calls visit(p) for each byte p in [begin, end) equal to `c`, in order, until
+// visit returns false. Sixteen bytes at a time; a tail shorter than that is
+// read as the last sixteen bytes of the range, minus the ones already seen.
+template <typename Visit>
+inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
+  const char* p = begin;
+#if defined(__SSE2__)
+  const __m128i vc = _mm_set1_epi8(c);
+  auto matches = [&vc](const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)));
+  };
+  for (; end - p >= 16; p += 16) {
+    for (unsigned mask = matches(p); mask != 0; mask &= mask - 1) {
+      if (!visit(p + __builtin_ctz(mask))) return;
+    }
+  }
+  if (p < end && end - begin >= 16) {
+    const char* const last = end - 16;
+    for (unsigned mask = matches(last) & (~0u << (p - last)); mask != 0; mask &= mask - 1) {
+      if (!visit(last + __builtin_ctz(mask))) return;
+    }
+    return;
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == c && !visit(p)) return;
+  }
+}
+
 }  // namespace quorvel
 
 #endif  // QUORVEL_TEXT_SCAN_H
