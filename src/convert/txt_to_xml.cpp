@@ -85,7 +85,7 @@ void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyV
   if (fields.count() == 10) {
     for (std::int32_t k = 0; k < 7; ++k) WriteElement(out, doc::kFullRowElements[k], fields[k]);
     out.Append(doc::kMw.open);
-    EscapeAngleBracketsTo(fields[7], [&out](std::string_view piece) { out.Append(piece); });
+    out.AppendEscaped(fields[7]);
     out.Append(doc::kMw.close);
     out.EndLine();
     WriteElement(out, doc::kSy, sy.text);

@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "text/bytes.h"
 
 namespace quorvel {
 
@@ -43,6 +44,9 @@ class ReservedRun {
     at_[1] = '\n';
     at_ += 2;
   }
+  // Appends `text` with its angle brackets escaped (room for four times its
+  // size included in the reservation).
+  void AppendEscaped(std::string_view text) { at_ = EscapeAngleBracketsInto(text, at_); }
   char* end() const { return at_; }
 
  private:
@@ -72,6 +76,10 @@ class LineWriter {
   void AppendLine(std::string_view line) {
     Append(line);
     EndLine();
+  }
+  // Appends `text` with its angle brackets escaped.
+  void AppendEscaped(std::string_view text) {
+    EscapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
   }
 
   // Room for `size` more bytes, to be written straight into the buffer: the

@@ -121,9 +121,12 @@ void LineList::Adopt(ByteBuffer bytes) {
 
 std::int32_t LineList::Count() const {
   if (count_ < 0) {
-    LineCursor walk(content_);
-    while (!walk.AtEnd()) walk.Advance();
-    count_ = walk.index();
+    const std::size_t count = CountLines(content_.data(), content_.data() + content_.size());
+    // No list of signed 32-bit positions can hold more.
+    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      throw std::bad_alloc();
+    }
+    count_ = static_cast<std::int32_t>(count);
   }
   return count_;
 }
@@ -142,20 +145,29 @@ LineCursor LineList::CursorAt(std::int32_t i) const {
 std::string_view LineList::Line(std::int32_t i) const { return CursorAt(i).line(); }
 
 std::int32_t SplitTabFields(std::string_view line, FieldList& target) {
-  // The line-splitting rule with TAB acting as CR: SkipLineBreak steps over a
-  // TAB as it would over a CR, and an LF right after it.
-  const std::string_view content = BeforeFirstNul(line);
-  const char* const base = content.data();
-  const char* const end = base + content.size();
+  // The line-splitting rule with TAB acting as CR: every TAB, CR or LF at or
+  // after the current field's start ends it (SkipLineBreak steps over a TAB as
+  // over a CR, and an LF right after it); the first NUL ends the text.
+  const char* const base = line.data();
   std::int32_t count = 0;
   std::size_t pos = 0;
-  while (pos < content.size()) {
-    const std::size_t stop =
-        static_cast<std::size_t>(FindFirstOf(base + pos, end, '\t', '\r', '\n') - base);
-    if (count < FieldList::kKept) target.kept_[static_cast<std::size_t>(count)] = content.substr(pos, stop - pos);
+  std::size_t size = line.size();
+  auto add = [&](std::size_t stop) {
+    if (count < FieldList::kKept) target.kept_[static_cast<std::size_t>(count)] = line.substr(pos, stop - pos);
     if (count < std::numeric_limits<std::int32_t>::max()) ++count;
-    pos = SkipLineBreak(content, stop);
-  }
+  };
+  ForEachByteOf(base, base + line.size(), '\t', '\r', '\n', '\0', [&](const char* p) {
+    const auto at = static_cast<std::size_t>(p - base);
+    if (*p == '\0') {
+      size = at;
+      return false;
+    }
+    if (at < pos) return true;  // the LF of a break already stepped over
+    add(at);
+    pos = SkipLineBreak(line, at);
+    return true;
+  });
+  if (pos < size) add(size);
   target.count_ = count;
   return count;
 }

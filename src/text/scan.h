@@ -6,6 +6,8 @@
 #ifndef QUORVEL_TEXT_SCAN_H
 #define QUORVEL_TEXT_SCAN_H
 
+#include <cstddef>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -31,17 +33,24 @@ inline const char* FindFirstOf(const char* p, const char* end, char a, char b, c
   return p;
 }
 
-// Calls visit(p) for each byte p in [begin, end) equal to `c`, in order, until
-// visit returns false. Sixteen bytes at a time; a tail shorter than that is
-// read as the last sixteen bytes of the range, minus the ones already seen.
+// Calls visit(p) for each byte p in [begin, end) equal to a, b, c or d, in
+// order, until visit returns false. Sixteen bytes at a time; a tail shorter
+// than that is read as the last sixteen bytes of the range, minus the ones
+// already seen.
 template <typename Visit>
-inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
+inline void ForEachByteOf(const char* begin, const char* end, char a, char b, char c, char d,
+                          Visit&& visit) {
   const char* p = begin;
 #if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
   const __m128i vc = _mm_set1_epi8(c);
-  auto matches = [&vc](const char* at) {
+  const __m128i vd = _mm_set1_epi8(d);
+  auto matches = [&](const char* at) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, vc), _mm_cmpeq_epi8(v, vd)));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
   };
   for (; end - p >= 16; p += 16) {
     for (unsigned mask = matches(p); mask != 0; mask &= mask - 1) {
@@ -57,8 +66,51 @@ inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visi
   }
 #endif
   for (; p < end; ++p) {
-    if (*p == c && !visit(p)) return;
+    if ((*p == a || *p == b || *p == c || *p == d) && !visit(p)) return;
   }
+}
+
+// The same for a single byte value.
+template <typename Visit>
+inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
+  ForEachByteOf(begin, end, c, c, c, c, static_cast<Visit&&>(visit));
+}
+
+// The number of lines in `content` (which holds no NUL) by the line-splitting
+// rule: a line ends at every CR and at every LF that does not follow a CR,
+// and a last line without a break counts too. Counted sixteen bytes at a
+// time in byte-wide counters, summed before they can overflow.
+inline std::size_t CountLines(const char* begin, const char* end) {
+  std::size_t breaks = 0;
+  const char* p = begin;
+  if (p < end) {
+    breaks += (*p == '\r' || *p == '\n') ? 1 : 0;
+    ++p;
+  }
+#if defined(__SSE2__)
+  const __m128i vcr = _mm_set1_epi8('\r');
+  const __m128i vlf = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    __m128i counts = zero;
+    for (int i = 0; i < 255 && end - p >= 16; ++i, p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+      const __m128i ends = _mm_or_si128(
+          _mm_cmpeq_epi8(v, vcr),
+          _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
+      counts = _mm_sub_epi8(counts, ends);  // each end is -1
+    }
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    breaks += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++breaks;
+  }
+  const bool unfinished = end > begin && end[-1] != '\r' && end[-1] != '\n';
+  return breaks + (unfinished ? 1 : 0);
 }
 
 }  // namespace quorvel

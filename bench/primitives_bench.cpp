@@ -1,0 +1,99 @@
+// Google Benchmark figures for the hot primitives, on realistic lines.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <string>
+
+#include "document/layout.h"
+#include "text/bytes.h"
+#include "text/element_scan.h"
+#include "text/lines.h"
+#include "text/numbers.h"
+
+namespace {
+
+const std::string kRecord =
+    "3100224130\t01234567\t913101157178123456\t91310000MA1FL4XQ2K\t20261102\t12800.00\t1664.00\t"
+    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9\t"
+    "1234567890\t1";
+const std::string kEscapedMw = quorvel::EscapeAngleBrackets(
+    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9");
+const std::string kElementLine = "   <mw>" + kEscapedMw + "</mw>";
+
+void LineWalking(benchmark::State& state) {
+  std::string content;
+  while (content.size() < (1u << 20)) content += kRecord + "\r\n";
+  for (auto _ : state) {
+    std::size_t lines = 0;
+    for (quorvel::LineCursor c(content); !c.AtEnd(); c.Advance()) ++lines;
+    benchmark::DoNotOptimize(lines);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
+}
+BENCHMARK(LineWalking);
+
+void LineCounting(benchmark::State& state) {
+  std::string content;
+  while (content.size() < (1u << 20)) content += kRecord + "\r\n";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quorvel::LineList(content).Count());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
+}
+BENCHMARK(LineCounting);
+
+void SplitTabFields(benchmark::State& state) {
+  quorvel::FieldList fields;
+  for (auto _ : state) benchmark::DoNotOptimize(quorvel::SplitTabFields(kRecord, fields));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kRecord.size()));
+}
+BENCHMARK(SplitTabFields);
+
+void ElementScanOnePass(benchmark::State& state) {
+  const quorvel::ElementScanner scanner(quorvel::document::kResultRowElements);
+  std::array<std::string_view, 11> values;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scanner.ExtractPresent(kElementLine, values).present);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kElementLine.size()));
+}
+BENCHMARK(ElementScanOnePass);
+
+void ElementScanTwentyTwoSearches(benchmark::State& state) {
+  for (auto _ : state) {
+    for (const std::string_view name : quorvel::document::kResultRowElements) {
+      benchmark::DoNotOptimize(quorvel::ExtractElementText(kElementLine, name));
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kElementLine.size()));
+}
+BENCHMARK(ElementScanTwentyTwoSearches);
+
+void ParseInt64ThenFormatHex64(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quorvel::FormatHex64(quorvel::ParseInt64("9123456789012345678"), 16));
+  }
+}
+BENCHMARK(ParseInt64ThenFormatHex64);
+
+void EscapeMw(benchmark::State& state) {
+  const std::string_view mw = std::string_view(kRecord).substr(kRecord.find('<'), 96);
+  char out[4 * 96];
+  for (auto _ : state) benchmark::DoNotOptimize(quorvel::EscapeAngleBracketsInto(mw, out));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * mw.size()));
+}
+BENCHMARK(EscapeMw);
+
+void UnescapeMw(benchmark::State& state) {
+  for (auto _ : state) {
+    std::size_t size = 0;
+    quorvel::UnescapeAngleBracketsTo(kEscapedMw, [&size](std::string_view piece) { size += piece.size(); });
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kEscapedMw.size()));
+}
+BENCHMARK(UnescapeMw);
+
+}  // namespace
+
+BENCHMARK_MAIN();
