@@ -63,6 +63,7 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.remove = [](const char*) {};
   api.open_in_place = [](const char*, platform::Handle*) { return false; };
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
+  api.advise_large_buffer = [](char*, std::size_t) {};
 }
 
 }  // namespace qfuzz

@@ -111,6 +111,30 @@ TEST_F(Win32Test, TargetsThatCannotBeReplaced) {
   EXPECT_NE(ReadFile("out.xml"), "previous");
 }
 
+// A 32-bit host cannot hold 1.9 GB: the conversion reports "Out of memory"
+// instead of crashing, and the next call works. (The file is sparse: it takes
+// no disk space.)
+TEST_F(Win32Test, InputTooLargeToHoldIsOutOfMemory) {
+  HANDLE h = CreateFileA("huge.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = 1900LL << 20;
+  ASSERT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(h));
+  CloseHandle(h);
+  EXPECT_EQ(lib_.txt2xml("huge.txt", "out.xml", 100, "", ""), -1);
+  EXPECT_EQ(Message(), "Out of memory");
+  int32_t rows = 0;
+  char nsr[256], reserved[256];
+  EXPECT_EQ(lib_.xml2txt("huge.txt", "out.txt", 0, &rows, nsr, reserved), -1);
+  EXPECT_EQ(Message(), "Out of memory");
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(lib_.txt2xml("in.txt", "out.xml", 100, "", ""), 1);
+  EXPECT_EQ(Message(), "");
+  DeleteFileA("huge.txt");
+}
+
 TEST_F(Win32Test, NulDeviceIsWrittenInPlace) {
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(lib_.txt2xml("in.txt", "NUL", 100, "", ""), 1) << Message();

@@ -74,6 +74,11 @@ struct Api {
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();
+
+  // A hint that a freshly allocated buffer of `size` bytes is about to be
+  // filled whole (an input file): the system may back it with large pages,
+  // which makes filling it cheaper. Never fails; may do nothing.
+  void (*advise_large_buffer)(char* buffer, std::size_t size);
 };
 
 const Api& Native();

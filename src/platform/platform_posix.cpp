@@ -2,11 +2,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -144,9 +146,23 @@ LocalDate PosixLocalDate() {
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
+void PosixAdviseLargeBuffer(char* buffer, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+  // Only whole 2 MiB pages inside the buffer can be large.
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(buffer) + kLargePage - 1) & ~(kLargePage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(kLargePage - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)buffer;
+  (void)size;
+#endif
+}
+
 constexpr Api kNative = {
     PosixOpenForRead, PosixRead,    PosixWrite,  PosixClose,       PosixInspectTarget,
     PosixCreateTemp,  PosixReplace, PosixRemove, PosixOpenInPlace, PosixLocalDate,
+    PosixAdviseLargeBuffer,
 };
 
 Api current = kNative;

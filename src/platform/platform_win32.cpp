@@ -123,9 +123,13 @@ LocalDate WinLocalDate() {
   return {now.wYear, now.wMonth, now.wDay};
 }
 
+// Large pages need a privilege ordinary hosts lack: nothing to do.
+void WinAdviseLargeBuffer(char*, std::size_t) {}
+
 constexpr Api kNative = {
-    WinOpenForRead,  WinRead,    WinWrite,  WinClose,       WinInspectTarget,
-    WinCreateTemp,   WinReplace, WinRemove, WinOpenInPlace, WinLocalDate,
+    WinOpenForRead, WinRead,    WinWrite,  WinClose,       WinInspectTarget,
+    WinCreateTemp,  WinReplace, WinRemove, WinOpenInPlace, WinLocalDate,
+    WinAdviseLargeBuffer,
 };
 
 Api current = kNative;

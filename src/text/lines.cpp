@@ -82,6 +82,7 @@ ByteBuffer ReadWholeFile(const char* path) {
   if (!info.sized) return ReadStream(handle, path);
   if (info.size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
   ByteBuffer bytes(static_cast<std::size_t>(info.size));
+  platform::Current().advise_large_buffer(bytes.data(), bytes.size());
   if (ReadFully(handle, bytes.data(), bytes.size()) != static_cast<std::ptrdiff_t>(bytes.size())) {
     RaiseCannotOpenFile(path);
   }
