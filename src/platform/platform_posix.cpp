@@ -165,11 +165,8 @@ constexpr Api kNative = {
     PosixAdviseLargeBuffer,
 };
 
-Api current = kNative;
-
 }  // namespace
 
 const Api& Native() { return kNative; }
-Api& Current() { return current; }
 
 }  // namespace quorvel::platform

@@ -132,11 +132,8 @@ constexpr Api kNative = {
     WinAdviseLargeBuffer,
 };
 
-Api current = kNative;
-
 }  // namespace
 
 const Api& Native() { return kNative; }
-Api& Current() { return current; }
 
 }  // namespace quorvel::platform
