@@ -17,6 +17,10 @@
 ** Calls must not overlap. The library keeps one process-wide last-error slot
 ** without a lock, so the host makes its calls one at a time, from whichever
 ** threads it likes.
+**
+** The library checks none of the host's pointers: buffers shorter than
+** QUORVEL_BUFFER_SIZE, invalid pointers and unterminated strings are outside
+** the contract, and a fault they cause is not caught.
 */
 #ifndef QUORVEL_H
 #define QUORVEL_H

@@ -1,0 +1,11 @@
+# The native shared library exports the three functions and nothing else.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" symbols "${dump}")
+list(TRANSFORM symbols REPLACE "^[0-9a-f]+ [A-Za-z] " "")
+list(SORT symbols)
+if(NOT symbols STREQUAL "Quorvel_GetLastError;Quorvel_TXT2XML;Quorvel_XML2TXT")
+  message(FATAL_ERROR "exported: ${symbols}")
+endif()
