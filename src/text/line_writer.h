@@ -36,8 +36,23 @@ class ReservedRun {
  public:
   explicit ReservedRun(char* at) : at_(at) {}
   void Append(std::string_view bytes) {
-    std::memcpy(at_, bytes.data(), bytes.size());
-    at_ += bytes.size();
+    const char* from = bytes.data();
+    const std::size_t n = bytes.size();
+    // Most pieces are short (tags, codes, amounts): two overlapping moves of
+    // a fixed size each cover them without a library call, reading only the
+    // piece's own bytes.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(at_, from, 8);
+      std::memcpy(at_ + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(at_, from, 4);
+      std::memcpy(at_ + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
+    } else {
+      std::memcpy(at_, from, n);
+    }
+    at_ += n;
   }
   void EndLine() {
     at_[0] = '\r';
