@@ -8,8 +8,6 @@
 namespace quorvel {
 namespace {
 
-constexpr std::size_t kNotFound = std::string_view::npos;
-
 // True when `name` + ">" stands at `p`, within [p, end).
 bool NameAndCloseAt(const char* p, const char* end, std::string_view name) {
   if (static_cast<std::size_t>(end - p) <= name.size() || p[name.size()] != '>') return false;
