@@ -7,6 +7,7 @@
 
 #include "quorvel.h"
 #include "support/files.h"
+#include "support/in_process.h"
 #include "support/platform_override.h"
 #include "text/numbers.h"
 
@@ -20,11 +21,7 @@ std::string Golden(const std::string& name) {
   return ReadFile(std::string(QUORVEL_TEST_DATA) + "/" + name);
 }
 
-std::string LastError() {
-  char buffer[QUORVEL_BUFFER_SIZE];
-  Quorvel_GetLastError(buffer);
-  return buffer;
-}
+using qtest::LastError;
 
 class ConvertTest : public qtest::ScratchDirTest {
  protected:

@@ -14,6 +14,7 @@
 
 #include "quorvel.h"
 #include "support/files.h"
+#include "support/in_process.h"
 #include "support/platform_override.h"
 
 namespace {
@@ -46,11 +47,7 @@ void operator delete[](void* p, std::size_t) noexcept { Free(p); }
 
 namespace {
 
-std::string LastError() {
-  char buffer[QUORVEL_BUFFER_SIZE];
-  Quorvel_GetLastError(buffer);
-  return buffer;
-}
+using qtest::LastError;
 
 class OutOfMemoryTest : public qtest::ScratchDirTest {
  protected:

@@ -10,6 +10,7 @@
 
 #include "quorvel.h"
 #include "support/files.h"
+#include "support/in_process.h"
 #include "support/platform_override.h"
 #include "text/failure.h"
 #include "text/line_writer.h"
@@ -27,11 +28,7 @@ namespace platform = quorvel::platform;
 using qtest::ReadFile;
 using qtest::WriteFile;
 
-std::string LastError() {
-  char buffer[QUORVEL_BUFFER_SIZE];
-  Quorvel_GetLastError(buffer);
-  return buffer;
-}
+using qtest::LastError;
 
 template <typename Call>
 std::string MessageOf(Call&& call) {
