@@ -42,6 +42,10 @@ inline void InstallMemoryPlatform(std::string_view input) {
     MemoryFiles::read_at += n;
     return static_cast<std::ptrdiff_t>(n);
   };
+  api.rewind = [](platform::Handle) {
+    MemoryFiles::read_at = 0;
+    return true;
+  };
   api.write = [](platform::Handle, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     MemoryFiles::written.append(bytes, size);
     return static_cast<std::ptrdiff_t>(size);
@@ -63,7 +67,6 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.remove = [](const char*) {};
   api.open_in_place = [](const char*, platform::Handle*) { return false; };
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
-  api.advise_large_buffer = [](char*, std::size_t) {};
 }
 
 }  // namespace qfuzz

@@ -13,6 +13,7 @@
 
 #include "text/bytes.h"
 #include "text/element_scan.h"
+#include "support/line_list.h"
 #include "text/lines.h"
 
 namespace {
@@ -103,11 +104,11 @@ std::vector<std::string> ReferenceLines(std::string_view content, bool tab_is_cr
 void LineProperties(std::string_view content) {
   const std::vector<std::string> expected = ReferenceLines(content, false);
   std::vector<std::string> walked;
-  for (quorvel::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
+  for (qtest::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
     walked.emplace_back(c.line());
   }
   Check(walked == expected, "line walking");
-  const quorvel::LineList list(content);
+  const qtest::LineList list(content);
   Check(list.Count() == static_cast<std::int32_t>(expected.size()), "line count");
   const std::vector<std::string> fields = ReferenceLines(content, true);
   quorvel::FieldList got;

@@ -10,7 +10,7 @@
 #include "boundary/last_error.h"
 #include "memory_platform.h"
 #include "quorvel.h"
-#include "text/lines.h"
+#include "support/line_list.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& doc = qfuzz::MemoryFiles::saved;
     Check(doc.rfind("<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n", 0) == 0, "declaration");
     Check(doc.size() >= 9 && doc.compare(doc.size() - 9, 9, "</body>\r\n") == 0, "body close");
-    const quorvel::LineList input(bytes);
+    const qtest::LineList input(bytes);
     const std::string rows = "  <rows>" + std::to_string(input.Count()) + "</rows>\r\n";
     Check(doc.find(rows) != std::string::npos, "row count");
   } else {

@@ -9,7 +9,7 @@
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/platform_override.h"
-#include "text/numbers.h"
+#include "io/today.h"
 
 namespace {
 

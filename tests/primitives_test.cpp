@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
-#include "text/failure.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -16,12 +16,6 @@ namespace quorvel {
 namespace {
 
 using namespace std::string_literals;
-
-std::vector<std::string> AllLines(std::string_view content) {
-  std::vector<std::string> lines;
-  for (LineCursor c(BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) lines.emplace_back(c.line());
-  return lines;
-}
 
 std::vector<std::string> AllFields(std::string_view line) {
   FieldList fields;
@@ -38,45 +32,6 @@ std::string MessageOf(auto&& call) {
     return f.message();
   }
   return "<no failure>";
-}
-
-TEST(LineSplitting, FollowsTheBreakRules) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"", {}},
-      {"a\r\nb", {"a", "b"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\n\nb", {"a", "", "b"}},
-      {"a\rb", {"a", "b"}},
-      {"a\n\rb", {"a", "", "b"}},
-      {"a\r\rb", {"a", "", "b"}},
-      {"\r\n", {""}},
-      {"\n\n", {"", ""}},
-      {"a\0b\r\nc"s, {"a"}},
-      {"\0abc"s, {}},
-      {" a\t \r\n\tb ", {" a\t ", "\tb "}},
-      {"\x1A\xC4\xCF\r", {"\x1A\xC4\xCF"}},
-      // Longer than one sixteen-byte block, breaks at every offset.
-      {std::string(40, 'x') + "\r" + std::string(17, 'y') + "\n",
-       {std::string(40, 'x'), std::string(17, 'y')}},
-  };
-  for (const auto& [content, lines] : cases) {
-    EXPECT_EQ(AllLines(content), lines) << content;
-    const LineList list(content);
-    EXPECT_EQ(list.Count(), static_cast<std::int32_t>(lines.size()));
-  }
-}
-
-TEST(LineList, LineIAnyOrderAndOutOfBounds) {
-  const LineList list("zero\none\r\ntwo\rthree");
-  EXPECT_EQ(list.Line(2), "two");
-  EXPECT_EQ(list.Line(0), "zero");  // going back
-  EXPECT_EQ(list.Line(3), "three");
-  EXPECT_EQ(list.Line(1), "one");
-  for (const std::int32_t bad : {4, 5, -1, std::numeric_limits<std::int32_t>::min()}) {
-    EXPECT_EQ(MessageOf([&] { list.Line(bad); }),
-              "List index out of bounds (" + std::to_string(bad) + ")");
-  }
-  EXPECT_EQ(MessageOf([] { LineList().Line(0); }), "List index out of bounds (0)");
 }
 
 TEST(SplitTabFields, CountsAndKeepsFields) {

@@ -12,9 +12,9 @@
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/platform_override.h"
-#include "text/failure.h"
-#include "text/line_writer.h"
-#include "text/lines.h"
+#include "common/failure.h"
+#include "io/output.h"
+#include "io/input.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -124,17 +124,13 @@ TEST_F(SaveTest, UnsavedWriterLeavesNothing) {
   EXPECT_EQ(Leftovers(), std::vector<std::string>{"out.txt"});
 }
 
-TEST_F(SaveTest, LoadFailuresLeaveTheListAsItWas) {
-  WriteFile("in.txt", "a\r\nb");
+TEST_F(SaveTest, InputsThatCannotBeOpened) {
   qtest::MakeDir("folder");
-  quorvel::LineList list;
-  list.Load("in.txt");
   for (const char* bad : {"missing.txt", "folder", ""}) {
-    EXPECT_EQ(MessageOf([&] { list.Load(bad); }), std::string("Cannot open file ") + bad);
-    EXPECT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Line(1), "b");
+    EXPECT_EQ(MessageOf([&] { quorvel::LineReader reader(bad); }),
+              std::string("Cannot open file ") + bad);
   }
-  EXPECT_EQ(MessageOf([&] { list.Load(nullptr); }), "Cannot open file ");
+  EXPECT_EQ(MessageOf([&] { quorvel::LineReader reader(nullptr); }), "Cannot open file ");
 }
 
 TEST_F(SaveTest, ShortOrFailedReadsNeverConvertATruncatedInput) {

@@ -1,16 +1,19 @@
 // Text file to exchange document.
 //
-// The input is held as one buffer and walked in place; the document is
-// written piece by piece straight into the output stream, never built as
-// separate lines. Only the row count must be known before the first row, and
-// a counting pass over the buffer gives it.
-#include <algorithm>
+// The header needs the row count before the first row, so the input is
+// walked twice through the reader's window: a counting pass, then the
+// converting pass, which must meet exactly the lines and bytes the count saw.
+// The document is written piece by piece straight into the output stream,
+// never built as separate lines.
 #include <cstddef>
 
+#include "convert/bounds.h"
 #include "convert/convert.h"
 #include "document/layout.h"
+#include "io/input.h"
+#include "io/output.h"
+#include "io/today.h"
 #include "text/bytes.h"
-#include "text/line_writer.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -97,46 +100,50 @@ void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyV
   out.EndLine();
 }
 
-// At least the size of the row WriteRow writes: every element line is under
-// 24 bytes besides its value, and escaping at most quadruples `mw`.
-std::size_t RowBound(const FieldList& fields) {
-  std::size_t bound = 64;
-  const std::int32_t count = fields.count();
-  if (count != 10 && count != 8) return bound;
-  for (std::int32_t k = 0; k < count; ++k) bound += 24 + fields[k].size();
-  if (count == 10) bound += 3 * fields[7].size() + 16;
-  return bound;
+// WriteRow into reserved room when the row's bound allows, else through the
+// writer's checked appends.
+void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
+  std::size_t sizes[FieldList::kKept];
+  const std::int32_t kept = fields.count() < FieldList::kKept ? fields.count() : FieldList::kKept;
+  for (std::int32_t k = 0; k < kept; ++k) sizes[k] = fields[k].size();
+  const std::size_t bound = RowBound<std::size_t>(fields.count(), sizes);
+  if (bound <= LineWriter::kMaxReserve) {
+    ReservedRun run(out.Reserve(bound));
+    WriteRow(run, id, fields, sy);
+    out.Commit(run.end());
+  } else {
+    WriteRow(out, id, fields, sy);
+  }
 }
 
 }  // namespace
 
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
                            std::string_view title, std::string_view nsr, std::string_view qymc) {
-  LineList input;
-  input.Load(input_path);
-  const std::int32_t rows = input.Count();
+  LineReader input(input_path);
+  const ContentSize counted = input.CountRest();
+  const std::int32_t rows = counted.lines;
+  input.Rewind();
   LineWriter out(output_path);
   WriteHeader(out, code, title, nsr, qymc, rows);
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);
     FieldList fields;
     SyValue sy;
-    LineCursor line = input.CursorAt(0);
-    for (std::int32_t id = 1; id <= rows; ++id, line.Advance()) {
-      SplitTabFields(line.line(), fields);
+    std::string_view line;
+    for (std::int32_t id = 0; input.Next(line);) {
+      // A line beyond the count: the file changed between the two passes.
+      if (id == rows) input.RaiseCannotOpen();
+      ++id;
+      SplitTabFields(line, fields);
       if (fields.count() == 10) EncodeSy(fields[8], sy);
-      const NumberText id_text = FormatDecimal(id);
-      const std::size_t bound = RowBound(fields);
-      if (bound <= LineWriter::kMaxReserve) {
-        ReservedRun run(out.Reserve(bound));
-        WriteRow(run, id_text, fields, sy);
-        out.Commit(run.end());
-      } else {
-        WriteRow(out, id_text, fields, sy);
-      }
+      WriteRowOut(out, FormatDecimal(id), fields, sy);
     }
     out.AppendLine(doc::kDataCloseLine);
   }
+  // The rows written are the rows counted, byte for byte in number, or the
+  // document's row count would not match its rows.
+  if (input.Passed() != counted) input.RaiseCannotOpen();
   out.AppendLine(doc::kBodyCloseLine);
   out.Save();
 }

@@ -1,5 +1,5 @@
-// The only door to the operating system: whole-file reading, the pieces of an
-// atomic save, and the local date.
+// The only door to the operating system: reading a file (and starting it over),
+// the pieces of an atomic save, and the local date.
 //
 // Two implementations share this interface, platform_posix.cpp and
 // platform_win32.cpp; the build picks one, so nothing above this layer has an
@@ -52,6 +52,9 @@ struct Api {
   bool (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
   // Reads up to `size` bytes; the count read (0 at the end), or -1 on error.
   std::ptrdiff_t (*read)(Handle handle, char* buffer, std::size_t size);
+  // Moves a file opened by open_for_read back to its first byte; false when
+  // it cannot (only regular files are ever rewound).
+  bool (*rewind)(Handle handle);
   // Writes up to `size` bytes; the count written, or -1 on error.
   std::ptrdiff_t (*write)(Handle handle, const char* bytes, std::size_t size);
   // Closes a handle; false when the system reports that data was lost.
@@ -74,11 +77,6 @@ struct Api {
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();
-
-  // A hint that a freshly allocated buffer of `size` bytes is about to be
-  // filled whole (an input file): the system may back it with large pages,
-  // which makes filling it cheaper. Never fails; may do nothing.
-  void (*advise_large_buffer)(char* buffer, std::size_t size);
 };
 
 const Api& Native();

@@ -2,7 +2,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -53,6 +52,8 @@ std::ptrdiff_t PosixWrite(Handle handle, const char* bytes, std::size_t size) {
   } while (n < 0 && errno == EINTR);
   return n;
 }
+
+bool PosixRewind(Handle handle) { return ::lseek(Fd(handle), 0, SEEK_SET) == 0; }
 
 bool PosixClose(Handle handle) { return ::close(Fd(handle)) == 0 || errno == EINTR; }
 
@@ -146,23 +147,18 @@ LocalDate PosixLocalDate() {
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-void PosixAdviseLargeBuffer(char* buffer, std::size_t size) {
-#if defined(MADV_HUGEPAGE)
-  // Only whole 2 MiB pages inside the buffer can be large.
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(buffer) + kLargePage - 1) & ~(kLargePage - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(kLargePage - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)buffer;
-  (void)size;
-#endif
-}
-
 constexpr Api kNative = {
-    PosixOpenForRead, PosixRead,    PosixWrite,  PosixClose,       PosixInspectTarget,
-    PosixCreateTemp,  PosixReplace, PosixRemove, PosixOpenInPlace, PosixLocalDate,
-    PosixAdviseLargeBuffer,
+    .open_for_read = PosixOpenForRead,
+    .read = PosixRead,
+    .rewind = PosixRewind,
+    .write = PosixWrite,
+    .close = PosixClose,
+    .inspect_target = PosixInspectTarget,
+    .create_temp = PosixCreateTemp,
+    .replace = PosixReplace,
+    .remove = PosixRemove,
+    .open_in_place = PosixOpenInPlace,
+    .local_date = PosixLocalDate,
 };
 
 }  // namespace

@@ -40,6 +40,10 @@ std::ptrdiff_t WinRead(Handle handle, char* buffer, std::size_t size) {
   return static_cast<std::ptrdiff_t>(got);
 }
 
+bool WinRewind(Handle handle) {
+  return SetFilePointer(Win(handle), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
 std::ptrdiff_t WinWrite(Handle handle, const char* bytes, std::size_t size) {
   DWORD put = 0;
   if (!WriteFile(Win(handle), bytes, Chunk(size), &put, nullptr)) return -1;
@@ -123,13 +127,18 @@ LocalDate WinLocalDate() {
   return {now.wYear, now.wMonth, now.wDay};
 }
 
-// Large pages need a privilege ordinary hosts lack: nothing to do.
-void WinAdviseLargeBuffer(char*, std::size_t) {}
-
 constexpr Api kNative = {
-    WinOpenForRead, WinRead,    WinWrite,  WinClose,       WinInspectTarget,
-    WinCreateTemp,  WinReplace, WinRemove, WinOpenInPlace, WinLocalDate,
-    WinAdviseLargeBuffer,
+    .open_for_read = WinOpenForRead,
+    .read = WinRead,
+    .rewind = WinRewind,
+    .write = WinWrite,
+    .close = WinClose,
+    .inspect_target = WinInspectTarget,
+    .create_temp = WinCreateTemp,
+    .replace = WinReplace,
+    .remove = WinRemove,
+    .open_in_place = WinOpenInPlace,
+    .local_date = WinLocalDate,
 };
 
 }  // namespace

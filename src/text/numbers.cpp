@@ -1,8 +1,7 @@
 #include "text/numbers.h"
 
-#include "platform/platform.h"
+#include "common/failure.h"
 #include "text/ascii.h"
-#include "text/failure.h"
 
 namespace quorvel {
 namespace {
@@ -76,7 +75,7 @@ std::int32_t ParseInt32(std::string_view text) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-std::int64_t ParseInt64(std::string_view text) {
+bool TryParseInt64(std::string_view text, std::int64_t& result) {
   std::size_t i = SkipLeadingSpaces(text);
   const bool negative = i < text.size() && text[i] == '-';
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
@@ -91,8 +90,15 @@ std::int64_t ParseInt64(std::string_view text) {
   } else {
     ok = ReadDecimal(rest, negative ? kMax + 1 : kMax, &value);
   }
-  if (!ok) RaiseNotValidInteger(text);
-  return static_cast<std::int64_t>(negative ? Negate(value) : value);
+  if (!ok) return false;
+  result = static_cast<std::int64_t>(negative ? Negate(value) : value);
+  return true;
+}
+
+std::int64_t ParseInt64(std::string_view text) {
+  std::int64_t value;
+  if (!TryParseInt64(text, value)) RaiseNotValidInteger(text);
+  return value;
 }
 
 NumberText FormatHex64(std::int64_t value, int min_digits) {
@@ -130,10 +136,9 @@ NumberText FormatDecimal(std::int64_t value) {
   return out;
 }
 
-NumberText TodayAsYyyymmdd() {
-  const platform::LocalDate date = platform::Current().local_date();
+NumberText FormatYyyymmdd(int year, int month, int day) {
   NumberText out;
-  const int parts[3][2] = {{date.year, 4}, {date.month, 2}, {date.day, 2}};
+  const int parts[3][2] = {{year, 4}, {month, 2}, {day, 2}};
   for (const auto& [value, width] : parts) {
     int v = value;
     for (int k = width - 1; k >= 0; --k, v /= 10) out.bytes[out.size + k] = static_cast<char>('0' + v % 10);

@@ -1,4 +1,4 @@
-// Fast search for the first of up to three byte values.
+// Fast searches for line breaks and separators.
 //
 // Line breaks and field separators are found sixteen bytes at a time where the
 // processor has SSE2 (every x86-64 and every 32-bit Windows host this library
@@ -76,15 +76,16 @@ inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visi
   ForEachByteOf(begin, end, c, c, c, c, static_cast<Visit&&>(visit));
 }
 
-// The number of lines in `content` (which holds no NUL) by the line-splitting
-// rule: a line ends at every CR and at every LF that does not follow a CR,
-// and a last line without a break counts too. Counted sixteen bytes at a
-// time in byte-wide counters, summed before they can overflow.
-inline std::size_t CountLines(const char* begin, const char* end) {
-  std::size_t breaks = 0;
+// The number of line ends in [begin, end), which holds no NUL: every CR, and
+// every LF that does not follow a CR. `after_cr` says whether the byte before
+// `begin` (in an earlier piece of the same content) was a CR, so a content
+// counted piece by piece gives the same total as counted whole. Sixteen bytes
+// at a time in byte-wide counters, summed before they can overflow.
+inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_cr) {
+  std::size_t ends = 0;
   const char* p = begin;
   if (p < end) {
-    breaks += (*p == '\r' || *p == '\n') ? 1 : 0;
+    ends += (*p == '\r' || (*p == '\n' && !after_cr)) ? 1 : 0;
     ++p;
   }
 #if defined(__SSE2__)
@@ -96,21 +97,20 @@ inline std::size_t CountLines(const char* begin, const char* end) {
     for (int i = 0; i < 255 && end - p >= 16; ++i, p += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-      const __m128i ends = _mm_or_si128(
+      const __m128i line_ends = _mm_or_si128(
           _mm_cmpeq_epi8(v, vcr),
           _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
-      counts = _mm_sub_epi8(counts, ends);  // each end is -1
+      counts = _mm_sub_epi8(counts, line_ends);  // each end is -1
     }
     const __m128i sums = _mm_sad_epu8(counts, zero);
-    breaks += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    ends += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+            static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #endif
   for (; p < end; ++p) {
-    if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++breaks;
+    if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++ends;
   }
-  const bool unfinished = end > begin && end[-1] != '\r' && end[-1] != '\n';
-  return breaks + (unfinished ? 1 : 0);
+  return ends;
 }
 
 }  // namespace quorvel

@@ -1,8 +1,9 @@
-#include "text/line_writer.h"
+#include "io/output.h"
 
 #include <utility>
 
-#include "text/failure.h"
+#include "common/failure.h"
+#include "common/sizes.h"
 
 namespace quorvel {
 namespace {
@@ -90,8 +91,7 @@ void LineWriter::MakeRoom(std::size_t size) {
   if (sink_ == Sink::kUndecided) Decide();
   if (sink_ != Sink::kMemory) Drain();
   if (capacity_ - used_ >= size) return;
-  std::size_t capacity = capacity_;
-  while (capacity - used_ < size) capacity *= 2;
+  const std::size_t capacity = GrownCapacity(capacity_, AddOrOutOfMemory(used_, size));
   std::unique_ptr<char[]> bigger(new char[capacity]);
   std::memcpy(bigger.get(), buffer_.get(), used_);
   buffer_ = std::move(bigger);

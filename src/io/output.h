@@ -16,8 +16,8 @@
 // A target that is not a regular file (a device, a pipe) is never replaced:
 // its output is kept in memory and written into it in place by Save(), so
 // nothing reaches it before the conversion has succeeded.
-#ifndef QUORVEL_TEXT_LINE_WRITER_H
-#define QUORVEL_TEXT_LINE_WRITER_H
+#ifndef QUORVEL_IO_OUTPUT_H
+#define QUORVEL_IO_OUTPUT_H
 
 #include <cstddef>
 #include <cstring>
@@ -136,4 +136,4 @@ class LineWriter {
 
 }  // namespace quorvel
 
-#endif  // QUORVEL_TEXT_LINE_WRITER_H
+#endif  // QUORVEL_IO_OUTPUT_H
