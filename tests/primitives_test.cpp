@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "common/sizes.h"
+#include "convert/bounds.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
 #include "text/lines.h"
@@ -169,10 +171,10 @@ TEST(ParseInt32, AcceptedAndRejectedForms) {
       {"2147483647", INT32_MAX}, {"$10", 16},   {"x10", 16}, {"X10", 16},
       {"0x10", 16},      {"0X10", 16},          {"0", 0},    {"00", 0},
       {"$FFFFFFFF", -1}, {"$0000000080000000", INT32_MIN}, {"-0", 0},
-      {"007", 7},        {"$aB", 171},
+      {"007", 7},        {"$aB", 171},          {"+2147483647", INT32_MAX},
   };
   for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt32(text), value) << text;
-  for (const std::string text : {"12 ", "2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
+  for (const std::string text : {"12 ", "2147483648", "+2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
                                  "", " ", "\t1", "$100000000", "+-1", "0x-1", "1\xC4"}) {
     EXPECT_EQ(MessageOf([&] { ParseInt32(text); }), "'" + text + "' is not a valid integer value");
   }
@@ -230,6 +232,49 @@ TEST(Messages, ExactTexts) {
   EXPECT_EQ(MessageOf([] { RaiseListIndexOutOfBounds(-1); }), "List index out of bounds (-1)");
   EXPECT_EQ(FormatMessage(MessageId::kNotValidInteger, "$7G"), "'$7G' is not a valid integer value");
   EXPECT_EQ(OutOfMemoryText(), "Out of memory");
+}
+
+// The arithmetic of a 32-bit size_t, checked on any host: sums, products
+// and growth stop at the limit instead of wrapping.
+TEST(CheckedSizes, ThirtyTwoBitArithmeticNeverWraps) {
+  using U32 = std::uint32_t;
+  constexpr U32 kMax = std::numeric_limits<U32>::max();
+  EXPECT_EQ(SaturatingAdd<U32>(kMax - 1, 1), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(kMax, 1), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(U32{1} << 31, U32{1} << 31), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(3, 4), 7u);
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655765), kMax);  // exactly 2^32 - 1
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655766), kMax);  // one past: saturated
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655764), 4294967292u);
+  EXPECT_EQ(AddOrOutOfMemory<U32>(kMax - 1, 1), kMax);
+  EXPECT_THROW(AddOrOutOfMemory<U32>(kMax, 1), std::bad_alloc);
+  EXPECT_EQ(GrownCapacity<U32>(U32{1} << 20, (U32{1} << 20) + 1), U32{2} << 20);
+  EXPECT_EQ(GrownCapacity<U32>(U32{1} << 20, (U32{5} << 20)), U32{8} << 20);
+  EXPECT_EQ(GrownCapacity<U32>(U32{3} << 30, (U32{3} << 30) + 1), (U32{3} << 30) + 1);
+  EXPECT_EQ(GrownCapacity<U32>(0, 5), 8u);
+  EXPECT_THROW(GrownCapacity<U32>(U32{3} << 30, kMax), std::bad_alloc);
+}
+
+// The row that wrapped the bound of a 32-bit DLL to 1 byte: a full row whose
+// eighth field is 1,073,741,742 bytes (the other nine: 9 bytes). Its bound now
+// saturates, so it is never written into reserved room.
+TEST(RowBound, SaturatesOnA32BitSizeInsteadOfWrapping) {
+  using U32 = std::uint32_t;
+  constexpr U32 kMax = std::numeric_limits<U32>::max();
+  const std::array<U32, 10> sizes = {1, 1, 1, 1, 1, 1, 1, 1073741742, 1, 1};
+  EXPECT_EQ(RowBound<U32>(10, sizes), kMax);
+  // The exact bound, in 64 bits, is 2^32 + 1: one past what 32 bits hold.
+  EXPECT_EQ(RowBound<std::uint64_t>(10, sizes), (std::uint64_t{1} << 32) + 1);
+  EXPECT_EQ(RowBound<U32>(10, std::array<U32, 10>{1, 1, 1, 1, 1, 1, 1, 2, 1, 1}),
+            64u + 10 * 24 + 11 + 3 * 2 + 16);
+  EXPECT_EQ(RowBound<U32>(8, std::array<U32, 10>{kMax - 100, 0, 0, 0, 0, 0, 0, 0}), kMax);
+  EXPECT_EQ(RowBound<U32>(9, std::array<U32, 10>{kMax, kMax}), 64u);  // an empty row
+
+  std::array<U32, 11> values{};
+  values.fill(400000000);  // 4.4e9 together
+  EXPECT_EQ(ResultLineBound<U32>(values), kMax);
+  values.fill(1);
+  EXPECT_EQ(ResultLineBound<U32>(values), 27u);
 }
 
 }  // namespace
