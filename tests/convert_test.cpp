@@ -9,6 +9,7 @@
 #include "quorvel.h"
 #include "support/files.h"
 #include "support/in_process.h"
+#include "support/line_list.h"
 #include "support/platform_override.h"
 #include "io/input.h"
 #include "io/today.h"
@@ -186,6 +187,49 @@ TEST_F(ConvertTest, HeaderValuesAfterTheDataLine) {
   EXPECT_EQ(rows, 2);
   EXPECT_STREQ(nsr, "LATE");
   EXPECT_EQ(ReadFile("out.txt"), ResultLine("1") + ResultLine("2"));
+}
+
+// CR LF, LF and a lone CR each end a line, in any mix, in both conversions.
+TEST_F(ConvertTest, EveryLineBreakStyleReadsAlike) {
+  const std::string document = "<nsr>N</nsr>\r\n<rows>2</rows>\r\n<data>\r\n" + ResultBlock("1") +
+                               ResultBlock("2") + "</data>\r\n";
+  const std::string text = "F1\tF2\tF3\tF4\tF5\tF6\tF7\tx<y>\t255\tF10\r\n\r\na\tb\r\n";
+  const std::string expected_text = ResultLine("1") + ResultLine("2");
+  WriteFile("in.txt", text);
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string expected_document = ReadFile("expected.xml");
+  auto restyle = [](std::string content, const std::string& style, bool mixed) {
+    std::string out;
+    int n = 0;
+    for (std::size_t at; (at = content.find("\r\n")) != std::string::npos; content.erase(0, at + 2)) {
+      out += content.substr(0, at) + (mixed && n++ % 2 ? std::string("\r\n") : style);
+    }
+    return out + content;
+  };
+  for (const std::string style : {"\r\n", "\n", "\r"}) {
+    for (const bool mixed : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(style) + (mixed ? " mixed" : ""));
+      WriteFile("in.xml", restyle(document, style, mixed));
+      int32_t rows = 0;
+      char nsr[256], reserved[256];
+      ASSERT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)
+          << LastError();
+      EXPECT_EQ(ReadFile("out.txt"), expected_text);
+      // Lines without a tag count as lines too: a search that runs off the
+      // end names the same line count.
+      const std::string short_of_rows =
+          restyle("<nsr>N</nsr>\r\n<rows>3</rows>\r\n<data>\r\n\r\ntext\r\n" + ResultBlock("1") +
+                      "\r\n" + ResultBlock("2") + "\r\nend\r\n",
+                  style, mixed);
+      WriteFile("in.xml", short_of_rows);
+      EXPECT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(qtest::LineList(short_of_rows).Count(), 34);
+      EXPECT_EQ(LastError(), "List index out of bounds (34)");
+      WriteFile("in.txt", restyle(text, style, mixed));
+      ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+      EXPECT_EQ(ReadFile("out.xml"), expected_document);
+    }
+  }
 }
 
 // What a host can see of one call: result, message, RowsCount, both buffers

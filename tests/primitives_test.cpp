@@ -9,6 +9,7 @@
 #include "common/failure.h"
 #include "common/sizes.h"
 #include "convert/bounds.h"
+#include "support/line_list.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
 #include "text/lines.h"
@@ -147,6 +148,72 @@ TEST(ExtractElementTexts, EqualsThePlainDefinition) {
     for (std::size_t k = 0; k < names.size(); ++k) {
       ASSERT_EQ(fast[k], ExtractElementText(line, names[k])) << line << " " << names[k];
     }
+  }
+}
+
+// Scanning many lines in one pass, fed in pieces as a reader's window fills,
+// must give for every line exactly what the line-by-line scan gives: values,
+// markers, the lines themselves and their number.
+TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
+  const std::array<std::string_view, 12> names = {"dm", "hm", "gf", "xf", "kr", "je",
+                                                  "se", "mw", "sy", "jg", "rq", "nsrlonger"};
+  // "<dm>" as a marker too, so that a marker can stand where a tag does.
+  const std::array<std::string_view, 3> markers = {"<row", "</row>", "<dm>"};
+  const ElementScanner scanner(names, markers);
+  const std::vector<std::string> pieces = {
+      "<dm>", "</dm>", "<sy>", "</sy>", "<mw>", "</mw>", "<row", "</row>", "<row id=\"1\">",
+      "<nsrlonger>", "</nsrlonger>", "<", "</", ">", " ", "\t", "v", "\xC4", "\r", "\n", "\r\n"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string content;
+    const int length = static_cast<int>(random() % 40);
+    for (int k = 0; k < length; ++k) content += pieces[random() % pieces.size()];
+    // Line by line.
+    std::vector<std::string> expected;
+    for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
+      std::array<std::string_view, 12> values;
+      scanner.Extract(c.line(), values);
+      std::string row(c.line());
+      for (std::size_t k = 0; k < names.size(); ++k) row.append("|").append(values[k]);
+      for (const std::string_view marker : markers) {
+        row.append(c.line().find(marker) != std::string_view::npos ? "|+" : "|-");
+      }
+      expected.push_back(row);
+    }
+    // In pieces: what is taken is dropped, more is added, as a reader does.
+    std::vector<std::string> got;
+    std::size_t begin = 0;
+    std::size_t available = 0;
+    bool skip_lf = false;
+    for (;;) {
+      if (skip_lf && begin < available) {
+        if (content[begin] == '\n') ++begin;
+        skip_lf = false;
+      }
+      const bool last = available == content.size();
+      const std::size_t before = got.size();
+      std::array<std::string_view, 12> values;
+      const ElementScanner::ChunkTaken taken = scanner.ScanLines(
+          std::string_view(content).substr(begin, available - begin), last, values,
+          [&](std::string_view line, const ElementScanner::LineFound& found) {
+            std::string row(line);
+            for (std::size_t k = 0; k < names.size(); ++k) {
+              row.append("|").append((found.present >> k) & 1 ? values[k] : std::string_view());
+            }
+            for (std::size_t j = 0; j < markers.size(); ++j) {
+              row.append((found.markers >> j) & 1 ? "|+" : "|-");
+            }
+            got.push_back(row);
+            return true;
+          });
+      ASSERT_EQ(taken.lines, got.size() - before);
+      begin += taken.bytes;
+      skip_lf = taken.after_cr;
+      if (last) break;
+      available += 1 + random() % 7;
+      if (available > content.size()) available = content.size();
+    }
+    ASSERT_EQ(got, expected) << testing::PrintToString(content);
   }
 }
 

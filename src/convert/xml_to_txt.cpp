@@ -50,13 +50,19 @@ bool Contains(std::string_view line, std::string_view marker) {
   return false;
 }
 
-// The eleven values of one row, copied out of the reader's window. A later
-// non-empty value replaces an earlier one; an empty one never clears it.
+// The eleven values of one row. A later non-empty value replaces an earlier
+// one; an empty one never clears it. Values are views into the reader's
+// window while it stays put; Keep() copies them into the row's own storage
+// before the window moves, so a row may span any number of windows and
+// nothing is copied in the common case.
 class ResultRow {
  public:
+  ResultRow() = default;
+  ResultRow(const ResultRow&) = delete;
+  ResultRow& operator=(const ResultRow&) = delete;
+
   void Clear() {
-    for (std::string& value : values_) value.clear();
-    bad_sy_.clear();
+    values_.fill({});
     sy_failed_ = false;
   }
 
@@ -68,8 +74,20 @@ class ResultRow {
       if (k == kSy) {
         TakeSy(values[k]);
       } else {
-        values_[k].assign(values[k]);
+        values_[k] = values[k];
       }
+    }
+  }
+
+  // Copies the values that still point into the reader's window.
+  void Keep() {
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      const std::string_view value = values_[k];
+      if (value.empty() || value.data() == kept_[k].data() || value.data() == sy_decimal_.bytes) {
+        continue;
+      }
+      kept_[k].assign(value);
+      values_[k] = kept_[k];
     }
   }
 
@@ -80,7 +98,7 @@ class ResultRow {
   }
 
   bool Complete() const {
-    for (const std::string& value : values_) {
+    for (const std::string_view value : values_) {
       if (value.empty()) return false;
     }
     return true;
@@ -97,21 +115,22 @@ class ResultRow {
   // first. The first bad value is the one reported.
   void TakeSy(std::string_view value) {
     if (value[0] == 'A') {
-      values_[kSy].assign(value);
+      values_[kSy] = value;
       return;
     }
-    sy_source_.assign(1, '$').append(value);
     std::int64_t number;
-    if (!TryParseInt64(sy_source_, number)) {
-      if (!sy_failed_) bad_sy_ = sy_source_;
+    if (!TryParseHex64(value, number)) {
+      if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
       sy_failed_ = true;
       return;
     }
-    values_[kSy].assign(FormatDecimal(number).view());
+    sy_decimal_ = FormatDecimal(number);
+    values_[kSy] = sy_decimal_.view();
   }
 
-  std::array<std::string, kFieldCount> values_;
-  std::string sy_source_;
+  std::array<std::string_view, kFieldCount> values_;
+  std::array<std::string, kFieldCount> kept_;
+  NumberText sy_decimal_;
   std::string bad_sy_;
   bool sy_failed_ = false;
 };
@@ -219,32 +238,55 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
   std::string_view line;
   const Header header = ReadHeader(input, rows_count, line);
 
-  // `line` is the data line: the first row's opening line may be that line.
-  std::int32_t incomplete = 0;
-  ResultRow row;
-  const ElementScanner scanner(doc::kResultRowElements);
+  constexpr std::uint32_t kOpens = 1;   // the line contains "<row"
+  constexpr std::uint32_t kCloses = 2;  // the line contains "</row>"
+  static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
+                                                               doc::kRowCloseMarker};
+  const ElementScanner scanner(doc::kResultRowElements, kMarkers);
   std::array<std::string_view, kFieldCount> found;
-  bool unread = true;  // `line` is the next line to look at
-  for (std::int32_t r = 0; r < header.rows; ++r) {
-    while (!(unread && Contains(line, doc::kRowOpenMarker))) {
-      NextOrOutOfBounds(input, line);
-      unread = true;
+  ResultRow row;
+  std::int32_t rows_read = 0;
+  std::int32_t incomplete = 0;
+  bool in_block = false;
+  // One line of the rows: an opening line starts a block (its own "</row>"
+  // does not close it); every line of a block gives its values; a closing
+  // line ends the block and the row. False once the last row is read.
+  auto take_line = [&](std::uint32_t present, std::uint32_t markers) {
+    if (!in_block) {
+      if ((markers & kOpens) == 0) return true;
+      row.Clear();
+      row.Take(present, found);
+      in_block = true;
+      return true;
     }
-    row.Clear();
-    // The opening line's own "</row>" does not close the row.
-    row.Take(scanner.ExtractPresent(line, found).present, found);
-    for (bool closed = false; !closed;) {
-      NextOrOutOfBounds(input, line);
-      const ElementScanner::Found scan = scanner.ExtractPresent(line, found, doc::kRowCloseMarker);
-      row.Take(scan.present, found);
-      closed = scan.marker;
-    }
-    unread = false;
+    row.Take(present, found);
+    if ((markers & kCloses) == 0) return true;
+    in_block = false;
     row.Close();
     if (row.Complete()) {
       WriteResultLineOut(out, row);
     } else {
       ++incomplete;
+    }
+    return ++rows_read < header.rows;
+  };
+
+  if (header.rows > 0) {
+    // The first row's opening line may be the data line itself.
+    const ElementScanner::Found data_line = scanner.ExtractPresent(line, found, doc::kRowOpenMarker);
+    take_line(data_line.present, data_line.marker ? kOpens : 0);
+    // The rest in one pass over the window: line breaks and tags together.
+    for (;;) {
+      const ElementScanner::ChunkTaken taken = scanner.ScanLines(
+          input.Unread(), input.UnreadIsLast(), found,
+          [&](std::string_view, const ElementScanner::LineFound& line_found) {
+            return take_line(line_found.present, line_found.markers);
+          });
+      input.Consume(taken.bytes, taken.lines, taken.after_cr);
+      if (taken.stopped) break;
+      row.Keep();  // the window is about to move
+      // A search that runs past the last line.
+      if (!input.ReadMore()) RaiseListIndexOutOfBounds(input.Passed().lines);
     }
   }
 

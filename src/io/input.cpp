@@ -182,6 +182,22 @@ ContentSize LineReader::CountRest() {
   return Passed();
 }
 
+std::string_view LineReader::Unread() {
+  if (skip_lf_ && begin_ < end_) {
+    if (buffer_[begin_] == '\n') ++begin_;
+    skip_lf_ = false;
+  }
+  return {buffer_.get() + begin_, end_ - begin_};
+}
+
+void LineReader::Consume(std::size_t bytes, std::size_t lines, bool after_cr) {
+  if (lines > kMaxLines - static_cast<std::uint64_t>(lines_)) throw std::bad_alloc();
+  lines_ += static_cast<std::int32_t>(lines);
+  begin_ += bytes;
+  scanned_ = begin_;
+  skip_lf_ = after_cr;
+}
+
 ContentSize LineReader::Passed() const { return {lines_, buffer_offset_ + begin_}; }
 
 void LineReader::Rewind() {

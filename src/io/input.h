@@ -69,6 +69,21 @@ class LineReader {
   // last Rewind.
   ContentSize Passed() const;
 
+  // Bulk reading, for a consumer that walks many lines in one pass: the
+  // bytes read but not yet handed out. Its last line may be cut short,
+  // unless UnreadIsLast(). Valid until the next call on this reader.
+  std::string_view Unread();
+  // No byte of content follows Unread().
+  bool UnreadIsLast() const { return at_end_; }
+  // Hands out the first `bytes` of Unread(), which are `lines` whole lines
+  // with their line breaks; `after_cr` says the last of them ends with a CR
+  // whose LF, should it come next, belongs to it. Raises std::bad_alloc past
+  // 2^31 - 1 lines.
+  void Consume(std::size_t bytes, std::size_t lines, bool after_cr);
+  // Reads more behind Unread() (growing the window when one line fills
+  // it); false, reading nothing, once the content has ended. Raises as Next.
+  bool ReadMore() { return Refill(); }
+
   // Starts over at the first line. Raises "Cannot open file <path>" when the
   // file cannot be moved back to its start.
   void Rewind();

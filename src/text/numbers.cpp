@@ -95,6 +95,13 @@ bool TryParseInt64(std::string_view text, std::int64_t& result) {
   return true;
 }
 
+bool TryParseHex64(std::string_view digits, std::int64_t& result) {
+  std::uint64_t value;
+  if (!ReadHex(digits, 64, &value)) return false;
+  result = static_cast<std::int64_t>(value);
+  return true;
+}
+
 std::int64_t ParseInt64(std::string_view text) {
   std::int64_t value;
   if (!TryParseInt64(text, value)) RaiseNotValidInteger(text);

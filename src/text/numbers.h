@@ -39,6 +39,11 @@ std::int64_t ParseInt64(std::string_view text);
 // `value` as it was) instead of raising.
 bool TryParseInt64(std::string_view text, std::int64_t& value);
 
+// What ParseInt64 gives for "$" + `digits`, without joining them: one or
+// more hexadecimal digits of either case, below 2^64, the pattern read as
+// signed. False (leaving `value` as it was) for anything else.
+bool TryParseHex64(std::string_view digits, std::int64_t& value);
+
 // The value's two's-complement pattern in upper-case hexadecimal, padded on
 // the left with "0" to `min_digits` (1 to 16): 255 gives "00000000000000FF"
 // with 16 digits, -1 gives sixteen "F".

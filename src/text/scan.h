@@ -6,13 +6,37 @@
 #ifndef QUORVEL_TEXT_SCAN_H
 #define QUORVEL_TEXT_SCAN_H
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace quorvel {
+
+// The bytes [p, end) as a word, at most eight of them, zero beyond `end`:
+// byte i of the text is byte i of the word in memory order, so that on a
+// little-endian processor it is bits 8i to 8i+7.
+inline std::uint64_t LoadUpTo8(const char* p, const char* end) {
+  const std::size_t n = static_cast<std::size_t>(end - p);
+  std::uint64_t word = 0;
+  if (n >= 8) {
+    std::memcpy(&word, p, 8);
+  } else if (n >= 4 && std::endian::native == std::endian::little) {
+    // Two overlapping loads cover the n bytes exactly.
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + n - 4, 4);
+    word = low | (std::uint64_t{high} << ((n - 4) * 8));
+  } else {
+    std::memcpy(&word, p, n);
+  }
+  return word;
+}
 
 // The first byte in [p, end) equal to a, b or c; `end` when there is none.
 inline const char* FindFirstOf(const char* p, const char* end, char a, char b, char c) {
