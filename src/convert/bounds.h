@@ -32,12 +32,13 @@ constexpr Size RowBound(std::int32_t count, const Sizes& field_sizes) {
   return bound;
 }
 
-// At least the size of the result line written for a row whose eleven values
-// have the sizes `value_sizes[0..10]`: the values (dates reshaped gain at most
-// two slashes, unescaping only shrinks), ten TABs and CR LF.
+// At least the room the result line of a row whose eleven values have the
+// sizes `value_sizes[0..10]` needs: the values (dates reshaped gain at most
+// two slashes, unescaping only shrinks), ten TABs and CR LF, and the sixteen
+// bytes an unescaping copy may run past its end.
 template <typename Size, typename Sizes>
 constexpr Size ResultLineBound(const Sizes& value_sizes) {
-  Size bound = 16;
+  Size bound = 32;
   for (const auto size : value_sizes) bound = SaturatingAdd(bound, static_cast<Size>(size));
   return bound;
 }

@@ -155,7 +155,7 @@ void WriteResultLine(Out& out, const ResultRow& row) {
     if (k == kKr || k == kRq) {
       WriteDate(out, row[k]);
     } else if (k == kMw) {
-      UnescapeAngleBracketsTo(row[k], [&out](std::string_view piece) { out.Append(piece); });
+      out.AppendUnescaped(row[k]);
     } else {
       out.Append(row[k]);
     }

@@ -62,6 +62,8 @@ class ReservedRun {
   // Appends `text` with its angle brackets escaped (room for four times its
   // size included in the reservation).
   void AppendEscaped(std::string_view text) { at_ = EscapeAngleBracketsInto(text, at_); }
+  // Appends `text` with "&lt;" and "&gt;" unescaped (never longer).
+  void AppendUnescaped(std::string_view text) { at_ = UnescapeAngleBracketsInto(text, at_); }
   char* end() const { return at_; }
 
  private:
@@ -95,6 +97,10 @@ class LineWriter {
   // Appends `text` with its angle brackets escaped.
   void AppendEscaped(std::string_view text) {
     EscapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
+  }
+  // Appends `text` with "&lt;" and "&gt;" unescaped.
+  void AppendUnescaped(std::string_view text) {
+    UnescapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
   }
 
   // Room for `size` more bytes, to be written straight into the buffer: the

@@ -142,6 +142,44 @@ class ElementScanner {
     return static_cast<std::size_t>(end - p) > name.size() && p[name.size()] == '>' &&
            TextAt(p, end, name);
   }
+  // The "<" positions of one line that ScanLines keeps; a line with more is
+  // walked again.
+  static constexpr std::size_t kLineTagSlots = 8;
+
+  // What one line [begin, stop) of `base` holds, given its `count` "<"
+  // positions (the first kLineTagSlots of them in `lt`). Most lines are one
+  // element, "<name>", a value, "</name>" and the line's end: such a line
+  // is recognised from its two "<" alone.
+  LineFound FinishLine(const char* base, std::size_t begin, std::size_t stop, const std::size_t* lt,
+                       std::size_t count, std::span<std::string_view> values) const {
+    const char* const end = base + stop;
+    std::size_t k = 0;
+    if (count == 2 && SingleElementOpening(base + lt[0], end, k)) {
+      const Packed& tag = tags_[k];
+      const char* const value = base + lt[0] + 1 + tag.size;
+      const char* const close = base + lt[1];
+      if (close >= value && close + 2 + tag.size == end && close[1] == '/' &&
+          ((LoadUpTo8(close, end) >> 16) & tag.mask) == tag.bytes &&
+          ((marker_free_ >> k) & 1 || (!AnyMarkerAt(base + lt[0], end) && !AnyMarkerAt(close, end)))) {
+        const std::string_view text =
+            TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
+        if (text.empty()) return {};
+        values[k] = text;
+        return {1u << k, 0};
+      }
+    }
+    LineTags tags;
+    if (count <= kLineTagSlots) {
+      for (std::size_t i = 0; i < count; ++i) TakeTag(base + lt[i], end, lt[i] - begin, tags);
+    } else {
+      ForEachByte(base + begin, end, '<', [&](const char* p) {
+        TakeTag(p, end, static_cast<std::size_t>(p - (base + begin)), tags);
+        return true;
+      });
+    }
+    return {StoreValues(std::string_view(base + begin, stop - begin), tags, values), tags.markers};
+  }
+
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name
   // k, which is then set.
   bool SingleElementOpening(const char* open, const char* end, std::size_t& k) const {
@@ -188,65 +226,52 @@ ElementScanner::ChunkTaken ElementScanner::ScanLines(std::string_view chunk, boo
                                                      Visit&& visit) const {
   ChunkTaken taken;
   const char* const base = chunk.data();
-  const char* const end = base + chunk.size();
-  for (const char* line = base; line < end;) {
-    LineFound found;
-    // Most lines are one element: "<name>", a value, "</name>", the line's
-    // end. Such a line is recognised in two short searches; any other line
-    // (or one near the chunk's end) is walked "<" by "<".
-    const char* stop = FindFirstOf(line, end, '<', '\r', '\n');
-    const char* const open = stop;
-    std::size_t k = 0;
-    if (stop < end && *stop == '<' && SingleElementOpening(open, end, k)) {
-      const char* const value = open + 1 + tags_[k].size;
-      const char* const close = FindFirstOf(value, end, '<', '\r', '\n');
-      const char* const after = close + 2 + tags_[k].size;
-      if (after <= end && *close == '<' && close[1] == '/' &&
-          ((LoadUpTo8(close, end) >> 16) & tags_[k].mask) == tags_[k].bytes &&
-          (after < end ? *after == '\r' || *after == '\n' : last) &&
-          ((marker_free_ >> k) & 1 || (!AnyMarkerAt(open, end) && !AnyMarkerAt(close, end)))) {
-        const std::string_view text = TrimBlankAndControl(
-            std::string_view(value, static_cast<std::size_t>(close - value)));
-        if (!text.empty()) {
-          values[k] = text;
-          found.present = 1u << k;
-        }
-        stop = after;
-      } else {
-        stop = end;  // not the common shape: walk the line below
-      }
-    }
-    if (stop == end || *stop == '<') {
-      stop = FindFirstOf(open, end, '\r', '\n', '\n');
-      if (stop == end && !last) break;  // the line goes on in the next chunk
-      LineTags tags;
-      ForEachByte(open, stop, '<', [&](const char* p) {
-        TakeTag(p, stop, static_cast<std::size_t>(p - line), tags);
-        return true;
-      });
-      const std::string_view text(line, static_cast<std::size_t>(stop - line));
-      found = {StoreValues(text, tags, values), tags.markers};
-    }
-    // `stop` is the line's break, or the chunk's end when it is the last.
-    const std::string_view text(line, static_cast<std::size_t>(stop - line));
-    const char* next = stop;
-    taken.after_cr = false;
-    if (next < end) {
-      if (*next++ == '\r') {
-        if (next == end) {
-          taken.after_cr = true;
-        } else if (*next == '\n') {
-          ++next;
-        }
-      }
-    }
+  const std::size_t size = chunk.size();
+  std::size_t line = 0;                      // where the current line begins
+  std::size_t lf_of_cr = size;               // an LF that belongs to the CR before it
+  std::array<std::size_t, kLineTagSlots> lt;  // the line's "<" positions, while they fit
+  std::size_t lt_count = 0;
+  // Ends the line at `stop` and hands it to visit; false when visit says so.
+  auto end_line = [&](std::size_t stop, std::size_t next) {
+    const LineFound found = FinishLine(base, line, stop, lt.data(), lt_count, values);
+    lt_count = 0;
+    const std::string_view text(base + line, stop - line);
     line = next;
-    taken.bytes = static_cast<std::size_t>(next - base);
+    taken.bytes = next;
     ++taken.lines;
-    if (!visit(text, found)) {
-      taken.stopped = true;
-      break;
+    return visit(text, found);
+  };
+  // 64 bytes at a time: masks of "<" and of line breaks, walked in order.
+  for (std::size_t block = 0; block < size; block += 64) {
+    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
+                                          '<', '\r', '\n');
+    for (std::uint64_t events = masks.a | masks.bc; events != 0; events &= events - 1) {
+      const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(events));
+      if (base[at] == '<') {
+        if (lt_count < kLineTagSlots) lt[lt_count] = at;
+        ++lt_count;
+        continue;
+      }
+      if (at == lf_of_cr) continue;
+      std::size_t next = at + 1;
+      taken.after_cr = false;
+      if (base[at] == '\r') {
+        if (next == size) {
+          taken.after_cr = true;
+        } else if (base[next] == '\n') {
+          lf_of_cr = next++;
+        }
+      }
+      if (!end_line(at, next)) {
+        taken.stopped = true;
+        return taken;
+      }
     }
+  }
+  if (last && line < size) {
+    // The last line, without a line break.
+    taken.after_cr = false;
+    taken.stopped = !end_line(size, size);
   }
   return taken;
 }

@@ -94,6 +94,44 @@ inline void ForEachByteOf(const char* begin, const char* end, char a, char b, ch
   }
 }
 
+// For the 64 bytes [p, p + 64) (or fewer, `size`, when the range ends
+// sooner): bit i of the first result is set when byte i equals `a`, bit i of
+// the second when it equals `b` or `c`. None of a, b and c is NUL. Four
+// sixteen-byte compares where the processor has SSE2.
+struct ByteMasks {
+  std::uint64_t a = 0;
+  std::uint64_t bc = 0;
+};
+inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, char c) {
+  char padded[64];
+  if (size < 64) {
+    // Zeros match none of the three.
+    std::memset(padded, 0, sizeof padded);
+    std::memcpy(padded, p, size);
+    p = padded;
+  }
+  ByteMasks masks;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  const __m128i vc = _mm_set1_epi8(c);
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto is_a = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)));
+    const auto is_bc = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vb), _mm_cmpeq_epi8(v, vc))));
+    masks.a |= std::uint64_t{is_a} << (16 * k);
+    masks.bc |= std::uint64_t{is_bc} << (16 * k);
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    if (p[i] == a) masks.a |= std::uint64_t{1} << i;
+    if (p[i] == b || p[i] == c) masks.bc |= std::uint64_t{1} << i;
+  }
+#endif
+  return masks;
+}
+
 // The same for a single byte value.
 template <typename Visit>
 inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
