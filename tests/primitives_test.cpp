@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
 #include <random>
 #include <string>
 #include <vector>
@@ -322,6 +323,14 @@ TEST(FormatNumbers, HexAndDecimal) {
     const auto v = static_cast<std::int64_t>(random());
     EXPECT_EQ(ParseInt64("$"s.append(FormatHex64(v, 16).view())), v);
     EXPECT_EQ(ParseInt64(std::string(FormatDecimal(v).view())), v);
+  }
+  // Every digit count, at the edges where it changes, against std::to_chars.
+  for (std::int64_t power = 1, k = 0; k < 19; ++k, power *= 10) {
+    for (const std::int64_t v : {power - 1, power, power + 1, -power + 1, -power, -power - 1}) {
+      char expected[24];
+      const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
+      EXPECT_EQ(FormatDecimal(v).view(), std::string_view(expected, end - expected));
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include "text/numbers.h"
 
+#include <array>
+
 #include "common/failure.h"
 #include "text/ascii.h"
 
@@ -31,14 +33,25 @@ bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* va
 // Reads a run of one or more hexadecimal digits whose value fits in `bits`
 // bits (leading zeros are free). False when the run is empty, holds another
 // byte or does not fit.
+// The value of each byte as a hexadecimal digit, 0xFF for any other byte: a
+// table, since every returned row converts sixteen digits.
+constexpr auto kHexValues = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const int d = HexDigitValue(static_cast<char>(c));
+    table[static_cast<std::size_t>(c)] = d < 0 ? 0xFF : static_cast<std::uint8_t>(d);
+  }
+  return table;
+}();
+
 bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   if (digits.empty()) return false;
   const std::uint64_t headroom = ~std::uint64_t{0} >> (64 - bits + 4);
   std::uint64_t v = 0;
   for (const char c : digits) {
-    const int d = HexDigitValue(c);
-    if (d < 0 || v > headroom) return false;
-    v = (v << 4) | static_cast<unsigned>(d);
+    const std::uint8_t d = kHexValues[static_cast<unsigned char>(c)];
+    if (d == 0xFF || v > headroom) return false;
+    v = (v << 4) | d;
   }
   *value = v;
   return true;
@@ -126,19 +139,32 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case.
+  // case; two digits a step, from a table, written from the back.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  char reversed[20];
-  int count = 0;
-  do {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
+  char digits[20];
+  char* first = digits + sizeof digits;
+  while (magnitude >= 100) {
+    const auto pair = static_cast<std::size_t>(magnitude % 100) * 2;
+    magnitude /= 100;
+    *--first = kPairs[pair + 1];
+    *--first = kPairs[pair];
+  }
+  if (magnitude >= 10) {
+    const auto pair = static_cast<std::size_t>(magnitude) * 2;
+    *--first = kPairs[pair + 1];
+    *--first = kPairs[pair];
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
   NumberText out;
   int k = 0;
   if (value < 0) out.bytes[k++] = '-';
-  while (count > 0) out.bytes[k++] = reversed[--count];
+  for (const char* p = first; p < digits + sizeof digits; ++p) out.bytes[k++] = *p;
   out.size = static_cast<std::uint8_t>(k);
   return out;
 }

@@ -95,12 +95,13 @@ inline void ForEachByteOf(const char* begin, const char* end, char a, char b, ch
 }
 
 // For the 64 bytes [p, p + 64) (or fewer, `size`, when the range ends
-// sooner): bit i of the first result is set when byte i equals `a`, bit i of
-// the second when it equals `b` or `c`. None of a, b and c is NUL. Four
-// sixteen-byte compares where the processor has SSE2.
+// sooner): bit i of `a`, `b` and `c` is set when byte i equals the byte of
+// that name. None of the three bytes is NUL. Four sixteen-byte compares per
+// byte where the processor has SSE2.
 struct ByteMasks {
   std::uint64_t a = 0;
-  std::uint64_t bc = 0;
+  std::uint64_t b = 0;
+  std::uint64_t c = 0;
 };
 inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, char c) {
   char padded[64];
@@ -117,16 +118,17 @@ inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, 
   const __m128i vc = _mm_set1_epi8(c);
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const auto is_a = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)));
-    const auto is_bc = static_cast<std::uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vb), _mm_cmpeq_epi8(v, vc))));
-    masks.a |= std::uint64_t{is_a} << (16 * k);
-    masks.bc |= std::uint64_t{is_bc} << (16 * k);
+    const auto shift = static_cast<unsigned>(16 * k);
+    masks.a |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
+    masks.b |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
+    masks.c |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
   }
 #else
   for (int i = 0; i < 64; ++i) {
-    if (p[i] == a) masks.a |= std::uint64_t{1} << i;
-    if (p[i] == b || p[i] == c) masks.bc |= std::uint64_t{1} << i;
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (p[i] == a) masks.a |= bit;
+    if (p[i] == b) masks.b |= bit;
+    if (p[i] == c) masks.c |= bit;
   }
 #endif
   return masks;
