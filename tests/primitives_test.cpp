@@ -68,6 +68,38 @@ TEST(SplitTabFields, CountsAndKeepsFields) {
   EXPECT_EQ(SplitTabFields(std::string(100000, '\t') + "x", list), 100001);
 }
 
+// The block-at-a-time split of plain lines, and the general walk it hands
+// other lines to, both equal the rule applied step by step: every TAB a CR.
+TEST(SplitTabFields, EqualsTheRuleOnLinesOfAnyLength) {
+  auto plain = [](std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t i = 0;
+    while (i < line.size() && line[i] != '\0') {
+      std::size_t j = i;
+      while (j < line.size() && line[j] != '\0' && line[j] != '\t' && line[j] != '\r' && line[j] != '\n') ++j;
+      fields.emplace_back(line.substr(i, j - i));
+      i = j;
+      if (i < line.size() && (line[i] == '\t' || line[i] == '\r')) ++i;
+      if (i < line.size() && line[i] == '\n') ++i;
+    }
+    return fields;
+  };
+  std::mt19937 random(3);
+  for (int round = 0; round < 5000; ++round) {
+    std::string line(random() % 200, 'x');
+    const bool odd = round % 4 == 0;  // now and then a CR, LF or NUL
+    for (char& c : line) {
+      const unsigned r = random() % 16;
+      c = r < 3 ? '\t' : odd && r == 3 ? "\r\n"[random() % 3] : static_cast<char>('a' + r);
+    }
+    std::vector<std::string> expected = plain(line);
+    FieldList list;
+    ASSERT_EQ(SplitTabFields(line, list), static_cast<std::int32_t>(expected.size())) << line;
+    if (expected.size() > FieldList::kKept) expected.resize(FieldList::kKept);
+    ASSERT_EQ(AllFields(line), expected) << line;
+  }
+}
+
 TEST(FindAndCopyText, Positions) {
   EXPECT_EQ(FindText("b", "abcb"), 2u);
   EXPECT_EQ(FindText("", "abc"), 0u);
