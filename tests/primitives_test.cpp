@@ -259,7 +259,7 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
       const bool last = available == content.size();
       const std::size_t before = got.size();
       std::array<std::string_view, 12> values;
-      const ElementScanner::ChunkTaken taken = scanner.ScanLines(
+      const ChunkTaken taken = scanner.ScanLines(
           std::string_view(content).substr(begin, available - begin), last, values,
           [&](std::string_view line, const ElementScanner::LineFound& found) {
             std::string row(line);

@@ -130,15 +130,20 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
     out.AppendLine(doc::kDataOpenLine);
     FieldList fields;
     SyValue sy;
-    std::string_view line;
-    for (std::int32_t id = 0; input.Next(line);) {
-      // A line beyond the count: the file changed between the two passes.
-      if (id == rows) input.RaiseCannotOpen();
-      ++id;
-      SplitTabFields(line, fields);
-      if (fields.count() == 10) EncodeSy(fields[8], sy);
-      WriteRowOut(out, FormatDecimal(id), fields, sy);
-    }
+    std::int32_t id = 0;
+    // One pass over the window finds the line breaks and the TABs together.
+    do {
+      const ChunkTaken taken =
+          ScanRecords(input.Unread(), input.UnreadIsLast(), fields, [&](const FieldList& record) {
+            // A line beyond the count: the file changed between the passes.
+            if (id == rows) input.RaiseCannotOpen();
+            ++id;
+            if (record.count() == 10) EncodeSy(record[8], sy);
+            WriteRowOut(out, FormatDecimal(id), record, sy);
+            return true;
+          });
+      input.Consume(taken.bytes, taken.lines, taken.after_cr);
+    } while (input.ReadMore());
     out.AppendLine(doc::kDataCloseLine);
   }
   // The rows written are the rows counted, byte for byte in number, or the

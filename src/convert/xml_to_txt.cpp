@@ -277,7 +277,7 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
     take_line(data_line.present, data_line.marker ? kOpens : 0);
     // The rest in one pass over the window: line breaks and tags together.
     for (;;) {
-      const ElementScanner::ChunkTaken taken = scanner.ScanLines(
+      const ChunkTaken taken = scanner.ScanLines(
           input.Unread(), input.UnreadIsLast(), found,
           [&](std::string_view, const ElementScanner::LineFound& line_found) {
             return take_line(line_found.present, line_found.markers);

@@ -56,14 +56,6 @@ class ElementScanner {
     std::uint32_t present = 0;
     std::uint32_t markers = 0;
   };
-  // What ScanLines took of its chunk.
-  struct ChunkTaken {
-    std::size_t bytes = 0;   // the whole lines taken, with their line breaks
-    std::size_t lines = 0;   // how many
-    bool after_cr = false;   // the last byte taken is a CR whose LF is not in the chunk
-    bool stopped = false;    // visit asked to stop
-  };
-
   // Walks the whole lines at the front of `chunk` (which holds no NUL) by
   // the line-splitting rule, calling visit(line, found) for each in order
   // with its values in `values`, until visit returns false or no whole line
@@ -221,7 +213,7 @@ class ElementScanner {
 };
 
 template <typename Visit>
-ElementScanner::ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
+ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
                                                      std::span<std::string_view> values,
                                                      Visit&& visit) const {
   ChunkTaken taken;

@@ -55,26 +55,18 @@ bool SplitPlainLine(std::string_view line, Keep&& keep) {
 }  // namespace
 
 std::int32_t SplitTabFields(std::string_view line, FieldList& target) {
-  std::int32_t plain_count = 0;
-  const bool plain = SplitPlainLine(line, [&](std::string_view field) {
-    if (plain_count < FieldList::kKept) target.kept_[static_cast<std::size_t>(plain_count)] = field;
-    if (plain_count < std::numeric_limits<std::int32_t>::max()) ++plain_count;
-  });
-  if (plain) {
-    target.count_ = plain_count;
-    return plain_count;
+  target.Reset();
+  if (SplitPlainLine(line, [&](std::string_view field) { target.Push(field); })) {
+    return target.count();
   }
   // The line-splitting rule with TAB acting as CR: every TAB, CR or LF at or
   // after the current field's start ends it (SkipLineBreak steps over a TAB as
   // over a CR, and an LF right after it); the first NUL ends the text.
+  target.Reset();
   const char* const base = line.data();
-  std::int32_t count = 0;
   std::size_t pos = 0;
   std::size_t size = line.size();
-  auto add = [&](std::size_t stop) {
-    if (count < FieldList::kKept) target.kept_[static_cast<std::size_t>(count)] = line.substr(pos, stop - pos);
-    if (count < std::numeric_limits<std::int32_t>::max()) ++count;
-  };
+  auto add = [&](std::size_t stop) { target.Push(line.substr(pos, stop - pos)); };
   ForEachByteOf(base, base + line.size(), '\t', '\r', '\n', '\0', [&](const char* p) {
     const auto at = static_cast<std::size_t>(p - base);
     if (*p == '\0') {
@@ -87,8 +79,7 @@ std::int32_t SplitTabFields(std::string_view line, FieldList& target) {
     return true;
   });
   if (pos < size) add(size);
-  target.count_ = count;
-  return count;
+  return target.count();
 }
 
 }  // namespace quorvel

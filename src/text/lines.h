@@ -13,7 +13,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
+
+#include "text/scan.h"
 
 namespace quorvel {
 
@@ -30,8 +33,14 @@ class FieldList {
   // Field k (0-based), k < min(count(), kKept).
   std::string_view operator[](std::int32_t k) const { return kept_[static_cast<std::size_t>(k)]; }
 
+  // For the splitters: start over, and add the next field.
+  void Reset() { count_ = 0; }
+  void Push(std::string_view field) {
+    if (count_ < kKept) kept_[static_cast<std::size_t>(count_)] = field;
+    if (count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
+  }
+
  private:
-  friend std::int32_t SplitTabFields(std::string_view line, FieldList& target);
   std::array<std::string_view, kKept> kept_{};
   std::int32_t count_ = 0;
 };
@@ -41,6 +50,74 @@ class FieldList {
 // loaded line (no CR, LF or NUL): the pieces between TABs, empty ones
 // included; one TAB at the very end adds no field; an empty line has none.
 std::int32_t SplitTabFields(std::string_view line, FieldList& target);
+
+// Walks the whole lines at the front of `chunk` (which holds no NUL) by the
+// line-splitting rule, splitting each into `fields` as SplitTabFields does,
+// and calls visit(fields) for each in order until visit returns false or no
+// whole line is left. A line is whole when its line break is in the chunk,
+// or at the chunk's end when `last` says no byte follows it. One pass over
+// the chunk finds the line breaks and the TABs together.
+template <typename Visit>
+ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
+  ChunkTaken taken;
+  const char* const base = chunk.data();
+  const std::size_t size = chunk.size();
+  std::size_t field = 0;  // where the current field begins
+  fields.Reset();
+  auto end_line = [&](std::size_t stop, std::size_t next) {
+    // One TAB at the very end adds no field; an empty line has none.
+    if (field < stop) fields.Push(std::string_view(base + field, stop - field));
+    field = next;
+    taken.bytes = next;
+    ++taken.lines;
+    const bool go_on = visit(static_cast<const FieldList&>(fields));
+    fields.Reset();
+    return go_on;
+  };
+  std::uint64_t after_cr_bit = 0;
+  for (std::size_t block = 0; block < size; block += 64) {
+    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
+                                          '\t', '\r', '\n');
+    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
+    after_cr_bit = masks.b >> 63;
+    std::uint64_t tabs = masks.a;
+    auto take_tabs = [&](std::uint64_t bits) {
+      for (; bits != 0; bits &= bits - 1) {
+        const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(bits));
+        fields.Push(std::string_view(base + field, at - field));
+        field = at + 1;
+      }
+    };
+    for (; breaks != 0; breaks &= breaks - 1) {
+      const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
+      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
+      take_tabs(tabs & before);
+      tabs &= ~before;
+      const std::size_t at = block + bit;
+      std::size_t next = at + 1;
+      taken.after_cr = false;
+      if (base[at] == '\r') {
+        if (next == size) {
+          taken.after_cr = true;
+        } else if (base[next] == '\n') {
+          ++next;
+        }
+      }
+      if (!end_line(at, next)) {
+        taken.stopped = true;
+        return taken;
+      }
+    }
+    take_tabs(tabs);
+  }
+  if (last && taken.bytes < size) {
+    // The last line, without a line break.
+    taken.after_cr = false;
+    taken.stopped = !end_line(size, size);
+  }
+  fields.Reset();
+  return taken;
+}
 
 }  // namespace quorvel
 

@@ -134,6 +134,14 @@ inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, 
   return masks;
 }
 
+// What a walk over the whole lines at the front of a chunk of content took.
+struct ChunkTaken {
+  std::size_t bytes = 0;   // the whole lines taken, with their line breaks
+  std::size_t lines = 0;   // how many
+  bool after_cr = false;   // the last byte taken is a CR whose LF is not in the chunk
+  bool stopped = false;    // the walk was asked to stop
+};
+
 // The same for a single byte value.
 template <typename Visit>
 inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
