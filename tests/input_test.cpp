@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -161,6 +162,41 @@ TEST_F(InputTest, StreamsAreHeldWholeAndEndAtTheirFirstNul) {
   EXPECT_EQ(ReadLines(null), std::vector<std::string>{});
 }
 #endif
+
+// Line counts are signed 32-bit: 2^31 - 1 lines are counted, one more is
+// "Out of memory" (no count can hold it), whether counted or walked. The
+// input is 2 GiB of line breaks made up by the platform layer, not a file.
+TEST_F(InputTest, AtMost2To31Minus1Lines) {
+  qtest::PlatformOverride platform;
+  static std::uint64_t remaining = 0;
+  platform.api().open_for_read = [](const char*, quorvel::platform::Handle* handle,
+                                    quorvel::platform::InputInfo* info) {
+    *handle = 7;
+    info->sized = true;
+    info->size = remaining;
+    return true;
+  };
+  platform.api().read = [](quorvel::platform::Handle, char* buffer, std::size_t size) {
+    const std::size_t n = size < remaining ? size : static_cast<std::size_t>(remaining);
+    std::memset(buffer, '\n', n);
+    remaining -= n;
+    return static_cast<std::ptrdiff_t>(n);
+  };
+  platform.api().close = [](quorvel::platform::Handle) { return true; };
+  constexpr std::uint64_t kMax = 2147483647;
+  remaining = kMax;
+  EXPECT_EQ(LineReader("lines", std::size_t{64} << 20).CountRest(), (ContentSize{INT32_MAX, kMax}));
+  remaining = kMax + 1;
+  EXPECT_THROW(LineReader("lines", std::size_t{64} << 20).CountRest(), std::bad_alloc);
+  // Walking: the last countable line is handed out, the next one is not.
+  remaining = 2;
+  LineReader walked("lines");
+  walked.Consume(0, kMax - 1, false);
+  std::string_view line;
+  ASSERT_TRUE(walked.Next(line));
+  EXPECT_EQ(walked.Passed().lines, INT32_MAX);
+  EXPECT_THROW(walked.Next(line), std::bad_alloc);
+}
 
 // A text that changes between the counting pass and the converting pass
 // (here: one line break more, the same size) would give a document whose row

@@ -1,6 +1,7 @@
 // The byte-string, line and number primitives at their edges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <random>
@@ -97,6 +98,54 @@ TEST(SplitTabFields, EqualsTheRuleOnLinesOfAnyLength) {
     ASSERT_EQ(SplitTabFields(line, list), static_cast<std::int32_t>(expected.size())) << line;
     if (expected.size() > FieldList::kKept) expected.resize(FieldList::kKept);
     ASSERT_EQ(AllFields(line), expected) << line;
+  }
+}
+
+// Records walked a chunk at a time, fed in pieces as a reader's window
+// fills, split exactly as SplitTabFields splits each line alone.
+TEST(SplitTabFields, RecordsOfAChunkSplitAsLinesAlone) {
+  std::mt19937 random(9);
+  const std::vector<std::string> pieces = {"\t", "\r", "\n", "\r\n", "a", "bc", "\xC4\xCF", " "};
+  for (int round = 0; round < 3000; ++round) {
+    std::string content;
+    const int length = static_cast<int>(random() % 60);
+    for (int k = 0; k < length; ++k) content += pieces[random() % pieces.size()];
+    auto describe = [](const FieldList& fields) {
+      std::string out = std::to_string(fields.count());
+      for (std::int32_t k = 0; k < fields.count() && k < FieldList::kKept; ++k) {
+        out.append("|").append(fields[k]);
+      }
+      return out;
+    };
+    std::vector<std::string> expected;
+    for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
+      FieldList fields;
+      SplitTabFields(c.line(), fields);
+      expected.push_back(describe(fields));
+    }
+    std::vector<std::string> got;
+    std::size_t begin = 0;
+    std::size_t available = 0;
+    bool skip_lf = false;
+    for (;;) {
+      if (skip_lf && begin < available) {
+        if (content[begin] == '\n') ++begin;
+        skip_lf = false;
+      }
+      const bool last = available == content.size();
+      FieldList fields;
+      const ChunkTaken taken =
+          ScanRecords(std::string_view(content).substr(begin, available - begin), last, fields,
+                      [&](const FieldList& record) {
+                        got.push_back(describe(record));
+                        return true;
+                      });
+      begin += taken.bytes;
+      skip_lf = taken.after_cr;
+      if (last) break;
+      available = std::min(content.size(), available + 1 + random() % 9);
+    }
+    ASSERT_EQ(got, expected) << testing::PrintToString(content);
   }
 }
 
