@@ -13,6 +13,9 @@
 **
 ** The library never allocates memory for the host and never hands out a
 ** pointer: every text that goes out is copied into a buffer the host owns.
+** Its own memory does not grow with the files: they are read through a
+** small window, so inputs of any size convert in a 32-bit process too (an
+** input that cannot be read twice, such as a pipe, is held whole).
 **
 ** Calls must not overlap. The library keeps one process-wide last-error slot
 ** without a lock, so the host makes its calls one at a time, from whichever

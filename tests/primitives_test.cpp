@@ -393,6 +393,10 @@ TEST(FormatNumbers, HexAndDecimal) {
   EXPECT_EQ(FormatHex64(-16, 16).view(), "FFFFFFFFFFFFFFF0");
   EXPECT_EQ(FormatHex64(INT64_MIN, 16).view(), "8000000000000000");
   EXPECT_EQ(FormatHex64(0xABC, 1).view(), "ABC");
+  EXPECT_EQ(FormatHex64(0, 1).view(), "0");
+  EXPECT_EQ(FormatHex64(0xABC, 5).view(), "00ABC");
+  EXPECT_EQ(FormatHex64(0x1000000000000000, 1).view(), "1000000000000000");
+  EXPECT_EQ(FormatHex64(0x0FFFFFFFFFFFFFFF, 1).view(), "FFFFFFFFFFFFFFF");
   EXPECT_EQ(FormatDecimal(-1).view(), "-1");
   EXPECT_EQ(FormatDecimal(0).view(), "0");
   EXPECT_EQ(FormatDecimal(INT64_MIN).view(), "-9223372036854775808");
@@ -406,12 +410,14 @@ TEST(FormatNumbers, HexAndDecimal) {
     EXPECT_EQ(ParseInt64(std::string(FormatDecimal(v).view())), v);
   }
   // Every digit count, at the edges where it changes, against std::to_chars.
-  for (std::int64_t power = 1, k = 0; k < 19; ++k, power *= 10) {
+  std::int64_t power = 1;
+  for (int k = 0; k < 19; ++k) {
     for (const std::int64_t v : {power - 1, power, power + 1, -power + 1, -power, -power - 1}) {
       char expected[24];
       const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
       EXPECT_EQ(FormatDecimal(v).view(), std::string_view(expected, end - expected));
     }
+    if (k < 18) power *= 10;
   }
 }
 

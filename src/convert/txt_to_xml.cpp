@@ -68,36 +68,37 @@ void EncodeSy(std::string_view field, SyValue& sy) {
   }
 }
 
-template <typename Out>
-void WriteElement(Out& out, const doc::ElementTags& tags, std::string_view value) {
-  out.Append(tags.open);
-  out.Append(value);
-  out.Append(tags.close);
-  out.EndLine();
-}
-
 // One row: its opening line, the element lines of its kind (none for a line
-// that is neither a full nor a short record), its closing line. `Out` is the
-// writer itself or, for a row of bounded size, room reserved in its buffer.
+// that is neither a full nor a short record), its closing line, written as
+// the layout's joints with the values between them. `Out` is the writer
+// itself or, for a row of bounded size, room reserved in its buffer.
 template <typename Out>
 void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
   out.Append(doc::kRowBegin);
   out.Append(id.view());
-  out.Append(doc::kRowEnd);
-  out.EndLine();
   if (fields.count() == 10) {
-    for (std::int32_t k = 0; k < 7; ++k) WriteElement(out, doc::kFullRowElements[k], fields[k]);
-    out.Append(doc::kMw.open);
+    const auto& joints = doc::kFullRowJoints;
+    for (std::int32_t k = 0; k < 7; ++k) {
+      out.Append(joints[static_cast<std::size_t>(k)].view());
+      out.Append(fields[k]);
+    }
+    out.Append(joints[7].view());
     out.AppendEscaped(fields[7]);
-    out.Append(doc::kMw.close);
-    out.EndLine();
-    WriteElement(out, doc::kSy, sy.text);
-    WriteElement(out, doc::kBb, fields[9]);
+    out.Append(joints[8].view());
+    out.Append(sy.text);
+    out.Append(joints[9].view());
+    out.Append(fields[9]);
+    out.Append(joints[10].view());
   } else if (fields.count() == 8) {
-    for (std::int32_t k = 0; k < 8; ++k) WriteElement(out, doc::kShortRowElements[k], fields[k]);
+    const auto& joints = doc::kShortRowJoints;
+    for (std::int32_t k = 0; k < 8; ++k) {
+      out.Append(joints[static_cast<std::size_t>(k)].view());
+      out.Append(fields[k]);
+    }
+    out.Append(joints[8].view());
+  } else {
+    out.Append(doc::kEmptyRowJoint.view());
   }
-  out.Append(doc::kRowCloseLine);
-  out.EndLine();
 }
 
 // WriteRow into reserved room when the row's bound allows, else through the

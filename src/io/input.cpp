@@ -88,7 +88,7 @@ bool LineReader::Refill() {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     buffer_offset_ += begin_;
     end_ -= begin_;
-    scanned_ -= begin_;
+    scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
     begin_ = 0;
   }
   if (end_ == capacity_) {

@@ -123,16 +123,12 @@ std::int64_t ParseInt64(std::string_view text) {
 
 NumberText FormatHex64(std::int64_t value, int min_digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  char reversed[16];
-  int count = 0;
-  std::uint64_t pattern = static_cast<std::uint64_t>(value);
-  do {
-    reversed[count++] = kDigits[pattern & 0xF];
-    pattern >>= 4;
-  } while (pattern != 0);
-  while (count < min_digits && count < 16) reversed[count++] = '0';
+  const auto pattern = static_cast<std::uint64_t>(value);
+  // The significant digits (one for zero), then as many as asked for.
+  int count = pattern == 0 ? 1 : 16 - __builtin_clzll(pattern) / 4;
+  if (count < min_digits) count = min_digits < 16 ? min_digits : 16;
   NumberText out;
-  for (int k = 0; k < count; ++k) out.bytes[k] = reversed[count - 1 - k];
+  for (int k = 0; k < count; ++k) out.bytes[k] = kDigits[(pattern >> (4 * (count - 1 - k))) & 0xF];
   out.size = static_cast<std::uint8_t>(count);
   return out;
 }
