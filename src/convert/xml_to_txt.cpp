@@ -62,7 +62,7 @@ class ResultRow {
   ResultRow& operator=(const ResultRow&) = delete;
 
   void Clear() {
-    values_.fill({});
+    sizes_.fill(0);
     sy_failed_ = false;
   }
 
@@ -74,7 +74,7 @@ class ResultRow {
       if (k == kSy) {
         TakeSy(values[k]);
       } else {
-        values_[k] = values[k];
+        Set(k, values[k]);
       }
     }
   }
@@ -82,12 +82,12 @@ class ResultRow {
   // Copies the values that still point into the reader's window.
   void Keep() {
     for (std::size_t k = 0; k < kFieldCount; ++k) {
-      const std::string_view value = values_[k];
+      const std::string_view value = (*this)[k];
       if (value.empty() || value.data() == kept_[k].data() || value.data() == sy_decimal_.bytes) {
         continue;
       }
       kept_[k].assign(value);
-      values_[k] = kept_[k];
+      Set(k, kept_[k]);
     }
   }
 
@@ -98,13 +98,13 @@ class ResultRow {
   }
 
   bool Complete() const {
-    for (const std::string_view value : values_) {
-      if (value.empty()) return false;
+    for (const std::size_t size : sizes_) {
+      if (size == 0) return false;
     }
     return true;
   }
 
-  std::string_view operator[](std::size_t k) const { return values_[k]; }
+  std::string_view operator[](std::size_t k) const { return {data_[k], sizes_[k]}; }
 
  private:
   // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
@@ -115,7 +115,7 @@ class ResultRow {
   // first. The first bad value is the one reported.
   void TakeSy(std::string_view value) {
     if (value[0] == 'A') {
-      values_[kSy] = value;
+      Set(kSy, value);
       return;
     }
     std::int64_t number;
@@ -125,10 +125,19 @@ class ResultRow {
       return;
     }
     sy_decimal_ = FormatDecimal(number);
-    values_[kSy] = sy_decimal_.view();
+    Set(kSy, sy_decimal_.view());
   }
 
-  std::array<std::string_view, kFieldCount> values_;
+  // A value's place and size are kept apart and copied a word at a time: a
+  // view copied whole is read as one 16-byte word just after the scanner
+  // wrote it as two 8-byte ones, which stalls the processor on every line.
+  void Set(std::size_t k, std::string_view value) {
+    data_[k] = value.data();
+    sizes_[k] = value.size();
+  }
+
+  std::array<const char*, kFieldCount> data_{};
+  std::array<std::size_t, kFieldCount> sizes_{};
   std::array<std::string, kFieldCount> kept_;
   NumberText sy_decimal_;
   std::string bad_sy_;
