@@ -15,6 +15,7 @@
 #include "common/failure.h"
 #include "io/input.h"
 #include "quorvel.h"
+#include "support/message_of.h"
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/line_list.h"
@@ -29,20 +30,14 @@
 
 namespace {
 
+using qtest::MessageOf;
+
 using namespace std::string_literals;
 using quorvel::ContentSize;
 using quorvel::LineReader;
 using qtest::ReadFile;
 using qtest::WriteFile;
 
-std::string MessageOf(auto&& call) {
-  try {
-    call();
-  } catch (const quorvel::Failure& f) {
-    return f.message();
-  }
-  return "<no failure>";
-}
 
 std::vector<std::string> ReferenceLines(std::string_view content) {
   std::vector<std::string> lines;

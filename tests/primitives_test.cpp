@@ -11,6 +11,7 @@
 #include "common/failure.h"
 #include "common/sizes.h"
 #include "convert/bounds.h"
+#include "support/message_of.h"
 #include "support/line_list.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
@@ -19,6 +20,8 @@
 
 namespace quorvel {
 namespace {
+
+using qtest::MessageOf;
 
 using namespace std::string_literals;
 
@@ -30,14 +33,28 @@ std::vector<std::string> AllFields(std::string_view line) {
   return out;
 }
 
-std::string MessageOf(auto&& call) {
-  try {
-    call();
-  } catch (const Failure& f) {
-    return f.message();
+// Feeds `content` to scan(chunk, last) as a reader's window fills: a few
+// more bytes at a time, what was taken dropped from the front, an LF that
+// belongs to a taken CR skipped. scan returns its ChunkTaken.
+template <typename Scan>
+void FeedInPieces(const std::string& content, std::mt19937& random, Scan&& scan) {
+  std::size_t begin = 0;
+  std::size_t available = 0;
+  bool skip_lf = false;
+  for (;;) {
+    if (skip_lf && begin < available) {
+      if (content[begin] == '\n') ++begin;
+      skip_lf = false;
+    }
+    const bool last = available == content.size();
+    const ChunkTaken taken = scan(std::string_view(content).substr(begin, available - begin), last);
+    begin += taken.bytes;
+    skip_lf = taken.after_cr;
+    if (last) return;
+    available = std::min(content.size(), available + 1 + random() % 9);
   }
-  return "<no failure>";
 }
+
 
 TEST(SplitTabFields, CountsAndKeepsFields) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
@@ -124,27 +141,13 @@ TEST(SplitTabFields, RecordsOfAChunkSplitAsLinesAlone) {
       expected.push_back(describe(fields));
     }
     std::vector<std::string> got;
-    std::size_t begin = 0;
-    std::size_t available = 0;
-    bool skip_lf = false;
-    for (;;) {
-      if (skip_lf && begin < available) {
-        if (content[begin] == '\n') ++begin;
-        skip_lf = false;
-      }
-      const bool last = available == content.size();
+    FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
       FieldList fields;
-      const ChunkTaken taken =
-          ScanRecords(std::string_view(content).substr(begin, available - begin), last, fields,
-                      [&](const FieldList& record) {
-                        got.push_back(describe(record));
-                        return true;
-                      });
-      begin += taken.bytes;
-      skip_lf = taken.after_cr;
-      if (last) break;
-      available = std::min(content.size(), available + 1 + random() % 9);
-    }
+      return ScanRecords(chunk, last, fields, [&](const FieldList& record) {
+        got.push_back(describe(record));
+        return true;
+      });
+    });
     ASSERT_EQ(got, expected) << testing::PrintToString(content);
   }
 }
@@ -297,20 +300,11 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
     }
     // In pieces: what is taken is dropped, more is added, as a reader does.
     std::vector<std::string> got;
-    std::size_t begin = 0;
-    std::size_t available = 0;
-    bool skip_lf = false;
-    for (;;) {
-      if (skip_lf && begin < available) {
-        if (content[begin] == '\n') ++begin;
-        skip_lf = false;
-      }
-      const bool last = available == content.size();
+    FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
       const std::size_t before = got.size();
       std::array<std::string_view, 12> values;
       const ChunkTaken taken = scanner.ScanLines(
-          std::string_view(content).substr(begin, available - begin), last, values,
-          [&](std::string_view line, const ElementScanner::LineFound& found) {
+          chunk, last, values, [&](std::string_view line, const ElementScanner::LineFound& found) {
             std::string row(line);
             for (std::size_t k = 0; k < names.size(); ++k) {
               row.append("|").append((found.present >> k) & 1 ? values[k] : std::string_view());
@@ -321,13 +315,9 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
             got.push_back(row);
             return true;
           });
-      ASSERT_EQ(taken.lines, got.size() - before);
-      begin += taken.bytes;
-      skip_lf = taken.after_cr;
-      if (last) break;
-      available += 1 + random() % 7;
-      if (available > content.size()) available = content.size();
-    }
+      EXPECT_EQ(taken.lines, got.size() - before);
+      return taken;
+    });
     ASSERT_EQ(got, expected) << testing::PrintToString(content);
   }
 }

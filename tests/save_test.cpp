@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quorvel.h"
+#include "support/message_of.h"
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/platform_override.h"
@@ -24,21 +25,14 @@
 
 namespace {
 
+using qtest::MessageOf;
+
 namespace platform = quorvel::platform;
 using qtest::ReadFile;
 using qtest::WriteFile;
 
 using qtest::LastError;
 
-template <typename Call>
-std::string MessageOf(Call&& call) {
-  try {
-    call();
-  } catch (const quorvel::Failure& f) {
-    return f.message();
-  }
-  return "<no failure>";
-}
 
 // Fault knobs read by the injected platform calls below.
 struct Faults {

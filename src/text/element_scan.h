@@ -214,68 +214,24 @@ class ElementScanner {
 
 template <typename Visit>
 ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
-                                                     std::span<std::string_view> values,
-                                                     Visit&& visit) const {
-  ChunkTaken taken;
+                                     std::span<std::string_view> values, Visit&& visit) const {
   const char* const base = chunk.data();
-  const std::size_t size = chunk.size();
   std::size_t line = 0;                       // where the current line begins
   std::array<std::size_t, kLineTagSlots> lt;  // the line's "<" positions, while they fit
   std::size_t lt_count = 0;
-  auto add_tags = [&](std::uint64_t bits, std::size_t block) {
-    for (; bits != 0; bits &= bits - 1) {
-      if (lt_count < kLineTagSlots) lt[lt_count] = block + static_cast<std::size_t>(__builtin_ctzll(bits));
-      ++lt_count;
-    }
-  };
-  // Ends the line at `stop`, the next one beginning at `next`, and hands it
-  // to visit; false when visit says to stop.
-  auto end_line = [&](std::size_t stop, std::size_t next) {
-    const LineFound found = FinishLine(base, line, stop, lt.data(), lt_count, values);
-    lt_count = 0;
-    const std::string_view text(base + line, stop - line);
-    line = next;
-    taken.bytes = next;
-    ++taken.lines;
-    return visit(text, found);
-  };
-  // 64 bytes at a time: masks of "<" and of line breaks (an LF right after a
-  // CR belongs to it), walked a line at a time.
-  std::uint64_t after_cr_bit = 0;
-  for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
-                                          '<', '\r', '\n');
-    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
-    after_cr_bit = masks.b >> 63;
-    std::uint64_t tags = masks.a;
-    for (; breaks != 0; breaks &= breaks - 1) {
-      const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
-      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
-      add_tags(tags & before, block);
-      tags &= ~before;
-      const std::size_t at = block + bit;
-      std::size_t next = at + 1;
-      taken.after_cr = false;
-      if (base[at] == '\r') {
-        if (next == size) {
-          taken.after_cr = true;
-        } else if (base[next] == '\n') {
-          ++next;
-        }
-      }
-      if (!end_line(at, next)) {
-        taken.stopped = true;
-        return taken;
-      }
-    }
-    add_tags(tags, block);
-  }
-  if (last && line < size) {
-    // The last line, without a line break.
-    taken.after_cr = false;
-    taken.stopped = !end_line(size, size);
-  }
-  return taken;
+  return WalkLines(
+      chunk, last, '<',
+      [&](std::size_t at) {
+        if (lt_count < kLineTagSlots) lt[lt_count] = at;
+        ++lt_count;
+      },
+      [&](std::size_t stop, std::size_t next) {
+        const LineFound found = FinishLine(base, line, stop, lt.data(), lt_count, values);
+        const std::string_view text(base + line, stop - line);
+        lt_count = 0;
+        line = next;
+        return visit(text, found);
+      });
 }
 
 // The same as ExtractPresent for a one-off set of names (builds the table on

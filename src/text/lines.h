@@ -59,62 +59,23 @@ std::int32_t SplitTabFields(std::string_view line, FieldList& target);
 // the chunk finds the line breaks and the TABs together.
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
-  ChunkTaken taken;
   const char* const base = chunk.data();
-  const std::size_t size = chunk.size();
   std::size_t field = 0;  // where the current field begins
   fields.Reset();
-  auto end_line = [&](std::size_t stop, std::size_t next) {
-    // One TAB at the very end adds no field; an empty line has none.
-    if (field < stop) fields.Push(std::string_view(base + field, stop - field));
-    field = next;
-    taken.bytes = next;
-    ++taken.lines;
-    const bool go_on = visit(static_cast<const FieldList&>(fields));
-    fields.Reset();
-    return go_on;
-  };
-  std::uint64_t after_cr_bit = 0;
-  for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
-                                          '\t', '\r', '\n');
-    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
-    after_cr_bit = masks.b >> 63;
-    std::uint64_t tabs = masks.a;
-    auto take_tabs = [&](std::uint64_t bits) {
-      for (; bits != 0; bits &= bits - 1) {
-        const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(bits));
-        fields.Push(std::string_view(base + field, at - field));
-        field = at + 1;
-      }
-    };
-    for (; breaks != 0; breaks &= breaks - 1) {
-      const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
-      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
-      take_tabs(tabs & before);
-      tabs &= ~before;
-      const std::size_t at = block + bit;
-      std::size_t next = at + 1;
-      taken.after_cr = false;
-      if (base[at] == '\r') {
-        if (next == size) {
-          taken.after_cr = true;
-        } else if (base[next] == '\n') {
-          ++next;
-        }
-      }
-      if (!end_line(at, next)) {
-        taken.stopped = true;
-        return taken;
-      }
-    }
-    take_tabs(tabs);
-  }
-  if (last && taken.bytes < size) {
-    // The last line, without a line break.
-    taken.after_cr = false;
-    taken.stopped = !end_line(size, size);
-  }
+  const ChunkTaken taken = WalkLines(
+      chunk, last, '\t',
+      [&](std::size_t tab) {
+        fields.Push(std::string_view(base + field, tab - field));
+        field = tab + 1;
+      },
+      [&](std::size_t stop, std::size_t next) {
+        // One TAB at the very end adds no field; an empty line has none.
+        if (field < stop) fields.Push(std::string_view(base + field, stop - field));
+        field = next;
+        const bool go_on = visit(static_cast<const FieldList&>(fields));
+        fields.Reset();
+        return go_on;
+      });
   fields.Reset();
   return taken;
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -141,6 +142,62 @@ struct ChunkTaken {
   bool after_cr = false;   // the last byte taken is a CR whose LF is not in the chunk
   bool stopped = false;    // the walk was asked to stop
 };
+
+// Walks the whole lines at the front of `chunk` (which holds no NUL) by the
+// line-splitting rule, 64 bytes at a time: calls mark(position) for every
+// byte equal to `marked` (not CR or LF), in order, and end_line(stop, next)
+// at the end of every whole line, `stop` being its line break (or the
+// chunk's end) and `next` where the next line begins, until end_line returns
+// false. A line is whole when its line break is in the chunk, or at the
+// chunk's end when `last` says no byte follows it; the marks of a line that
+// is not whole are given all the same, and are the caller's to forget.
+template <typename Mark, typename EndLine>
+ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark,
+                     EndLine&& end_line) {
+  ChunkTaken taken;
+  const char* const base = chunk.data();
+  const std::size_t size = chunk.size();
+  auto take_line = [&](std::size_t stop, std::size_t next, bool after_cr) {
+    taken.bytes = next;
+    ++taken.lines;
+    taken.after_cr = after_cr;
+    taken.stopped = !end_line(stop, next);
+    return !taken.stopped;
+  };
+  std::uint64_t after_cr_bit = 0;  // the block before ended with a CR
+  for (std::size_t block = 0; block < size; block += 64) {
+    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
+                                          marked, '\r', '\n');
+    // Every CR ends a line, and every LF but one right after a CR.
+    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
+    after_cr_bit = masks.b >> 63;
+    std::uint64_t marks = masks.a;
+    auto give_marks = [&](std::uint64_t bits) {
+      for (; bits != 0; bits &= bits - 1) mark(block + static_cast<std::size_t>(__builtin_ctzll(bits)));
+    };
+    for (; breaks != 0; breaks &= breaks - 1) {
+      const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
+      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
+      give_marks(marks & before);
+      marks &= ~before;
+      const std::size_t at = block + bit;
+      std::size_t next = at + 1;
+      bool after_cr = false;
+      if (base[at] == '\r') {
+        if (next == size) {
+          after_cr = true;  // its LF, if any, comes with the next chunk
+        } else if (base[next] == '\n') {
+          ++next;
+        }
+      }
+      if (!take_line(at, next, after_cr)) return taken;
+    }
+    give_marks(marks);
+  }
+  // The last line, without a line break.
+  if (last && taken.bytes < size) take_line(size, size, false);
+  return taken;
+}
 
 // The same for a single byte value.
 template <typename Visit>
