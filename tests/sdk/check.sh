@@ -134,6 +134,7 @@ deb)
 
 clang-cl)
   # MSVC's way, by LLVM's clang-cl and lld-link, without the C runtime.
+  [ -x "$LLVM_BIN/clang-cl" ] || fail "no clang-cl (Debian package clang-tools)"
   enter clang-cl "$here/win32_host.c" "$here/kernel32.def"
   export PATH="$LLVM_BIN:$PATH"
   llvm-dlltool -m i386 -k -d kernel32.def -l kernel32.lib

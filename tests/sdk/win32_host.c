@@ -64,14 +64,21 @@ static void Print(const char *text) {
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, Length(text), &done, 0);
 }
 
-static void Check(int ok, const char *what) {
+/* Counts a check; prints "FAIL: what[: detail]" for a failed one. */
+static void CheckThat(int ok, const char *what, const char *detail) {
   ++checks;
   if (ok) return;
   ++failures;
   Print("FAIL: ");
   Print(what);
+  if (detail) {
+    Print(": ");
+    Print(detail);
+  }
   Print("\n");
 }
+
+static void Check(int ok, const char *what) { CheckThat(ok, what, 0); }
 
 /* The two byte loops write through a volatile pointer, so that no compiler
  * turns them into calls of the C runtime's memset and memcpy. */
@@ -193,11 +200,22 @@ static void FailedCalls(void) {
   Check(!Exists("never.txt"), "a failed XML2TXT writes no file");
 }
 
-static void Conversions(void) {
+/* XML2TXT of a document of the four sample rows, into poisoned outputs: the
+ * result, no message, and RowsCount, NsrBuffer and ReservedBuffer filled. */
+static void SampleXml2Txt(const char *input, const char *output, int32_t result,
+                          const char *what) {
   char nsr[QUORVEL_BUFFER_SIZE];
   char reserved[QUORVEL_BUFFER_SIZE];
   int32_t rows = ROWS_POISON;
+  Poison(nsr);
+  Poison(reserved);
+  CheckThat(Quorvel_XML2TXT(input, output, 0, &rows, nsr, reserved) == result, what, "result");
+  CheckThat(LastErrorIs(""), what, "a message was left");
+  CheckThat(rows == 4 && Holds(nsr, kNsr) && Holds(reserved, ""), what,
+            "RowsCount, NsrBuffer and ReservedBuffer");
+}
 
+static void Conversions(void) {
   Check(Quorvel_TXT2XML("invoices.txt", "invoices.xml", 100, kNsr, kQymc) == QUORVEL_RESULT_OK,
         "TXT2XML of the sample invoices");
   Check(LastErrorIs(""), "a successful TXT2XML leaves no message");
@@ -211,25 +229,12 @@ static void Conversions(void) {
 
   /* The document just made has no jg and rq values: every row is incomplete,
    * so XML2TXT fails without a message, having filled all three outputs. */
-  Poison(nsr);
-  Poison(reserved);
-  Check(Quorvel_XML2TXT("invoices.xml", "incomplete.txt", 0, &rows, nsr, reserved) ==
-            QUORVEL_RESULT_FAILED,
-        "XML2TXT of rows lacking values fails");
-  Check(LastErrorIs(""), "incomplete rows leave no message");
-  Check(rows == 4 && Holds(nsr, kNsr) && Holds(reserved, ""),
-        "incomplete rows still give RowsCount, NsrBuffer and ReservedBuffer");
+  SampleXml2Txt("invoices.xml", "incomplete.txt", QUORVEL_RESULT_FAILED,
+                "XML2TXT of rows lacking values");
   Check(!Exists("incomplete.txt"), "incomplete rows write no file");
 
-  rows = ROWS_POISON;
-  Poison(nsr);
-  Poison(reserved);
-  Check(Quorvel_XML2TXT("returned.xml", "returned.txt", 0, &rows, nsr, reserved) ==
-            QUORVEL_RESULT_OK,
-        "XML2TXT of the returned sample");
-  Check(LastErrorIs(""), "a successful XML2TXT leaves no message");
-  Check(rows == 4 && Holds(nsr, kNsr) && Holds(reserved, ""),
-        "RowsCount, NsrBuffer and ReservedBuffer of the returned sample");
+  SampleXml2Txt("returned.xml", "returned.txt", QUORVEL_RESULT_OK,
+                "XML2TXT of the returned sample");
   Check(SameFiles("returned.txt", "expected.txt"), "returned.txt, byte for byte");
 }
 
