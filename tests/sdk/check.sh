@@ -70,6 +70,10 @@ install)
   rm -rf "${QUORVEL:?}"
   cmake --install "$BUILD" --prefix "$QUORVEL" > /dev/null
   expect_tree "$QUORVEL" "the installed tree"
+  tool=./quorvel
+  if windows_tree; then tool=./quorvel.exe; fi
+  version=$(cd "$QUORVEL/bin" && "${emulator[@]}" $tool --version | tr -d '\r')
+  [ "$version" = "quorvel $VERSION" ] || fail "the installed quorvel --version printed [$version]"
   if windows_tree; then
     # Short import objects, one for each decorated name, which the loader
     # looks up by the name undecorated.
@@ -165,6 +169,11 @@ cmake)
   enter cmake "$here/host/host.c" "$here/host/CMakeLists.txt"
   if [ -n "${TOOLCHAIN:-}" ]; then
     cmake -S . -B build --toolchain "$TOOLCHAIN" -DQuorvel_DIR="$QUORVEL/lib/cmake/Quorvel" > /dev/null
+    # The 32-bit tree is no package for a 64-bit build.
+    if cmake -S . -B build64 -DQuorvel_DIR="$QUORVEL/lib/cmake/Quorvel" > build64.log 2>&1 ||
+      ! grep -q "version: $VERSION (32bit)" build64.log; then
+      fail "a 64-bit build did not turn away the 32-bit Windows tree as such"
+    fi
   elif [ -n "$QUORVEL" ]; then
     cmake -S . -B build -DCMAKE_PREFIX_PATH="$QUORVEL" > /dev/null
   else
