@@ -118,7 +118,9 @@ packages)
   ;;
 
 deb)
-  # Installs the .deb system-wide, uses it with no paths given, removes it.
+  # Installs the .deb system-wide, uses it with no paths given, and purges
+  # it, whatever happens (a quorvel package installed before is replaced,
+  # and purged as well).
   sudo=""
   if [ "$(id -u)" -ne 0 ]; then
     sudo -n true 2> /dev/null || {
