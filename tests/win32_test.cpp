@@ -120,7 +120,7 @@ TEST_F(Win32Test, InputLargerThanAHostCouldHoldConverts) {
                          nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD put = 0;
-  ASSERT_TRUE(WriteFile(h, "a\tb\r\n", 5, &put, nullptr));
+  ASSERT_TRUE(::WriteFile(h, "a\tb\r\n", 5, &put, nullptr));
   LARGE_INTEGER size;
   size.QuadPart = 1900LL << 20;
   ASSERT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN));
