@@ -86,16 +86,37 @@ bool FinalPath(HANDLE h, char* path, DWORD size) {
   return true;
 }
 
+// Wine's ReplaceFileA is no single step: it moves the target aside, deletes
+// it and then moves the new file in, so for a moment there is no file, a
+// second save meeting that moment fails, and a failed call leaves a file of
+// its own behind. There one move with MOVEFILE_REPLACE_EXISTING, a single
+// rename underneath, replaces the file instead.
+bool RunningOnWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
 // A symbolic link whose destination does not exist: Windows shows it as a
-// reparse point. (Wine hides a dangling Unix link entirely; WinReplace
-// handles that case.)
+// reparse point. Wine hides a Unix link to nothing entirely; there only an
+// exclusive create at its name tells, failing because the name is taken
+// (the probe, where the name is free, is deleted as it is closed).
 bool IsDanglingLink(const char* path) {
-  const HANDLE link =
-      CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (link == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(link);
-  return true;
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return true;
+  }
+  if (!RunningOnWine()) return false;
+  h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 Target WinInspectTarget(const char* path) {
@@ -220,17 +241,6 @@ bool WinTakeOver(Handle temp, const char*, const char* target_path) {
   return SetFileInformationByHandle(Win(temp), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-// Wine's ReplaceFileA is no single step: it moves the target aside, deletes
-// it and then moves the new file in, so for a moment there is no file, a
-// second save meeting that moment fails, and a failed call leaves a file of
-// its own behind. There one move with MOVEFILE_REPLACE_EXISTING, a single
-// rename underneath, replaces the file instead.
-bool RunningOnWine() {
-  static const bool wine =
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
-}
-
 bool ReplaceOnce(const char* temp_path, const char* target_path) {
   if (RunningOnWine()) {
     return MoveFileExA(temp_path, target_path,
@@ -247,18 +257,6 @@ bool Transient(DWORD error) {
          error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
-// Copies the temporary file into `target_path` through whatever occupies
-// that name, then removes it: for a name that an invisible link holds.
-bool CopyThrough(const char* temp_path, const char* target_path) {
-  if (!CopyFileA(temp_path, target_path, FALSE)) return false;
-  const HANDLE h = CreateFileA(target_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  const bool flushed = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  if (flushed) DeleteFileA(temp_path);
-  return flushed;
-}
-
 bool WinReplace(const char* temp_path, const char* target_path) {
   DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -268,9 +266,7 @@ bool WinReplace(const char* temp_path, const char* target_path) {
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
     attributes = GetFileAttributesA(target_path);
-    // Taken, yet not visible: under Wine, a Unix link to a file that does
-    // not exist yet. Writing through it creates that file, and the link stays.
-    if (attributes == INVALID_FILE_ATTRIBUTES) return CopyThrough(temp_path, target_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   }
   // A target that could not be rewritten is not replaced either.
   if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
