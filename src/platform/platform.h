@@ -94,7 +94,8 @@ struct Api {
   // Gives the temporary file what the existing file at `target_path` has
   // beyond its content, so that replacing it changes nothing else: owner,
   // group and permission bits (setuid and setgid included) on POSIX; file
-  // attributes and access list on Windows. True as well when there is no
+  // attributes on Windows (where ReplaceFileA carries the access list over
+  // itself). True as well when there is no
   // file at `target_path`. False when the system does not allow it (the
   // caller may not give the file that owner or group): the target must then
   // be rewritten in place.

@@ -86,11 +86,9 @@ bool FinalPath(HANDLE h, char* path, DWORD size) {
   return true;
 }
 
-// Wine's ReplaceFileA is no single step: it moves the target aside, deletes
-// it and then moves the new file in, so for a moment there is no file, a
-// second save meeting that moment fails, and a failed call leaves a file of
-// its own behind. There one move with MOVEFILE_REPLACE_EXISTING, a single
-// rename underneath, replaces the file instead.
+// Wine differs from Windows in two calls the save makes: it hides a link to
+// nothing (IsDanglingLink), and its ReplaceFileA is no single step
+// (ReplaceOnce).
 bool RunningOnWine() {
   static const bool wine =
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
@@ -241,6 +239,11 @@ bool WinTakeOver(Handle temp, const char*, const char* target_path) {
   return SetFileInformationByHandle(Win(temp), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
+// Wine's ReplaceFileA moves the target aside, deletes it and then moves the
+// new file in: for a moment there is no file, a second save meeting that
+// moment fails, and a failed call leaves a file of its own behind. There one
+// move with MOVEFILE_REPLACE_EXISTING, a single rename underneath, replaces
+// the file instead.
 bool ReplaceOnce(const char* temp_path, const char* target_path) {
   if (RunningOnWine()) {
     return MoveFileExA(temp_path, target_path,
