@@ -565,6 +565,39 @@ TEST_F(SaveTest, LinkedFilesAndFilesWithAttributesAreRewrittenInPlace) {
   }
 }
 
+// A file rewritten in place is locked meanwhile: a lock another process
+// holds on it makes the save fail as a file held open elsewhere would,
+// after a few moments, and writes nothing.
+TEST_F(SaveTest, FileLockedByAnotherProcessIsNotRewritten) {
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "previous");
+  ASSERT_EQ(::link("out.xml", "second.xml"), 0);  // rewritten in place
+  int locked[2], done[2];
+  ASSERT_EQ(::pipe(locked), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const int fd = ::open("out.xml", O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    char byte = ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+    (void)!::write(locked[1], &byte, 1);
+    (void)!::read(done[0], &byte, 1);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(locked[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  EXPECT_EQ(ReadFile("out.xml"), "previous");
+  (void)!::write(done[1], "x", 1);
+  ::waitpid(holder, nullptr, 0);
+  for (int fd : {locked[0], locked[1], done[0], done[1]}) ::close(fd);
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  EXPECT_EQ(ReadFile("second.xml"), ReadFile("out.xml"));
+}
+
 // Runs a conversion of "in.txt" to `output` in a child process with the
 // given user and groups; its result, and the message after a failure.
 std::pair<int, std::string> ConvertAs(uid_t uid, gid_t gid, std::vector<gid_t> groups,

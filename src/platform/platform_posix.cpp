@@ -271,6 +271,24 @@ bool PosixSyncFolder(const char* target_path) {
 
 void PosixRemove(const char* path) { (void)::unlink(path); }
 
+// Takes a write lock on the whole file, so that two saves rewriting it in
+// place never interleave their bytes. A lock held by another program is
+// waited for a few moments (0.3 s in all), then the file counts as held
+// open elsewhere; where the file system has no locks, the save goes ahead.
+bool LockForWriting(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  long wait_ms = 10;
+  for (int attempt = 0;; ++attempt, wait_ms *= 2) {
+    if (::fcntl(fd, F_SETLK, &lock) == 0) return true;
+    if (errno != EACCES && errno != EAGAIN && errno != EINTR) return true;
+    if (attempt == 5) return false;
+    const struct timespec pause = {0, wait_ms * 1000000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
 bool PosixOpenInPlace(const char* path, Handle* handle) {
   int fd;
   do {
@@ -278,21 +296,10 @@ bool PosixOpenInPlace(const char* path, Handle* handle) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    // Another writer of the same file finishes first; only then is the file
-    // cut and rewritten, so two saves never interleave their bytes. (Where
-    // the file system has no locks, the save goes ahead unlocked.)
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    int rc;
-    do {
-      rc = ::fcntl(fd, F_SETLKW, &lock);
-    } while (rc != 0 && errno == EINTR);
-    if (::ftruncate(fd, 0) != 0) {
-      ::close(fd);
-      return false;
-    }
+  const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (file && (!LockForWriting(fd) || ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    return false;
   }
   *handle = fd;
   return true;
