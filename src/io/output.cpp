@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "common/failure.h"
-#include "common/sizes.h"
 
 namespace quorvel {
 namespace {
@@ -21,6 +20,9 @@ bool WriteAll(platform::Handle handle, const char* bytes, std::size_t size) {
   return true;
 }
 
+// Room for a reservation is always made by emptying the buffer.
+static_assert(LineWriter::kMaxReserve <= kChunk);
+
 }  // namespace
 
 LineWriter::LineWriter(const char* path)
@@ -28,98 +30,133 @@ LineWriter::LineWriter(const char* path)
 
 LineWriter::~LineWriter() { Abandon(); }
 
+// Removes whatever the save has created and not yet put in place.
 void LineWriter::Abandon() {
-  if (temp_ == platform::kNoHandle) return;
-  platform::Current().close(temp_);
-  platform::Current().remove(temp_path_.c_str());
-  temp_ = platform::kNoHandle;
+  platform::Api& api = platform::Current();
+  if (temp_ != platform::kNoHandle) api.close(std::exchange(temp_, platform::kNoHandle));
+  if (!temp_path_.empty()) api.remove(temp_path_.c_str());
+  temp_path_.clear();
+  if (target_.created) api.remove(target_.path.c_str());
+  target_.created = false;
 }
 
-// Chooses where the bytes go, on the first full buffer or at Save().
+// Chooses where the bytes go, on the first full buffer or at Save(). A
+// target that cannot be saved to is known here, before any output is kept;
+// its failure waits for Save().
 void LineWriter::Decide() {
+  sink_ = Sink::kDiscard;
   if (path_.empty()) {
     create_failed_ = true;
-    sink_ = Sink::kDiscard;
     return;
   }
-  target_ = platform::Current().inspect_target(path_.c_str());
-  if (target_.kind == platform::TargetKind::kDevice) {
-    sink_ = Sink::kMemory;
-  } else if (platform::Current().create_temp(target_.path.c_str(), &temp_, &temp_path_)) {
-    sink_ = Sink::kTempFile;
-  } else {
+  platform::Api& api = platform::Current();
+  target_ = api.inspect_target(path_.c_str());
+  bool created = false;
+  switch (target_.kind) {
+    case platform::TargetKind::kReplace:
+      created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
+      sink_ = Sink::kTempFile;
+      break;
+    case platform::TargetKind::kInPlace:
+    case platform::TargetKind::kStream:
+      created = api.open_spool(&temp_);
+      sink_ = Sink::kSpool;
+      break;
+    case platform::TargetKind::kFolder:
+    case platform::TargetKind::kRefused:
+      break;
+  }
+  if (!created) {
     temp_ = platform::kNoHandle;
+    temp_path_.clear();
+    Abandon();
     create_failed_ = true;
     sink_ = Sink::kDiscard;
   }
 }
 
-// Writes to the temporary file. Once a write falls short the save's outcome is
-// settled: the file is given up at once (freeing its disk space) and later
-// bytes are dropped.
-void LineWriter::WriteToTemp(const char* bytes, std::size_t size) {
+// Writes to the temporary file or spool. Once a write falls short the
+// save's outcome is settled: the file is given up at once (freeing its disk
+// space) and later bytes are dropped.
+void LineWriter::Write(const char* bytes, std::size_t size) {
   if (WriteAll(temp_, bytes, size)) return;
   write_failed_ = true;
   Abandon();
   sink_ = Sink::kDiscard;
 }
 
-// Empties the buffer into the temporary file (or drops it once the stream has
-// failed: the save's outcome is already settled).
+// Empties the buffer into the file (or drops it when the outcome is already
+// settled).
 void LineWriter::Drain() {
   if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ == Sink::kTempFile) WriteToTemp(buffer_.get(), used_);
-  if (sink_ != Sink::kMemory) used_ = 0;
+  if (sink_ != Sink::kDiscard) Write(buffer_.get(), used_);
+  used_ = 0;
 }
 
 void LineWriter::AppendSlow(std::string_view bytes) {
-  if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ != Sink::kMemory && bytes.size() > capacity_) {
+  Drain();
+  if (bytes.size() > capacity_) {
     // Larger than the whole buffer: goes straight through.
-    Drain();
-    if (sink_ == Sink::kTempFile) WriteToTemp(bytes.data(), bytes.size());
+    if (sink_ != Sink::kDiscard) Write(bytes.data(), bytes.size());
     return;
   }
-  MakeRoom(bytes.size());
-  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
-  used_ += bytes.size();
+  std::memcpy(buffer_.get(), bytes.data(), bytes.size());
+  used_ = bytes.size();
 }
 
-// Makes room for `size` more bytes: drains the buffer into the file, or, for
-// a device target whose output waits in memory, grows it.
-void LineWriter::MakeRoom(std::size_t size) {
-  if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ != Sink::kMemory) Drain();
-  if (capacity_ - used_ >= size) return;
-  const std::size_t capacity = GrownCapacity(capacity_, AddOrOutOfMemory(used_, size));
-  std::unique_ptr<char[]> bigger(new char[capacity]);
-  std::memcpy(bigger.get(), buffer_.get(), used_);
-  buffer_ = std::move(bigger);
-  capacity_ = capacity;
-}
+// Makes room for a reservation (at most kMaxReserve bytes, well within the
+// buffer) by emptying the buffer.
+void LineWriter::MakeRoom(std::size_t) { Drain(); }
 
 void LineWriter::Save() {
-  if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ == Sink::kMemory) {
-    platform::Handle handle;
-    if (!platform::Current().open_in_place(path_.c_str(), &handle)) RaiseCannotCreateFile(path_);
-    const bool written = WriteAll(handle, buffer_.get(), used_);
-    const bool closed = platform::Current().close(handle);
-    if (!written || !closed) RaiseStreamWriteError();
-    return;
-  }
   Drain();
   if (create_failed_) RaiseCannotCreateFile(path_);
   if (write_failed_) RaiseStreamWriteError();
-  const platform::Handle temp = std::exchange(temp_, platform::kNoHandle);
-  if (!platform::Current().close(temp)) {
-    platform::Current().remove(temp_path_.c_str());
-    RaiseStreamWriteError();
+  if (sink_ == Sink::kSpool) {
+    CopyInPlace();
+  } else {
+    ReplaceTarget();
   }
-  if (!platform::Current().replace(temp_path_.c_str(), target_.path.c_str())) {
-    platform::Current().remove(temp_path_.c_str());
-    RaiseCannotCreateFile(path_);
+}
+
+// Puts the temporary file in the target's place, durably; or, where the
+// system will not let a new file stand in for the target (its owner or
+// group cannot be given), rewrites the target in place from it.
+void LineWriter::ReplaceTarget() {
+  platform::Api& api = platform::Current();
+  if (!api.take_over(temp_, temp_path_.c_str(), target_.path.c_str())) {
+    CopyInPlace();
+    return;
   }
+  // Failures leave the cleaning up to the destructor.
+  if (!api.flush(temp_)) RaiseStreamWriteError();
+  if (!api.close(std::exchange(temp_, platform::kNoHandle))) RaiseStreamWriteError();
+  if (!api.replace(temp_path_.c_str(), target_.path.c_str())) RaiseCannotCreateFile(path_);
+  temp_path_.clear();
+  target_.created = false;
+  // The new file is in place whatever this reports: see the header.
+  (void)api.sync_folder(target_.path.c_str());
+}
+
+// Copies the finished output from the temporary file or spool into the
+// target, opened in place, through the writer's own buffer.
+void LineWriter::CopyInPlace() {
+  platform::Api& api = platform::Current();
+  platform::Handle out;
+  if (!api.open_in_place(target_.path.c_str(), &out)) RaiseCannotCreateFile(path_);
+  bool copied = api.rewind(temp_);
+  while (copied) {
+    const std::ptrdiff_t n = api.read(temp_, buffer_.get(), capacity_);
+    if (n <= 0) {
+      copied = n == 0;
+      break;
+    }
+    copied = WriteAll(out, buffer_.get(), static_cast<std::size_t>(n));
+  }
+  copied = copied && api.flush(out);
+  const bool closed = api.close(out);
+  if (!copied || !closed) RaiseStreamWriteError();
+  target_.created = false;
 }
 
 }  // namespace quorvel
