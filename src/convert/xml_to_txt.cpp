@@ -148,10 +148,18 @@ class ResultRow {
 // bytes after the eighth are dropped.
 template <typename Out>
 void WriteDate(Out& out, std::string_view value) {
+  if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8
+    out.Append(value.substr(0, 4));
+    out.Put('/');
+    out.Append(value.substr(4, 2));
+    out.Put('/');
+    out.Append(value.substr(6, 2));
+    return;
+  }
   out.Append(CopyText(value, 1, 4));
-  out.Append("/");
+  out.Put('/');
   out.Append(CopyText(value, 5, 2));
-  out.Append("/");
+  out.Put('/');
   out.Append(CopyText(value, 7, 2));
 }
 
@@ -159,16 +167,26 @@ void WriteDate(Out& out, std::string_view value) {
 // is never longer than its values, ten TABs, four slashes and CR LF).
 template <typename Out>
 void WriteResultLine(Out& out, const ResultRow& row) {
-  for (std::size_t k = 0; k < kFieldCount; ++k) {
-    if (k > 0) out.Append("\t");
-    if (k == kKr || k == kRq) {
-      WriteDate(out, row[k]);
-    } else if (k == kMw) {
-      out.AppendUnescaped(row[k]);
-    } else {
-      out.Append(row[k]);
-    }
+  static_assert(kKr == 4 && kMw == 7 && kRq == 10);
+  out.Append(row[0]);
+  for (std::size_t k = 1; k < kKr; ++k) {
+    out.Put('\t');
+    out.Append(row[k]);
   }
+  out.Put('\t');
+  WriteDate(out, row[kKr]);
+  for (std::size_t k = kKr + 1; k < kMw; ++k) {
+    out.Put('\t');
+    out.Append(row[k]);
+  }
+  out.Put('\t');
+  out.AppendUnescaped(row[kMw]);
+  for (std::size_t k = kMw + 1; k < kRq; ++k) {
+    out.Put('\t');
+    out.Append(row[k]);
+  }
+  out.Put('\t');
+  WriteDate(out, row[kRq]);
   out.EndLine();
 }
 

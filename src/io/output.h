@@ -67,6 +67,9 @@ class ReservedRun {
     if (n >= 8 && n <= 16) {
       std::memcpy(at_, from, 8);
       std::memcpy(at_ + n - 8, from + n - 8, 8);
+    } else if (n > 16 && n <= 32) {
+      std::memcpy(at_, from, 16);
+      std::memcpy(at_ + n - 16, from + n - 16, 16);
     } else if (n >= 4 && n < 8) {
       std::memcpy(at_, from, 4);
       std::memcpy(at_ + n - 4, from + n - 4, 4);
@@ -77,6 +80,7 @@ class ReservedRun {
     }
     at_ += n;
   }
+  void Put(char byte) { *at_++ = byte; }
   void EndLine() {
     at_[0] = '\r';
     at_[1] = '\n';
@@ -111,6 +115,7 @@ class LineWriter {
       AppendSlow(bytes);
     }
   }
+  void Put(char byte) { Append(std::string_view(&byte, 1)); }
   // Ends the current line with CR LF.
   void EndLine() { Append(std::string_view("\r\n", 2)); }
   void AppendLine(std::string_view line) {

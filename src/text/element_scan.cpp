@@ -26,6 +26,8 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     names_[k] = names[k];
     if (names[k].empty()) continue;
     by_first_byte_[static_cast<unsigned char>(names[k][0])] |= static_cast<std::uint16_t>(1u << k);
+    const char second = names[k].size() > 1 ? names[k][1] : '>';
+    by_second_byte_[static_cast<unsigned char>(second)] |= static_cast<std::uint16_t>(1u << k);
     if (names[k].size() < 8) {
       char tag[8];
       names[k].copy(tag, names[k].size());

@@ -176,8 +176,10 @@ class ElementScanner {
   // k, which is then set.
   bool SingleElementOpening(const char* open, const char* end, std::size_t& k) const {
     const std::uint64_t word = LoadUpTo8(open, end) >> 8;
-    const unsigned char after = end - open > 1 ? static_cast<unsigned char>(open[1]) : 0;
-    for (unsigned m = by_first_byte_[after]; m != 0; m &= m - 1) {
+    // Candidates by the two bytes after "<": usually exactly one.
+    const auto first = static_cast<unsigned char>(word);
+    const auto second = static_cast<unsigned char>(word >> 8);
+    for (unsigned m = by_first_byte_[first] & by_second_byte_[second]; m != 0; m &= m - 1) {
       k = static_cast<unsigned>(__builtin_ctz(m));
       const Packed& tag = tags_[k];
       if (tag.size != 0 && tag.size <= 6 && (word & tag.mask) == tag.bytes) return true;
@@ -203,7 +205,8 @@ class ElementScanner {
   std::array<std::string_view, kMaxNames> names_{};
   std::array<Packed, kMaxNames> tags_{};  // name + ">", packed where it is short
   std::size_t count_ = 0;
-  std::array<std::uint16_t, 256> by_first_byte_{};  // bit k: names_[k] starts so
+  std::array<std::uint16_t, 256> by_first_byte_{};   // bit k: names_[k] starts so
+  std::array<std::uint16_t, 256> by_second_byte_{};  // bit k: names_[k] + ">" goes on so
   std::array<std::string_view, kMaxMarkers> markers_{};
   std::array<Packed, kMaxMarkers> packed_markers_{};
   std::size_t marker_count_ = 0;
