@@ -213,6 +213,26 @@ void InstallMemoryPlatform(std::string_view content) {
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
 }
 
+// The one-pass scan of a returned document's lines alone.
+void ScanReturnedLines(benchmark::State& state) {
+  const std::string content = EightMegabytesOf("QUORVEL_BENCH_RETURNED");
+  if (content.empty()) return state.SkipWithError("QUORVEL_BENCH_RETURNED names no document");
+  const std::array<std::string_view, 2> markers = {quorvel::document::kRowOpenMarker,
+                                                   quorvel::document::kRowCloseMarker};
+  const quorvel::ElementScanner scanner(quorvel::document::kResultRowElements, markers);
+  std::array<std::string_view, 11> values;
+  for (auto _ : state) {
+    std::uint32_t seen = 0;
+    scanner.ScanLines(content, true, values, [&](std::string_view, const quorvel::ElementScanner::LineFound& found) {
+      seen ^= found.present;
+      return true;
+    });
+    benchmark::DoNotOptimize(seen);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * content.size()));
+}
+BENCHMARK(ScanReturnedLines)->Unit(benchmark::kMillisecond);
+
 void Xml2TxtInMemory(benchmark::State& state) {
   const std::string content = EightMegabytesOf("QUORVEL_BENCH_RETURNED");
   if (content.empty()) return state.SkipWithError("QUORVEL_BENCH_RETURNED names no document");

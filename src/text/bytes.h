@@ -104,92 +104,27 @@ void EscapeAngleBracketsTo(std::string_view text, Emit&& emit) {
   }
 }
 
-#if defined(__SSE2__)
-// UnescapeAngleBracketsInto for the bytes from `p` up to `stop`, sixteen a
-// block; memory is readable 40 bytes past every block start below `stop`.
-// Moves `p` past what it took (an entity that begins before `stop` is taken
-// whole) and returns the end of the output. Each block is classified once: where its "&" stand, which
-// begin an entity, and which entity. Then each "&" is reached from those
-// masks, the bytes before it copied sixteen at a time, so no step waits on a
-// compare of the step before (entities are dense in `mw` values, and fall at
-// random, where a branch per entity would be mispredicted half the time).
-inline char* UnescapeBlocks(const char*& p, const char* stop, char* out) {
-  auto load = [](const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
-  auto mask_of = [](__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(bytes)); };
-  auto copy16 = [&](const char* from) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), load(from)); };
-  const __m128i amp = _mm_set1_epi8('&');
-  const __m128i letter_l = _mm_set1_epi8('l');
-  const __m128i letter_g = _mm_set1_epi8('g');
-  const __m128i letter_t = _mm_set1_epi8('t');
-  const __m128i semicolon = _mm_set1_epi8(';');
-  while (p < stop) {
-    const char* const block = p;
-    const char* const block_end = stop - block < 16 ? stop : block + 16;
-    const unsigned inside = (1u << (block_end - block)) - 1;
-    const __m128i after = load(block + 1);
-    const unsigned amps = mask_of(_mm_cmpeq_epi8(load(block), amp)) & inside;
-    const unsigned lts = mask_of(_mm_cmpeq_epi8(after, letter_l));
-    // An entity's four bytes lie within the text: bytes past `stop` are
-    // never "t" and ";" (the caller pads with zeros).
-    const unsigned entities =
-        amps & (lts | mask_of(_mm_cmpeq_epi8(after, letter_g))) &
-        mask_of(_mm_and_si128(_mm_cmpeq_epi8(load(block + 2), letter_t),
-                              _mm_cmpeq_epi8(load(block + 3), semicolon)));
-    for (unsigned m = amps; m != 0; m &= m - 1) {
-      const unsigned i = static_cast<unsigned>(__builtin_ctz(m));
-      const char* const at = block + i;
-      copy16(p);
-      out += at - p;
-      const bool entity = (entities >> i) & 1;
-      *out++ = !entity ? '&' : (lts >> i) & 1 ? '<' : '>';
-      p = at + (entity ? 4 : 1);
-    }
-    if (p < block_end) {
-      copy16(p);
-      out += block_end - p;
-      p = block_end;
-    }
-  }
-  return out;
-}
-#endif
-
 // Writes `text` into `out` with every "&gt;" written as ">" and every "&lt;"
 // as "<", found left to right without overlap; every other byte, "&" in any
 // other sequence included, is copied. Returns the end. `out` has room for
-// text.size() + kUnescapeSlack bytes: bytes are copied sixteen at a time
-// (with SSE2), so a copy may run up to fifteen bytes past what is finally
-// written.
+// text.size() + kUnescapeSlack bytes: bytes are copied sixteen at a time, so
+// a copy may run up to fifteen bytes past what is finally written. Entities
+// are dense in `mw` values, so this is the hottest routine of the document
+// reader: it takes the fastest of the implementations below that the
+// processor can run.
 inline constexpr std::size_t kUnescapeSlack = 16;
-inline char* UnescapeAngleBracketsInto(std::string_view text, char* out) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-#if defined(__SSE2__)
-  // The text's last bytes are unescaped from a zero-padded copy, so that
-  // every block may be read whole.
-  constexpr std::size_t kTail = 48;
-  if (text.size() > kTail) out = UnescapeBlocks(p, end - kTail, out);
-  char padded[kTail + 64] = {};
-  const auto rest = static_cast<std::size_t>(end - p);  // at most kTail
-  std::memcpy(padded, p, rest);
-  const char* from = padded;
-  return UnescapeBlocks(from, padded + rest, out);
-#else
-  std::uint32_t lt;
-  std::uint32_t gt;
-  std::memcpy(&lt, "&lt;", 4);
-  std::memcpy(&gt, "&gt;", 4);
-  while (p < end) {
-    std::uint32_t word = 0;
-    if (end - p >= 4) std::memcpy(&word, p, 4);
-    const bool is_lt = word == lt;
-    const bool is_gt = word == gt;
-    *out++ = is_lt ? '<' : is_gt ? '>' : *p;
-    p += is_lt || is_gt ? 4 : 1;
-  }
-  return out;
-#endif
-}
+char* UnescapeAngleBracketsInto(std::string_view text, char* out);
+
+// The implementations, each the same function of its text (tests hold them
+// to it): byte by byte anywhere; sixteen bytes a step with SSE2; and with
+// SSSE3, sixteen bytes a step that are compacted without a branch per
+// entity. Those a processor lacks fall back to the one below them.
+namespace unescape {
+char* Portable(std::string_view text, char* out);
+char* WithSse2(std::string_view text, char* out);
+char* WithSsse3(std::string_view text, char* out);
+bool HasSsse3();
+}  // namespace unescape
 
 // The same, handed to emit(piece) a bounded piece at a time, for text of any
 // length. A piece never ends inside an entity.
