@@ -1,0 +1,68 @@
+// The lines of a byte stream, read a chunk at a time, split exactly as the
+// library splits a file: a line runs up to the first CR, LF or the end; CR LF,
+// a lone CR and a lone LF each end one line; a final line break adds no empty
+// line; empty content has no line; the first NUL ends the content, the bytes
+// before it on its line forming the last line.
+//
+// Memory holds one chunk and the longest line, never the whole stream, so a
+// diagnostic pass costs no more than the library's own reading.
+#ifndef QUORVEL_TOOLS_LINE_READER_H
+#define QUORVEL_TOOLS_LINE_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace quorvel::cli {
+
+class LineReader {
+ public:
+  static constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+  // Reads `file` (opened in binary mode; not closed here) `chunk` bytes at a
+  // time.
+  explicit LineReader(std::FILE* file, std::size_t chunk = kChunk);
+
+  // Moves to the next line: its bytes go to `*text` and its line break ("",
+  // "\n", "\r" or "\r\n") to `*line_break`, both valid until the next call.
+  // False at the end of the content, or when a read failed (see failed()).
+  bool Next(std::string_view* text, std::string_view* line_break);
+
+  // The 1-based number of the line Next gave last (0 before the first).
+  std::int64_t number() const { return number_; }
+  bool failed() const { return failed_; }
+
+ private:
+  // Reads more bytes behind the unread ones; false at the end or on error.
+  bool Fill();
+
+  std::FILE* file_;
+  std::size_t chunk_;
+  std::string buffer_;
+  std::size_t begin_ = 0;    // the first unread byte
+  std::size_t scanned_ = 0;  // bytes from begin_ known to hold no CR, LF or NUL
+  std::size_t end_ = 0;      // the end of the bytes read
+  bool at_end_ = false;      // the stream has no more bytes
+  bool done_ = false;        // the content has ended (a NUL, the end, an error)
+  bool failed_ = false;
+  std::int64_t number_ = 0;
+};
+
+// Runs `visit(text, line_break)` for every line of `file`, in order, until
+// it returns false. False when a read failed.
+template <typename Visit>
+bool ForEachLine(std::FILE* file, Visit&& visit) {
+  LineReader reader(file);
+  std::string_view text;
+  std::string_view line_break;
+  while (reader.Next(&text, &line_break)) {
+    if (!visit(text, line_break)) break;
+  }
+  return !reader.failed();
+}
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_LINE_READER_H
