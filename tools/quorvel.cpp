@@ -31,8 +31,9 @@ int CheckCommand(Session& session) {
   if (!regular) {
     File target = session.StartCopy(in, &copy);
     if (target == nullptr) return kExitFailed;
-    const int code =
-        session.EndCopy(CopyStream(source, target.get()), {}, in, true, std::move(target), &copy);
+    // (The status first: `target` is moved into the call.)
+    const PassStatus status = CopyStream(source, target.get());
+    const int code = session.EndCopy(status, {}, in, true, std::move(target), &copy);
     if (code != kGoOn) return code;
     in = {in.shown, copy.path, false};
   }

@@ -7,7 +7,9 @@
 
 namespace quorvel::cli {
 
-void WriteError(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stderr); }
+void WriteError(std::string_view bytes) {
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
@@ -31,7 +33,9 @@ bool Reporter::OutputFailed() const {
 
 bool Reporter::Output(std::string_view bytes) const {
   errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) return OutputFailed();
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+    return OutputFailed();
+  }
   return true;
 }
 

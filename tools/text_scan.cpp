@@ -30,8 +30,13 @@ void CountFields(std::string_view text, std::int64_t line, FieldList& fields,
 }  // namespace
 
 bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_break) {
-  return std::fwrite(text.data(), 1, text.size(), copy) == text.size() &&
-         std::fwrite(line_break.data(), 1, line_break.size(), copy) == line_break.size();
+  for (const std::string_view piece : {text, line_break}) {
+    // (An empty view may have no data pointer, which fwrite must not get.)
+    if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), copy) != piece.size()) {
+      return false;
+    }
+  }
+  return true;
 }
 
 PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
