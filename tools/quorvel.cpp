@@ -4,6 +4,7 @@
 #include "report.h"
 #include "session.h"
 #include "system.h"
+#include "utf8.h"
 
 namespace quorvel::cli {
 namespace {
@@ -13,7 +14,7 @@ namespace {
 bool LooksLikeDocument(std::FILE* file) {
   char head[4096];
   std::string_view bytes(head, std::fread(head, 1, sizeof head, file));
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
   while (!bytes.empty() && static_cast<unsigned char>(bytes[0]) <= 0x20) bytes.remove_prefix(1);
   return bytes.starts_with('<');
 }
