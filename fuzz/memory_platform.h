@@ -42,28 +42,35 @@ inline void InstallMemoryPlatform(std::string_view input) {
     MemoryFiles::read_at += n;
     return static_cast<std::ptrdiff_t>(n);
   };
+  api.rewind = [](platform::Handle) {
+    MemoryFiles::read_at = 0;
+    return true;
+  };
   api.write = [](platform::Handle, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     MemoryFiles::written.append(bytes, size);
     return static_cast<std::ptrdiff_t>(size);
   };
   api.close = [](platform::Handle) { return true; };
+  api.flush = [](platform::Handle) { return true; };
   api.inspect_target = [](const char* path) {
-    return platform::Target{platform::TargetKind::kFile, path};
+    return platform::Target{platform::TargetKind::kReplace, path, false};
   };
   api.create_temp = [](const char*, platform::Handle* h, std::string* temp) {
     *h = 2;
     *temp = "out.tmp";
     return true;
   };
+  api.open_spool = [](platform::Handle*) { return false; };
+  api.take_over = [](platform::Handle, const char*, const char*) { return true; };
   api.replace = [](const char*, const char*) {
     MemoryFiles::saved = MemoryFiles::written;
     MemoryFiles::replaced = true;
     return true;
   };
+  api.sync_folder = [](const char*) { return true; };
   api.remove = [](const char*) {};
   api.open_in_place = [](const char*, platform::Handle*) { return false; };
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
-  api.advise_large_buffer = [](char*, std::size_t) {};
 }
 
 }  // namespace qfuzz

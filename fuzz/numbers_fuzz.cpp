@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/failure.h"
+#include "common/failure.h"
 #include "text/numbers.h"
 
 namespace {

@@ -13,6 +13,9 @@
 
 #include "text/bytes.h"
 #include "text/element_scan.h"
+#include "io/input.h"
+#include "memory_platform.h"
+#include "support/line_list.h"
 #include "text/lines.h"
 
 namespace {
@@ -103,12 +106,20 @@ std::vector<std::string> ReferenceLines(std::string_view content, bool tab_is_cr
 void LineProperties(std::string_view content) {
   const std::vector<std::string> expected = ReferenceLines(content, false);
   std::vector<std::string> walked;
-  for (quorvel::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
+  for (qtest::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
     walked.emplace_back(c.line());
   }
   Check(walked == expected, "line walking");
-  const quorvel::LineList list(content);
+  const qtest::LineList list(content);
   Check(list.Count() == static_cast<std::int32_t>(expected.size()), "line count");
+  // The streaming reader, through a window of a few bytes.
+  qfuzz::InstallMemoryPlatform(content);
+  quorvel::LineReader reader("in", 1 + content.size() % 7);
+  std::vector<std::string> read;
+  for (std::string_view line; reader.Next(line);) read.emplace_back(line);
+  Check(read == expected, "streamed lines");
+  reader.Rewind();
+  Check(reader.CountRest().lines == static_cast<std::int32_t>(expected.size()), "streamed count");
   const std::vector<std::string> fields = ReferenceLines(content, true);
   quorvel::FieldList got;
   Check(quorvel::SplitTabFields(content, got) == static_cast<std::int32_t>(fields.size()),

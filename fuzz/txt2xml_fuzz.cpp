@@ -1,16 +1,19 @@
 // Text to document through the export, on arbitrary bytes: the input file,
 // the document type code, nsr and qymc. Checks the result contract: ResultOk
 // with a well-formed document whose row count is the input's line count, or
-// ResultFailed with one of the conversion's messages and nothing saved.
+// ResultFailed with one of the conversion's messages and nothing saved. Each
+// input runs twice, the second time through a read window of a few bytes,
+// and both runs must agree.
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "boundary/last_error.h"
+#include "io/input.h"
 #include "memory_platform.h"
 #include "quorvel.h"
-#include "text/lines.h"
+#include "support/line_list.h"
 
 namespace {
 
@@ -44,15 +47,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string nsr = take();
   const std::string qymc = take();
   qfuzz::InstallMemoryPlatform(bytes);
+  quorvel::InputWindow() = 1 + size % 13;
+  const int32_t small_window_result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
+  const std::string small_window_message = LastError();
+  const std::string small_window_saved = qfuzz::MemoryFiles::saved;
+  qfuzz::InstallMemoryPlatform(bytes);
+  quorvel::InputWindow() = quorvel::kInputWindow;
   const int32_t result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
   const std::string message = LastError();
+  Check(result == small_window_result && message == small_window_message &&
+            qfuzz::MemoryFiles::saved == small_window_saved,
+        "the outcome depends on the read window");
   if (result == QUORVEL_RESULT_OK) {
     Check(message.empty(), "success with a message");
     Check(qfuzz::MemoryFiles::replaced, "success without a saved document");
     const std::string& doc = qfuzz::MemoryFiles::saved;
     Check(doc.rfind("<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n", 0) == 0, "declaration");
     Check(doc.size() >= 9 && doc.compare(doc.size() - 9, 9, "</body>\r\n") == 0, "body close");
-    const quorvel::LineList input(bytes);
+    const qtest::LineList input(bytes);
     const std::string rows = "  <rows>" + std::to_string(input.Count()) + "</rows>\r\n";
     Check(doc.find(rows) != std::string::npos, "row count");
   } else {

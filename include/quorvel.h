@@ -13,6 +13,9 @@
 **
 ** The library never allocates memory for the host and never hands out a
 ** pointer: every text that goes out is copied into a buffer the host owns.
+** Its own memory does not grow with the files: they are read through a
+** small window, so inputs of any size convert in a 32-bit process too (an
+** input that cannot be read twice, such as a pipe, is held whole).
 **
 ** Calls must not overlap. The library keeps one process-wide last-error slot
 ** without a lock, so the host makes its calls one at a time, from whichever
@@ -115,9 +118,14 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_GetLastError(char *MessageBuffer);
 ** ninth field of a full row that is neither "A..." nor an integer),
 ** "Stream write error" or "Out of memory".
 **
-** The output file is written only when the whole conversion succeeds, and it
-** replaces an existing file in one step: after any failure an existing file
-** at OutputFileName is exactly as it was.
+** The output file is written only when the whole conversion succeeds: after
+** a failure of the conversion an existing file at OutputFileName is exactly
+** as it was. A regular file is replaced in one step, keeping its owner and
+** permissions, so that holds after any failure. A file that a new file could
+** not stand in for (another user's, one with a second hard link or an access
+** list), a device or a pipe is written in place, where a failure while
+** writing (a full disk) can leave it partly written. Symbolic links are
+** followed: the file a link names is written and the link stays.
 */
 QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char *InputFileName,
                                                  const char *OutputFileName,
@@ -153,7 +161,8 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char *InputFileName,
 **     announced row was read, but at least one lacked one of its eleven
 **     values, so no output file was written. RowsCount, NsrBuffer and
 **     ReservedBuffer are filled in this case.
-** An existing file at OutputFileName is replaced only on QUORVEL_RESULT_OK.
+** An existing file at OutputFileName is written only on QUORVEL_RESULT_OK,
+** as described for Quorvel_TXT2XML.
 */
 QUORVEL_API int32_t QUORVEL_CALL Quorvel_XML2TXT(const char *InputFileName,
                                                  const char *OutputFileName,

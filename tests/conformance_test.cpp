@@ -227,6 +227,24 @@ TEST_F(ConformanceTest, EmptyInputGivesTwelveLines) {
                       std::vector<std::string>{"</body>"}));
 }
 
+TEST_F(ConformanceTest, NulEndsTheInputOfBothConversions) {
+  // Everything after the first NUL is ignored, line breaks included.
+  WriteFile("in.txt", std::string("a\tb") + '\0' + "\nc\td\r\n");
+  ASSERT_EQ(Txt2Xml("in.txt", "out.xml", 100, "N", "Q"), kOk);
+  EXPECT_EQ(ReadFile("out.xml"),
+            CrLfLines(HeaderLines("100", kTitle100, "N", "Q", qtest::TodayYyyymmdd(), "1") +
+                      std::vector<std::string>{" <data>", "  <row id=\"1\">", "  </row>",
+                                               " </data>", "</body>"}));
+  // A document cut by a NUL before its rows: the rows search runs off its
+  // end, which is the line of the NUL.
+  WriteFile("doc.xml",
+            std::string("<nsr>N</nsr>\r\n<rows>1</rows>\r\n<data>\r\n<row") + '\0' + "\r\n</row>\r\n");
+  const Xml2TxtRun run = Xml2Txt("doc.xml", "out.txt");
+  EXPECT_EQ(run.result, kFailed);
+  EXPECT_EQ(run.message, "List index out of bounds (4)");
+  EXPECT_EQ(run.rows, 1);
+}
+
 TEST_F(ConformanceTest, GbkBytesPassThroughPathsAndValues) {
   const std::string gbk = "\xC4\xCF\xBE\xA9";  // two GBK characters
   const std::string in = "in" + gbk + ".txt";
@@ -471,7 +489,8 @@ TEST_F(ConformanceTest, RoundTripGivesTheFieldsBack) {
   std::string document = ReadFile("out.xml");
   std::size_t pos = 0;
   while (pos < document.size()) {
-    const std::size_t end = document.find("\r\n", pos);
+    std::size_t end = document.find("\r\n", pos);
+    if (end == std::string::npos) end = document.size();  // a last line without its break
     const std::string line = document.substr(pos, end - pos);
     pos = end + 2;
     if (line.find("<bb>") != std::string::npos) {

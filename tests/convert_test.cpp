@@ -2,14 +2,17 @@
 // can be compared with golden files byte for byte.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "quorvel.h"
 #include "support/files.h"
 #include "support/in_process.h"
+#include "support/line_list.h"
 #include "support/platform_override.h"
-#include "text/numbers.h"
+#include "io/input.h"
+#include "io/today.h"
 
 namespace {
 
@@ -158,6 +161,152 @@ TEST_F(ConvertTest, LargeOutputsStreamCompletely) {
   std::string expected;
   for (int i = 0; i < rows; ++i) expected += line;
   EXPECT_TRUE(ReadFile("back.txt") == expected);
+}
+
+// A returned row with all eleven values, one element a line.
+std::string ResultBlock(const std::string& id, const std::string& sy = "7B") {
+  return "  <row id=\"" + id + "\">\r\n   <dm>D" + id + "</dm>\r\n   <hm>H</hm>\r\n   <gf>G</gf>\r\n" +
+         "   <xf>X</xf>\r\n   <kr>20240131</kr>\r\n   <je>1</je>\r\n   <se>2</se>\r\n" +
+         "   <mw>&lt;m&gt;</mw>\r\n   <sy>" + sy + "</sy>\r\n   <jg>J</jg>\r\n" +
+         "   <rq>20261206</rq>\r\n  </row>\r\n";
+}
+
+std::string ResultLine(const std::string& id, const std::string& sy = "123") {
+  return "D" + id + "\tH\tG\tX\t2024/01/31\t1\t2\t<m>\t" + sy + "\tJ\t2026/12/06\r\n";
+}
+
+// The data line may come before the header values: the header searches then
+// run on past it, and the rows are read from the data line all the same.
+TEST_F(ConvertTest, HeaderValuesAfterTheDataLine) {
+  WriteFile("in.xml", "<body>\r\n <data>\r\n" + ResultBlock("1") + ResultBlock("2") +
+                          " </data>\r\n <nsr></nsr>\r\n <rows>2</rows>\r\n <nsr>LATE</nsr>\r\n");
+  int32_t rows = 0;
+  char nsr[256], reserved[256];
+  ASSERT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)
+      << LastError();
+  EXPECT_EQ(rows, 2);
+  EXPECT_STREQ(nsr, "LATE");
+  EXPECT_EQ(ReadFile("out.txt"), ResultLine("1") + ResultLine("2"));
+}
+
+// CR LF, LF and a lone CR each end a line, in any mix, in both conversions.
+TEST_F(ConvertTest, EveryLineBreakStyleReadsAlike) {
+  const std::string document = "<nsr>N</nsr>\r\n<rows>2</rows>\r\n<data>\r\n" + ResultBlock("1") +
+                               ResultBlock("2") + "</data>\r\n";
+  const std::string text = "F1\tF2\tF3\tF4\tF5\tF6\tF7\tx<y>\t255\tF10\r\n\r\na\tb\r\n";
+  const std::string expected_text = ResultLine("1") + ResultLine("2");
+  WriteFile("in.txt", text);
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string expected_document = ReadFile("expected.xml");
+  auto restyle = [](std::string content, const std::string& style, bool mixed) {
+    std::string out;
+    int n = 0;
+    for (std::size_t at; (at = content.find("\r\n")) != std::string::npos; content.erase(0, at + 2)) {
+      out += content.substr(0, at) + (mixed && n++ % 2 ? std::string("\r\n") : style);
+    }
+    return out + content;
+  };
+  for (const std::string style : {"\r\n", "\n", "\r"}) {
+    for (const bool mixed : {false, true}) {
+      SCOPED_TRACE(testing::PrintToString(style) + (mixed ? " mixed" : ""));
+      WriteFile("in.xml", restyle(document, style, mixed));
+      int32_t rows = 0;
+      char nsr[256], reserved[256];
+      ASSERT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)
+          << LastError();
+      EXPECT_EQ(ReadFile("out.txt"), expected_text);
+      // Lines without a tag count as lines too: a search that runs off the
+      // end names the same line count.
+      const std::string short_of_rows =
+          restyle("<nsr>N</nsr>\r\n<rows>3</rows>\r\n<data>\r\n\r\ntext\r\n" + ResultBlock("1") +
+                      "\r\n" + ResultBlock("2") + "\r\nend\r\n",
+                  style, mixed);
+      WriteFile("in.xml", short_of_rows);
+      EXPECT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(qtest::LineList(short_of_rows).Count(), 34);
+      EXPECT_EQ(LastError(), "List index out of bounds (34)");
+      WriteFile("in.txt", restyle(text, style, mixed));
+      ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+      EXPECT_EQ(ReadFile("out.xml"), expected_document);
+    }
+  }
+}
+
+// What a host can see of one call: result, message, RowsCount, both buffers
+// whole, and the output file.
+struct Outcome {
+  int32_t result = 0;
+  std::string message;
+  int32_t rows = 0;
+  std::array<char, 256> nsr{};
+  std::array<char, 256> reserved{};
+  std::string output;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome RunXml2Txt() {
+  Outcome o;
+  o.rows = -77;
+  o.nsr.fill('#');
+  o.reserved.fill('#');
+  WriteFile("out.txt", "previous");
+  o.result = Quorvel_XML2TXT("in", "out.txt", 0, &o.rows, o.nsr.data(), o.reserved.data());
+  o.message = LastError();
+  o.output = ReadFile("out.txt");
+  return o;
+}
+
+Outcome RunTxt2Xml() {
+  Outcome o;
+  WriteFile("out.txt", "previous");
+  o.result = Quorvel_TXT2XML("in", "out.txt", 100, "N", "Q");
+  o.message = LastError();
+  o.output = ReadFile("out.txt");
+  return o;
+}
+
+// Every outcome is the same whatever the read window: with a window of one
+// byte up, every line, CR LF pair and element crosses its edge somewhere, and
+// the reader walks back to a data line that came before the header values.
+TEST_F(ConvertTest, OutcomesDoNotDependOnTheReadWindow) {
+  const std::string samples = std::string(QUORVEL_TEST_DATA) + "/../../samples/";
+  const std::string header = "<nsr>N</nsr>\r\n<rows>2</rows>\r\n<data>\r\n";
+  const std::vector<std::string> documents = {
+      ReadFile(samples + "returned.xml"),
+      header + ResultBlock("1") + ResultBlock("2"),
+      "<data>\n<data>\r" + ResultBlock("1") + "<nsr>N</nsr>\n" + ResultBlock("2") + "<rows>2</rows>",
+      header + ResultBlock("1") + "<row>\r\n<dm>x</dm></row>\r\n</row>\r\n",      // incomplete
+      header + ResultBlock("1", "G1") + ResultBlock("2"),                               // bad sy
+      header + ResultBlock("1") + "<row>\r\n<sy>G2</sy>\r\n",                          // unclosed
+      "<nsr>N</nsr>\r\n<rows>x</rows>\r\n<data>",                                     // bad rows
+      "<data>\r\n<data>\r\n<rows>1</rows>\r\n",                                        // no nsr
+      "<nsr>N</nsr>\r\n<rows>0</rows>\r\n",                                             // no data
+      header + ResultBlock("1") + ResultBlock("2", "A") + std::string("\0", 1) + "x",
+      "",
+  };
+  const std::vector<std::string> texts = {
+      ReadFile(samples + "invoices.txt"),
+      "a\tb\r\n\r\nF1\tF2\tF3\tF4\tF5\tF6\tF7\tx<y>\t255\tF10\rF1\tF2\tF3\tF4\tF5\tF6\tF7\tF8\n",
+      "1\t2\t3\t4\t5\t6\t7\t8\t$zz\t10\r\n",
+      std::string(300, 'x') + "\r\n\r\n" + std::string("\0", 1) + "\r\n",
+      "",
+  };
+  const std::size_t saved = quorvel::InputWindow();
+  using Run = Outcome (*)();
+  for (const auto& [contents, run] :
+       {std::pair<std::vector<std::string>, Run>{documents, RunXml2Txt}, {texts, RunTxt2Xml}}) {
+    for (const std::string& content : contents) {
+      SCOPED_TRACE(testing::PrintToString(content.substr(0, 120)));
+      WriteFile("in", content);
+      quorvel::InputWindow() = saved;
+      const Outcome expected = run();
+      for (const std::size_t window : {1, 2, 3, 5, 8, 13, 64}) {
+        quorvel::InputWindow() = window;
+        EXPECT_TRUE(run() == expected) << "window " << window;
+      }
+    }
+  }
+  quorvel::InputWindow() = saved;
 }
 
 }  // namespace

@@ -1,27 +1,29 @@
 // The byte-string, line and number primitives at their edges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
+#include "common/sizes.h"
+#include "convert/bounds.h"
+#include "support/message_of.h"
+#include "support/line_list.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
-#include "text/failure.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
 namespace quorvel {
 namespace {
 
-using namespace std::string_literals;
+using qtest::MessageOf;
 
-std::vector<std::string> AllLines(std::string_view content) {
-  std::vector<std::string> lines;
-  for (LineCursor c(BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) lines.emplace_back(c.line());
-  return lines;
-}
+using namespace std::string_literals;
 
 std::vector<std::string> AllFields(std::string_view line) {
   FieldList fields;
@@ -31,53 +33,28 @@ std::vector<std::string> AllFields(std::string_view line) {
   return out;
 }
 
-std::string MessageOf(auto&& call) {
-  try {
-    call();
-  } catch (const Failure& f) {
-    return f.message();
-  }
-  return "<no failure>";
-}
-
-TEST(LineSplitting, FollowsTheBreakRules) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"", {}},
-      {"a\r\nb", {"a", "b"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\n\nb", {"a", "", "b"}},
-      {"a\rb", {"a", "b"}},
-      {"a\n\rb", {"a", "", "b"}},
-      {"a\r\rb", {"a", "", "b"}},
-      {"\r\n", {""}},
-      {"\n\n", {"", ""}},
-      {"a\0b\r\nc"s, {"a"}},
-      {"\0abc"s, {}},
-      {" a\t \r\n\tb ", {" a\t ", "\tb "}},
-      {"\x1A\xC4\xCF\r", {"\x1A\xC4\xCF"}},
-      // Longer than one sixteen-byte block, breaks at every offset.
-      {std::string(40, 'x') + "\r" + std::string(17, 'y') + "\n",
-       {std::string(40, 'x'), std::string(17, 'y')}},
-  };
-  for (const auto& [content, lines] : cases) {
-    EXPECT_EQ(AllLines(content), lines) << content;
-    const LineList list(content);
-    EXPECT_EQ(list.Count(), static_cast<std::int32_t>(lines.size()));
+// Feeds `content` to scan(chunk, last) as a reader's window fills: a few
+// more bytes at a time, what was taken dropped from the front, an LF that
+// belongs to a taken CR skipped. scan returns its ChunkTaken.
+template <typename Scan>
+void FeedInPieces(const std::string& content, std::mt19937& random, Scan&& scan) {
+  std::size_t begin = 0;
+  std::size_t available = 0;
+  bool skip_lf = false;
+  for (;;) {
+    if (skip_lf && begin < available) {
+      if (content[begin] == '\n') ++begin;
+      skip_lf = false;
+    }
+    const bool last = available == content.size();
+    const ChunkTaken taken = scan(std::string_view(content).substr(begin, available - begin), last);
+    begin += taken.bytes;
+    skip_lf = taken.after_cr;
+    if (last) return;
+    available = std::min(content.size(), available + 1 + random() % 9);
   }
 }
 
-TEST(LineList, LineIAnyOrderAndOutOfBounds) {
-  const LineList list("zero\none\r\ntwo\rthree");
-  EXPECT_EQ(list.Line(2), "two");
-  EXPECT_EQ(list.Line(0), "zero");  // going back
-  EXPECT_EQ(list.Line(3), "three");
-  EXPECT_EQ(list.Line(1), "one");
-  for (const std::int32_t bad : {4, 5, -1, std::numeric_limits<std::int32_t>::min()}) {
-    EXPECT_EQ(MessageOf([&] { list.Line(bad); }),
-              "List index out of bounds (" + std::to_string(bad) + ")");
-  }
-  EXPECT_EQ(MessageOf([] { LineList().Line(0); }), "List index out of bounds (0)");
-}
 
 TEST(SplitTabFields, CountsAndKeepsFields) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
@@ -107,6 +84,72 @@ TEST(SplitTabFields, CountsAndKeepsFields) {
   EXPECT_EQ(list[9], "");
   // Far more fields than are kept: counted all the same.
   EXPECT_EQ(SplitTabFields(std::string(100000, '\t') + "x", list), 100001);
+}
+
+// The block-at-a-time split of plain lines, and the general walk it hands
+// other lines to, both equal the rule applied step by step: every TAB a CR.
+TEST(SplitTabFields, EqualsTheRuleOnLinesOfAnyLength) {
+  auto plain = [](std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t i = 0;
+    while (i < line.size() && line[i] != '\0') {
+      std::size_t j = i;
+      while (j < line.size() && line[j] != '\0' && line[j] != '\t' && line[j] != '\r' && line[j] != '\n') ++j;
+      fields.emplace_back(line.substr(i, j - i));
+      i = j;
+      if (i < line.size() && (line[i] == '\t' || line[i] == '\r')) ++i;
+      if (i < line.size() && line[i] == '\n') ++i;
+    }
+    return fields;
+  };
+  std::mt19937 random(3);
+  for (int round = 0; round < 5000; ++round) {
+    std::string line(random() % 200, 'x');
+    const bool odd = round % 4 == 0;  // now and then a CR, LF or NUL
+    for (char& c : line) {
+      const unsigned r = random() % 16;
+      c = r < 3 ? '\t' : odd && r == 3 ? "\r\n"[random() % 3] : static_cast<char>('a' + r);
+    }
+    std::vector<std::string> expected = plain(line);
+    FieldList list;
+    ASSERT_EQ(SplitTabFields(line, list), static_cast<std::int32_t>(expected.size())) << line;
+    if (expected.size() > FieldList::kKept) expected.resize(FieldList::kKept);
+    ASSERT_EQ(AllFields(line), expected) << line;
+  }
+}
+
+// Records walked a chunk at a time, fed in pieces as a reader's window
+// fills, split exactly as SplitTabFields splits each line alone.
+TEST(SplitTabFields, RecordsOfAChunkSplitAsLinesAlone) {
+  std::mt19937 random(9);
+  const std::vector<std::string> pieces = {"\t", "\r", "\n", "\r\n", "a", "bc", "\xC4\xCF", " "};
+  for (int round = 0; round < 3000; ++round) {
+    std::string content;
+    const int length = static_cast<int>(random() % 60);
+    for (int k = 0; k < length; ++k) content += pieces[random() % pieces.size()];
+    auto describe = [](const FieldList& fields) {
+      std::string out = std::to_string(fields.count());
+      for (std::int32_t k = 0; k < fields.count() && k < FieldList::kKept; ++k) {
+        out.append("|").append(fields[k]);
+      }
+      return out;
+    };
+    std::vector<std::string> expected;
+    for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
+      FieldList fields;
+      SplitTabFields(c.line(), fields);
+      expected.push_back(describe(fields));
+    }
+    std::vector<std::string> got;
+    FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
+      FieldList fields;
+      return ScanRecords(chunk, last, fields, [&](const FieldList& record) {
+        got.push_back(describe(record));
+        return true;
+      });
+    });
+    ASSERT_EQ(got, expected) << testing::PrintToString(content);
+  }
 }
 
 TEST(FindAndCopyText, Positions) {
@@ -149,6 +192,39 @@ TEST(AngleBrackets, EscapeAndUnescape) {
   const std::string escaped = EscapeAngleBrackets(many);
   EXPECT_EQ(escaped.size(), many.size() * 4);
   EXPECT_EQ(UnescapeAngleBrackets(escaped), many);
+  // Long texts are unescaped a piece at a time: entities across every
+  // possible piece boundary.
+  for (std::size_t shift = 0; shift < 8; ++shift) {
+    EXPECT_EQ(UnescapeAngleBrackets(std::string(shift, '&') + escaped.substr(0, 40000)),
+              std::string(shift, '&') + many.substr(0, 10000))
+        << shift;
+  }
+}
+
+// Unescaping sixteen bytes at a time equals the plain left-to-right
+// replacement on texts dense with entities and near-entities.
+TEST(AngleBrackets, UnescapeEqualsThePlainReplacement) {
+  auto plain = [](std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+      if (text.substr(i, 4) == "&lt;" || text.substr(i, 4) == "&gt;") {
+        out += text[i + 1] == 'l' ? '<' : '>';
+        i += 4;
+      } else {
+        out += text[i++];
+      }
+    }
+    return out;
+  };
+  const std::vector<std::string> pieces = {"&lt;", "&gt;", "&", "lt;", "gt;", "l", "t", ";", "x",
+                                           "\xC4", "&amp;", "0123456789abcdef"};
+  std::mt19937 random(5);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 30);
+    for (int k = 0; k < length; ++k) text += pieces[random() % pieces.size()];
+    ASSERT_EQ(UnescapeAngleBrackets(text), plain(text)) << text;
+  }
 }
 
 TEST(ExtractElementText, Edges) {
@@ -193,6 +269,59 @@ TEST(ExtractElementTexts, EqualsThePlainDefinition) {
   }
 }
 
+// Scanning many lines in one pass, fed in pieces as a reader's window fills,
+// must give for every line exactly what the line-by-line scan gives: values,
+// markers, the lines themselves and their number.
+TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
+  const std::array<std::string_view, 12> names = {"dm", "hm", "gf", "xf", "kr", "je",
+                                                  "se", "mw", "sy", "jg", "rq", "nsrlonger"};
+  // "<dm>" as a marker too, so that a marker can stand where a tag does.
+  const std::array<std::string_view, 3> markers = {"<row", "</row>", "<dm>"};
+  const ElementScanner scanner(names, markers);
+  const std::vector<std::string> pieces = {
+      "<dm>", "</dm>", "<sy>", "</sy>", "<mw>", "</mw>", "<row", "</row>", "<row id=\"1\">",
+      "<nsrlonger>", "</nsrlonger>", "<", "</", ">", " ", "\t", "v", "\xC4", "\r", "\n", "\r\n"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string content;
+    const int length = static_cast<int>(random() % 40);
+    for (int k = 0; k < length; ++k) content += pieces[random() % pieces.size()];
+    // Line by line.
+    std::vector<std::string> expected;
+    for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
+      std::array<std::string_view, 12> values;
+      scanner.Extract(c.line(), values);
+      std::string row(c.line());
+      for (std::size_t k = 0; k < names.size(); ++k) row.append("|").append(values[k]);
+      for (const std::string_view marker : markers) {
+        row.append(c.line().find(marker) != std::string_view::npos ? "|+" : "|-");
+      }
+      expected.push_back(row);
+    }
+    // In pieces: what is taken is dropped, more is added, as a reader does.
+    std::vector<std::string> got;
+    FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
+      const std::size_t before = got.size();
+      std::array<std::string_view, 12> values;
+      const ChunkTaken taken = scanner.ScanLines(
+          chunk, last, values, [&](std::string_view line, const ElementScanner::LineFound& found) {
+            std::string row(line);
+            for (std::size_t k = 0; k < names.size(); ++k) {
+              row.append("|").append((found.present >> k) & 1 ? values[k] : std::string_view());
+            }
+            for (std::size_t j = 0; j < markers.size(); ++j) {
+              row.append((found.markers >> j) & 1 ? "|+" : "|-");
+            }
+            got.push_back(row);
+            return true;
+          });
+      EXPECT_EQ(taken.lines, got.size() - before);
+      return taken;
+    });
+    ASSERT_EQ(got, expected) << testing::PrintToString(content);
+  }
+}
+
 TEST(CallerBuffer, CopiesAtMost255BytesAndANul) {
   for (const std::size_t size : {0u, 1u, 254u, 255u, 256u, 300u}) {
     const std::string text(size, 't');
@@ -214,10 +343,10 @@ TEST(ParseInt32, AcceptedAndRejectedForms) {
       {"2147483647", INT32_MAX}, {"$10", 16},   {"x10", 16}, {"X10", 16},
       {"0x10", 16},      {"0X10", 16},          {"0", 0},    {"00", 0},
       {"$FFFFFFFF", -1}, {"$0000000080000000", INT32_MIN}, {"-0", 0},
-      {"007", 7},        {"$aB", 171},
+      {"007", 7},        {"$aB", 171},          {"+2147483647", INT32_MAX},
   };
   for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt32(text), value) << text;
-  for (const std::string text : {"12 ", "2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
+  for (const std::string text : {"12 ", "2147483648", "+2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
                                  "", " ", "\t1", "$100000000", "+-1", "0x-1", "1\xC4"}) {
     EXPECT_EQ(MessageOf([&] { ParseInt32(text); }), "'" + text + "' is not a valid integer value");
   }
@@ -254,6 +383,10 @@ TEST(FormatNumbers, HexAndDecimal) {
   EXPECT_EQ(FormatHex64(-16, 16).view(), "FFFFFFFFFFFFFFF0");
   EXPECT_EQ(FormatHex64(INT64_MIN, 16).view(), "8000000000000000");
   EXPECT_EQ(FormatHex64(0xABC, 1).view(), "ABC");
+  EXPECT_EQ(FormatHex64(0, 1).view(), "0");
+  EXPECT_EQ(FormatHex64(0xABC, 5).view(), "00ABC");
+  EXPECT_EQ(FormatHex64(0x1000000000000000, 1).view(), "1000000000000000");
+  EXPECT_EQ(FormatHex64(0x0FFFFFFFFFFFFFFF, 1).view(), "FFFFFFFFFFFFFFF");
   EXPECT_EQ(FormatDecimal(-1).view(), "-1");
   EXPECT_EQ(FormatDecimal(0).view(), "0");
   EXPECT_EQ(FormatDecimal(INT64_MIN).view(), "-9223372036854775808");
@@ -266,6 +399,16 @@ TEST(FormatNumbers, HexAndDecimal) {
     EXPECT_EQ(ParseInt64("$"s.append(FormatHex64(v, 16).view())), v);
     EXPECT_EQ(ParseInt64(std::string(FormatDecimal(v).view())), v);
   }
+  // Every digit count, at the edges where it changes, against std::to_chars.
+  std::int64_t power = 1;
+  for (int k = 0; k < 19; ++k) {
+    for (const std::int64_t v : {power - 1, power, power + 1, -power + 1, -power, -power - 1}) {
+      char expected[24];
+      const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
+      EXPECT_EQ(FormatDecimal(v).view(), std::string_view(expected, end - expected));
+    }
+    if (k < 18) power *= 10;
+  }
 }
 
 TEST(Messages, ExactTexts) {
@@ -275,6 +418,49 @@ TEST(Messages, ExactTexts) {
   EXPECT_EQ(MessageOf([] { RaiseListIndexOutOfBounds(-1); }), "List index out of bounds (-1)");
   EXPECT_EQ(FormatMessage(MessageId::kNotValidInteger, "$7G"), "'$7G' is not a valid integer value");
   EXPECT_EQ(OutOfMemoryText(), "Out of memory");
+}
+
+// The arithmetic of a 32-bit size_t, checked on any host: sums, products
+// and growth stop at the limit instead of wrapping.
+TEST(CheckedSizes, ThirtyTwoBitArithmeticNeverWraps) {
+  using U32 = std::uint32_t;
+  constexpr U32 kMax = std::numeric_limits<U32>::max();
+  EXPECT_EQ(SaturatingAdd<U32>(kMax - 1, 1), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(kMax, 1), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(U32{1} << 31, U32{1} << 31), kMax);
+  EXPECT_EQ(SaturatingAdd<U32>(3, 4), 7u);
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655765), kMax);  // exactly 2^32 - 1
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655766), kMax);  // one past: saturated
+  EXPECT_EQ(SaturatingMul<U32>(3, 1431655764), 4294967292u);
+  EXPECT_EQ(AddOrOutOfMemory<U32>(kMax - 1, 1), kMax);
+  EXPECT_THROW(AddOrOutOfMemory<U32>(kMax, 1), std::bad_alloc);
+  EXPECT_EQ(GrownCapacity<U32>(U32{1} << 20, (U32{1} << 20) + 1), U32{2} << 20);
+  EXPECT_EQ(GrownCapacity<U32>(U32{1} << 20, (U32{5} << 20)), U32{8} << 20);
+  EXPECT_EQ(GrownCapacity<U32>(U32{3} << 30, (U32{3} << 30) + 1), (U32{3} << 30) + 1);
+  EXPECT_EQ(GrownCapacity<U32>(0, 5), 8u);
+  EXPECT_THROW(GrownCapacity<U32>(U32{3} << 30, kMax), std::bad_alloc);
+}
+
+// The row that wrapped the bound of a 32-bit DLL to 1 byte: a full row whose
+// eighth field is 1,073,741,742 bytes (the other nine: 9 bytes). Its bound now
+// saturates, so it is never written into reserved room.
+TEST(RowBound, SaturatesOnA32BitSizeInsteadOfWrapping) {
+  using U32 = std::uint32_t;
+  constexpr U32 kMax = std::numeric_limits<U32>::max();
+  const std::array<U32, 10> sizes = {1, 1, 1, 1, 1, 1, 1, 1073741742, 1, 1};
+  EXPECT_EQ(RowBound<U32>(10, sizes), kMax);
+  // The exact bound, in 64 bits, is 2^32 + 1: one past what 32 bits hold.
+  EXPECT_EQ(RowBound<std::uint64_t>(10, sizes), (std::uint64_t{1} << 32) + 1);
+  EXPECT_EQ(RowBound<U32>(10, std::array<U32, 10>{1, 1, 1, 1, 1, 1, 1, 2, 1, 1}),
+            64u + 10 * 24 + 11 + 3 * 2 + 16);
+  EXPECT_EQ(RowBound<U32>(8, std::array<U32, 10>{kMax - 100, 0, 0, 0, 0, 0, 0, 0}), kMax);
+  EXPECT_EQ(RowBound<U32>(9, std::array<U32, 10>{kMax, kMax}), 64u);  // an empty row
+
+  std::array<U32, 11> values{};
+  values.fill(400000000);  // 4.4e9 together
+  EXPECT_EQ(ResultLineBound<U32>(values), kMax);
+  values.fill(1);
+  EXPECT_EQ(ResultLineBound<U32>(values), 43u);
 }
 
 }  // namespace

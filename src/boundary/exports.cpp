@@ -9,7 +9,7 @@
 #include "document/layout.h"
 #include "quorvel.h"
 #include "text/bytes.h"
-#include "text/failure.h"
+#include "common/failure.h"
 
 namespace quorvel {
 namespace {

@@ -1,16 +1,19 @@
 // Text file to exchange document.
 //
-// The input is held as one buffer and walked in place; the document is
-// written piece by piece straight into the output stream, never built as
-// separate lines. Only the row count must be known before the first row, and
-// a counting pass over the buffer gives it.
-#include <algorithm>
+// The header needs the row count before the first row, so the input is
+// walked twice through the reader's window: a counting pass, then the
+// converting pass, which must meet exactly the lines and bytes the count saw.
+// The document is written piece by piece straight into the output stream,
+// never built as separate lines.
 #include <cstddef>
 
+#include "convert/bounds.h"
 #include "convert/convert.h"
 #include "document/layout.h"
+#include "io/input.h"
+#include "io/output.h"
+#include "io/today.h"
 #include "text/bytes.h"
-#include "text/line_writer.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -65,78 +68,88 @@ void EncodeSy(std::string_view field, SyValue& sy) {
   }
 }
 
-template <typename Out>
-void WriteElement(Out& out, const doc::ElementTags& tags, std::string_view value) {
-  out.Append(tags.open);
-  out.Append(value);
-  out.Append(tags.close);
-  out.EndLine();
-}
-
 // One row: its opening line, the element lines of its kind (none for a line
-// that is neither a full nor a short record), its closing line. `Out` is the
-// writer itself or, for a row of bounded size, room reserved in its buffer.
+// that is neither a full nor a short record), its closing line, written as
+// the layout's joints with the values between them. `Out` is the writer
+// itself or, for a row of bounded size, room reserved in its buffer.
 template <typename Out>
 void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
   out.Append(doc::kRowBegin);
   out.Append(id.view());
-  out.Append(doc::kRowEnd);
-  out.EndLine();
   if (fields.count() == 10) {
-    for (std::int32_t k = 0; k < 7; ++k) WriteElement(out, doc::kFullRowElements[k], fields[k]);
-    out.Append(doc::kMw.open);
+    const auto& joints = doc::kFullRowJoints;
+    for (std::int32_t k = 0; k < 7; ++k) {
+      out.Append(joints[static_cast<std::size_t>(k)].view());
+      out.Append(fields[k]);
+    }
+    out.Append(joints[7].view());
     out.AppendEscaped(fields[7]);
-    out.Append(doc::kMw.close);
-    out.EndLine();
-    WriteElement(out, doc::kSy, sy.text);
-    WriteElement(out, doc::kBb, fields[9]);
+    out.Append(joints[8].view());
+    out.Append(sy.text);
+    out.Append(joints[9].view());
+    out.Append(fields[9]);
+    out.Append(joints[10].view());
   } else if (fields.count() == 8) {
-    for (std::int32_t k = 0; k < 8; ++k) WriteElement(out, doc::kShortRowElements[k], fields[k]);
+    const auto& joints = doc::kShortRowJoints;
+    for (std::int32_t k = 0; k < 8; ++k) {
+      out.Append(joints[static_cast<std::size_t>(k)].view());
+      out.Append(fields[k]);
+    }
+    out.Append(joints[8].view());
+  } else {
+    out.Append(doc::kEmptyRowJoint.view());
   }
-  out.Append(doc::kRowCloseLine);
-  out.EndLine();
 }
 
-// At least the size of the row WriteRow writes: every element line is under
-// 24 bytes besides its value, and escaping at most quadruples `mw`.
-std::size_t RowBound(const FieldList& fields) {
-  std::size_t bound = 64;
-  const std::int32_t count = fields.count();
-  if (count != 10 && count != 8) return bound;
-  for (std::int32_t k = 0; k < count; ++k) bound += 24 + fields[k].size();
-  if (count == 10) bound += 3 * fields[7].size() + 16;
-  return bound;
+// WriteRow into reserved room when the row's bound allows, else through the
+// writer's checked appends.
+void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
+  std::size_t sizes[FieldList::kKept];
+  const std::int32_t kept = fields.count() < FieldList::kKept ? fields.count() : FieldList::kKept;
+  for (std::int32_t k = 0; k < kept; ++k) sizes[k] = fields[k].size();
+  const std::size_t bound = RowBound<std::size_t>(fields.count(), sizes);
+  if (bound <= LineWriter::kMaxReserve) {
+    ReservedRun run(out.Reserve(bound));
+    WriteRow(run, id, fields, sy);
+    out.Commit(run.end());
+  } else {
+    WriteRow(out, id, fields, sy);
+  }
 }
 
 }  // namespace
 
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
                            std::string_view title, std::string_view nsr, std::string_view qymc) {
-  LineList input;
-  input.Load(input_path);
-  const std::int32_t rows = input.Count();
+  LineReader input(input_path);
+  const ContentSize counted = input.CountRest();
+  const std::int32_t rows = counted.lines;
+  input.Rewind();
   LineWriter out(output_path);
   WriteHeader(out, code, title, nsr, qymc, rows);
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);
     FieldList fields;
     SyValue sy;
-    LineCursor line = input.CursorAt(0);
-    for (std::int32_t id = 1; id <= rows; ++id, line.Advance()) {
-      SplitTabFields(line.line(), fields);
-      if (fields.count() == 10) EncodeSy(fields[8], sy);
-      const NumberText id_text = FormatDecimal(id);
-      const std::size_t bound = RowBound(fields);
-      if (bound <= LineWriter::kMaxReserve) {
-        ReservedRun run(out.Reserve(bound));
-        WriteRow(run, id_text, fields, sy);
-        out.Commit(run.end());
-      } else {
-        WriteRow(out, id_text, fields, sy);
-      }
-    }
+    std::int32_t id = 0;
+    // One pass over the window finds the line breaks and the TABs together.
+    do {
+      const ChunkTaken taken =
+          ScanRecords(input.Unread(), input.UnreadIsLast(), fields, [&](const FieldList& record) {
+            // A line beyond the count: the file changed between the passes.
+            if (id == rows) input.RaiseCannotOpen();
+            ++id;
+            if (record.count() == 10) EncodeSy(record[8], sy);
+            WriteRowOut(out, FormatDecimal(id), record, sy);
+            return true;
+          });
+      input.Consume(taken.bytes, taken.lines, taken.after_cr);
+    } while (input.ReadMore());
     out.AppendLine(doc::kDataCloseLine);
   }
+  // The rows written are the rows counted, byte for byte in number, or the
+  // document's row count would not match its rows.
+  if (input.Passed() != counted) input.RaiseCannotOpen();
   out.AppendLine(doc::kBodyCloseLine);
   out.Save();
 }

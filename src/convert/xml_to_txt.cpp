@@ -4,18 +4,25 @@
 // as XML: the reader relies only on the nsr and rows header elements, a line
 // holding "<data>", and row blocks from a "<row" line to the next "</row>"
 // line whose element lines carry one value each.
+//
+// One forward pass through the reader's window does it all. The three header
+// searches all start at the first line and normally end within the header, so
+// they run side by side; only when the data line comes before the header
+// values does the reader go back to it. Values are copied out of the window
+// as they are found, so no line is kept.
 #include <array>
 #include <cstddef>
 #include <cstring>
 #include <string>
-#include <vector>
 
+#include "common/failure.h"
+#include "convert/bounds.h"
 #include "convert/convert.h"
 #include "document/layout.h"
+#include "io/input.h"
+#include "io/output.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
-#include "text/line_writer.h"
-#include "text/lines.h"
 #include "text/numbers.h"
 
 namespace quorvel {
@@ -28,26 +35,6 @@ constexpr std::size_t kKr = 4;
 constexpr std::size_t kMw = 7;
 constexpr std::size_t kSy = 8;
 constexpr std::size_t kRq = 10;
-
-// The first line from `from` on for which `match` holds. A search that runs
-// past the last line raises "List index out of bounds (<line count>)" from
-// LineList::Line.
-template <typename Match>
-std::int32_t FindLine(const LineList& lines, std::int32_t from, Match&& match) {
-  for (std::int32_t i = from;; ++i) {
-    if (match(lines.Line(i))) return i;
-  }
-}
-
-// The first non-empty value of element `name`, searched from line 0.
-std::string_view FindHeaderValue(const LineList& lines, std::string_view name) {
-  std::string_view value;
-  FindLine(lines, 0, [&](std::string_view line) {
-    value = ExtractElementText(line, name);
-    return !value.empty();
-  });
-  return value;
-}
 
 // Whether `line` contains `marker`: memchr to each candidate first byte, then
 // a byte compare. Markers are short and their first byte is rare in a line.
@@ -63,62 +50,98 @@ bool Contains(std::string_view line, std::string_view marker) {
   return false;
 }
 
-auto Containing(std::string_view marker) {
-  return [marker](std::string_view line) { return Contains(line, marker); };
-}
-
-// The non-empty element values found on one line: values[k] is set where
-// bit k of `present` is.
-struct LineValues {
-  std::array<std::string_view, kFieldCount> values;
-  std::uint32_t present = 0;
-};
-
 // The eleven values of one row. A later non-empty value replaces an earlier
-// one; an empty one never clears it.
+// one; an empty one never clears it. Values are views into the reader's
+// window while it stays put; Keep() copies them into the row's own storage
+// before the window moves, so a row may span any number of windows and
+// nothing is copied in the common case.
 class ResultRow {
  public:
-  void Clear() { values_.fill({}); }
+  ResultRow() = default;
+  ResultRow(const ResultRow&) = delete;
+  ResultRow& operator=(const ResultRow&) = delete;
 
-  // Takes the values found on one line of the row block. A `sy` value is
-  // converted as soon as it is taken, so a bad one fails the conversion even
-  // if a later line would have replaced it.
-  void Take(const LineValues& found) {
-    for (std::uint32_t m = found.present; m != 0; m &= m - 1) {
+  void Clear() {
+    sizes_.fill(0);
+    sy_failed_ = false;
+  }
+
+  // Takes the values found on one line of the row block (bit k of `present`
+  // set where values[k] holds one).
+  void Take(std::uint32_t present, const std::array<std::string_view, kFieldCount>& values) {
+    for (std::uint32_t m = present; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
-      values_[k] = k == kSy ? ConvertSy(found.values[k]) : found.values[k];
+      if (k == kSy) {
+        TakeSy(values[k]);
+      } else {
+        Set(k, values[k]);
+      }
     }
   }
 
+  // Copies the values that still point into the reader's window.
+  void Keep() {
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      const std::string_view value = (*this)[k];
+      if (value.empty() || value.data() == kept_[k].data() || value.data() == sy_decimal_.bytes) {
+        continue;
+      }
+      kept_[k].assign(value);
+      Set(k, kept_[k]);
+    }
+  }
+
+  // The block's closing line has been found: a `sy` value that failed its
+  // conversion fails the whole conversion now.
+  void Close() const {
+    if (sy_failed_) RaiseNotValidInteger(bad_sy_);
+  }
+
   bool Complete() const {
-    for (const std::string_view value : values_) {
-      if (value.empty()) return false;
+    for (const std::size_t size : sizes_) {
+      if (size == 0) return false;
     }
     return true;
   }
 
-  std::string_view operator[](std::size_t k) const { return values_[k]; }
-
-  // The sum of the values' sizes.
-  std::size_t Size() const {
-    std::size_t size = 0;
-    for (const std::string_view value : values_) size += value.size();
-    return size;
-  }
+  std::string_view operator[](std::size_t k) const { return {data_[k], sizes_[k]}; }
 
  private:
   // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
-  // only, at most sixteen significant) and written in signed decimal.
-  std::string_view ConvertSy(std::string_view value) {
-    if (value[0] == 'A') return value;
-    sy_source_.assign(1, '$').append(value);
-    sy_decimal_ = FormatDecimal(ParseInt64(sy_source_));
-    return sy_decimal_.view();
+  // only, at most sixteen significant) and written in signed decimal. The
+  // conversion is made as the value is taken, so a bad value fails even if a
+  // later line replaces it; but only once the block proves closed, since a
+  // block without its closing line fails with "List index out of bounds"
+  // first. The first bad value is the one reported.
+  void TakeSy(std::string_view value) {
+    if (value[0] == 'A') {
+      Set(kSy, value);
+      return;
+    }
+    std::int64_t number;
+    if (!TryParseHex64(value, number)) {
+      if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
+      sy_failed_ = true;
+      return;
+    }
+    sy_decimal_ = FormatDecimal(number);
+    Set(kSy, sy_decimal_.view());
   }
 
-  std::array<std::string_view, kFieldCount> values_;
-  std::string sy_source_;
+  // A value's place and size are kept apart and copied a word at a time: a
+  // view copied whole is read as one 16-byte word just after the scanner
+  // wrote it as two 8-byte ones, which stalls the processor on every line.
+  void Set(std::size_t k, std::string_view value) {
+    data_[k] = value.data();
+    sizes_[k] = value.size();
+  }
+
+  std::array<const char*, kFieldCount> data_{};
+  std::array<std::size_t, kFieldCount> sizes_{};
+  std::array<std::string, kFieldCount> kept_;
   NumberText sy_decimal_;
+  std::string bad_sy_;
+  bool sy_failed_ = false;
 };
 
 // yyyymmdd as yyyy/mm/dd, by position alone: missing bytes give nothing and
@@ -141,7 +164,7 @@ void WriteResultLine(Out& out, const ResultRow& row) {
     if (k == kKr || k == kRq) {
       WriteDate(out, row[k]);
     } else if (k == kMw) {
-      UnescapeAngleBracketsTo(row[k], [&out](std::string_view piece) { out.Append(piece); });
+      out.AppendUnescaped(row[k]);
     } else {
       out.Append(row[k]);
     }
@@ -149,66 +172,134 @@ void WriteResultLine(Out& out, const ResultRow& row) {
   out.EndLine();
 }
 
+void WriteResultLineOut(LineWriter& out, const ResultRow& row) {
+  std::array<std::size_t, kFieldCount> sizes;
+  for (std::size_t k = 0; k < kFieldCount; ++k) sizes[k] = row[k].size();
+  const std::size_t bound = ResultLineBound<std::size_t>(sizes);
+  if (bound <= LineWriter::kMaxReserve) {
+    ReservedRun run(out.Reserve(bound));
+    WriteResultLine(run, row);
+    out.Commit(run.end());
+  } else {
+    WriteResultLine(out, row);
+  }
+}
+
+// The next line, or the failure of a search that runs past the document's
+// last line: "List index out of bounds (<line count>)".
+void NextOrOutOfBounds(LineReader& input, std::string_view& line) {
+  if (!input.Next(line)) RaiseListIndexOutOfBounds(input.Passed().lines);
+}
+
+struct Header {
+  // Only the first 255 bytes of the nsr value ever reach the host.
+  std::string nsr;
+  std::int32_t rows = 0;
+};
+
+// The three header searches, each from the first line: the first non-empty
+// nsr value, the first non-empty rows value (parsed and stored through
+// `rows_count` as soon as both are known, as the searches' order demands),
+// and the first line after the first that contains "<data>". Leaves `line`
+// on the data line, the next line to look at. A search that runs past the
+// last line raises "List index out of bounds (<line count>)", the first
+// unfinished search in that order deciding.
+Header ReadHeader(LineReader& input, std::int32_t* rows_count, std::string_view& line) {
+  static constexpr std::array<std::string_view, 2> kNames = {doc::kNsr, doc::kRows};
+  const ElementScanner scanner(kNames);
+  std::array<std::string_view, 2> found;
+  Header header;
+  std::string rows_text;
+  std::uint32_t have = 0;  // bit 0: nsr, bit 1: rows
+  bool parsed = false;
+  std::int32_t data_line = -1;
+  for (std::int32_t index = 0;; ++index) {
+    NextOrOutOfBounds(input, line);
+    const ElementScanner::Found scan = scanner.ExtractPresent(line, found, doc::kDataMarker);
+    const std::uint32_t fresh = scan.present & ~have;
+    if (fresh & 1u) header.nsr.assign(found[0].substr(0, 255));
+    if (fresh & 2u) rows_text.assign(found[1]);
+    have |= fresh;
+    if (!parsed && have == 3u) {
+      header.rows = ParseInt32(rows_text);
+      *rows_count = header.rows;
+      parsed = true;
+    }
+    if (data_line < 0 && index > 0 && scan.marker) data_line = index;
+    if (!parsed || data_line < 0) continue;
+    if (data_line == index) return header;
+    // The data line came before the header values: walk to it again.
+    input.Rewind();
+    for (std::int32_t i = 0; i <= data_line; ++i) {
+      if (!input.Next(line)) input.RaiseCannotOpen();
+    }
+    if (!Contains(line, doc::kDataMarker)) input.RaiseCannotOpen();
+    return header;
+  }
+}
+
 }  // namespace
 
 bool ConvertDocumentToText(const char* input_path, const char* output_path,
                            std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer) {
-  LineList lines;
-  lines.Load(input_path);
+  LineReader input(input_path);
   LineWriter out(output_path);
+  std::string_view line;
+  const Header header = ReadHeader(input, rows_count, line);
 
-  const std::string_view nsr = FindHeaderValue(lines, doc::kNsr);
-  const std::int32_t rows = ParseInt32(FindHeaderValue(lines, doc::kRows));
-  *rows_count = rows;
-  // The data opening line is never the document's first line.
-  std::int32_t scan = FindLine(lines, 1, Containing(doc::kDataMarker));
-
-  std::int32_t incomplete = 0;
+  constexpr std::uint32_t kOpens = 1;   // the line contains "<row"
+  constexpr std::uint32_t kCloses = 2;  // the line contains "</row>"
+  static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
+                                                               doc::kRowCloseMarker};
+  const ElementScanner scanner(doc::kResultRowElements, kMarkers);
+  std::array<std::string_view, kFieldCount> found;
   ResultRow row;
-  const ElementScanner scanner(doc::kResultRowElements);
-  // The values of the current row block's lines, found in the same pass that
-  // looks for its closing line and taken once that line is found. A block
-  // longer than the cache is scanned again instead, so memory stays bounded.
-  constexpr std::size_t kCachedLines = 64;
-  std::vector<LineValues> block(kCachedLines);
-  LineValues overflow;
-  for (std::int32_t r = 0; r < rows; ++r) {
-    const std::int32_t open = FindLine(lines, scan, Containing(doc::kRowOpenMarker));
-    const LineCursor opening = lines.CursorAt(open);
-    // The opening line's own "</row>" does not close the row.
-    block[0].present = scanner.ExtractPresent(opening.line(), block[0].values).present;
-    std::size_t cached = 1;
-    const std::int32_t close = FindLine(lines, open + 1, [&](std::string_view line) {
-      LineValues& found = cached < kCachedLines ? block[cached++] : overflow;
-      const ElementScanner::Found scan = scanner.ExtractPresent(line, found.values, doc::kRowCloseMarker);
-      found.present = scan.present;
-      return scan.marker;
-    });
-    scan = close + 1;
-    row.Clear();
-    if (static_cast<std::size_t>(close - open) < kCachedLines) {
-      for (std::size_t i = 0; i < cached; ++i) row.Take(block[i]);
-    } else {
-      for (LineCursor walk = opening; walk.index() <= close; walk.Advance()) {
-        overflow.present = scanner.ExtractPresent(walk.line(), overflow.values).present;
-        row.Take(overflow);
-      }
+  std::int32_t rows_read = 0;
+  std::int32_t incomplete = 0;
+  bool in_block = false;
+  // One line of the rows: an opening line starts a block (its own "</row>"
+  // does not close it); every line of a block gives its values; a closing
+  // line ends the block and the row. False once the last row is read.
+  auto take_line = [&](std::uint32_t present, std::uint32_t markers) {
+    if (!in_block) {
+      if ((markers & kOpens) == 0) return true;
+      row.Clear();
+      row.Take(present, found);
+      in_block = true;
+      return true;
     }
+    row.Take(present, found);
+    if ((markers & kCloses) == 0) return true;
+    in_block = false;
+    row.Close();
     if (row.Complete()) {
-      const std::size_t bound = row.Size() + 16;
-      if (bound <= LineWriter::kMaxReserve) {
-        ReservedRun run(out.Reserve(bound));
-        WriteResultLine(run, row);
-        out.Commit(run.end());
-      } else {
-        WriteResultLine(out, row);
-      }
+      WriteResultLineOut(out, row);
     } else {
       ++incomplete;
     }
+    return ++rows_read < header.rows;
+  };
+
+  if (header.rows > 0) {
+    // The first row's opening line may be the data line itself.
+    const ElementScanner::Found data_line = scanner.ExtractPresent(line, found, doc::kRowOpenMarker);
+    take_line(data_line.present, data_line.marker ? kOpens : 0);
+    // The rest in one pass over the window: line breaks and tags together.
+    for (;;) {
+      const ChunkTaken taken = scanner.ScanLines(
+          input.Unread(), input.UnreadIsLast(), found,
+          [&](std::string_view, const ElementScanner::LineFound& line_found) {
+            return take_line(line_found.present, line_found.markers);
+          });
+      input.Consume(taken.bytes, taken.lines, taken.after_cr);
+      if (taken.stopped) break;
+      row.Keep();  // the window is about to move
+      // A search that runs past the last line.
+      if (!input.ReadMore()) RaiseListIndexOutOfBounds(input.Passed().lines);
+    }
   }
 
-  CopyToCallerBuffer(nsr, nsr_buffer);
+  CopyToCallerBuffer(header.nsr, nsr_buffer);
   CopyToCallerBuffer({}, reserved_buffer);
   if (incomplete > 0) return false;
   out.Save();

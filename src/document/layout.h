@@ -8,7 +8,9 @@
 #define QUORVEL_DOCUMENT_LAYOUT_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 namespace quorvel::document {
@@ -66,6 +68,40 @@ inline constexpr std::array<ElementTags, 10> kFullRowElements = {kDm, kHm, kGf, 
                                                                  kJe, kSe, kMw, kSy, kBb};
 inline constexpr std::array<ElementTags, 8> kShortRowElements = {kDm, kHm, kGf, kXf,
                                                                  kKr, kJe, kSe, kRq};
+
+// The literal bytes between the values of a row, so that a row is written as
+// joint, value, joint, ...: each joint is the end of one line (the row
+// opening line's `">`, or an element's closing tag) with its CR LF and the
+// start of the next line. Made from the pieces above at compile time.
+struct Joint {
+  char bytes[32] = {};
+  std::size_t size = 0;
+  constexpr std::string_view view() const { return {bytes, size}; }
+};
+constexpr Joint Join(std::initializer_list<std::string_view> parts) {
+  Joint joint;
+  for (const std::string_view part : parts) {
+    for (const char c : part) joint.bytes[joint.size++] = c;
+  }
+  return joint;
+}
+inline constexpr auto kLineBreak = "\r\n"sv;
+// The joints of a row of `N` elements: after the id, between the values, and
+// after the last value up to the end of the row closing line.
+template <std::size_t N>
+constexpr std::array<Joint, N + 1> RowJoints(const std::array<ElementTags, N>& elements) {
+  std::array<Joint, N + 1> joints{};
+  joints[0] = Join({kRowEnd, kLineBreak, elements[0].open});
+  for (std::size_t k = 1; k < N; ++k) {
+    joints[k] = Join({elements[k - 1].close, kLineBreak, elements[k].open});
+  }
+  joints[N] = Join({elements[N - 1].close, kLineBreak, kRowCloseLine, kLineBreak});
+  return joints;
+}
+inline constexpr auto kFullRowJoints = RowJoints(kFullRowElements);
+inline constexpr auto kShortRowJoints = RowJoints(kShortRowElements);
+// A row without elements: after the id, the rest of the row.
+inline constexpr Joint kEmptyRowJoint = Join({kRowEnd, kLineBreak, kRowCloseLine, kLineBreak});
 
 // Element names the reader looks for.
 inline constexpr auto kNsr = "nsr"sv;

@@ -1,5 +1,5 @@
-// The only door to the operating system: whole-file reading, the pieces of an
-// atomic save, and the local date.
+// The only door to the operating system: reading a file (and starting it over),
+// the pieces of an atomic, durable save, and the local date.
 //
 // Two implementations share this interface, platform_posix.cpp and
 // platform_win32.cpp; the build picks one, so nothing above this layer has an
@@ -27,17 +27,30 @@ struct InputInfo {
   std::uint64_t size = 0;   // otherwise read until the end of the stream
 };
 
-// How an output path is to be written.
+// How an output path is to be saved.
 enum class TargetKind {
-  kFile,    // a regular file, or nothing yet: saved through a temporary file
-  kDevice,  // a device, pipe or folder: opened and written in place
+  kReplace,  // a regular file, or nothing yet: written to a temporary file
+             // beside it, which then takes its place in one step
+  kInPlace,  // a regular file that a replacement would change in more than
+             // its content (more than one hard link, an ACL or other extended
+             // attributes, a folder that takes no new file): rewritten in place
+  kStream,   // a device or a pipe: written in place
+  kFolder,   // a folder: cannot be saved to
+  kRefused,  // the system refuses the path: a loop of links, a link the
+             // system will not follow, a folder on the way that may not be
+             // searched
 };
 
 struct Target {
-  TargetKind kind = TargetKind::kFile;
-  // For kFile: the path the save replaces, symbolic links followed, so the
-  // link stays and the file it points to is replaced in its own folder.
+  TargetKind kind = TargetKind::kReplace;
+  // kReplace and kInPlace: where the file is, symbolic links followed by the
+  // system itself, so a link stays and the file it points to is saved in
+  // its own folder. Otherwise the path as given.
   std::string path;
+  // A link to a file that did not exist: the system created that file,
+  // empty, as it followed the link. The caller removes it again when no
+  // save follows.
+  bool created = false;
 };
 
 struct LocalDate {
@@ -52,33 +65,60 @@ struct Api {
   bool (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
   // Reads up to `size` bytes; the count read (0 at the end), or -1 on error.
   std::ptrdiff_t (*read)(Handle handle, char* buffer, std::size_t size);
+  // Moves a file opened by open_for_read back to its first byte; false when
+  // it cannot (only regular files are ever rewound).
+  bool (*rewind)(Handle handle);
   // Writes up to `size` bytes; the count written, or -1 on error.
   std::ptrdiff_t (*write)(Handle handle, const char* bytes, std::size_t size);
   // Closes a handle; false when the system reports that data was lost.
   bool (*close)(Handle handle);
 
-  // Says how `path` is to be saved. Touches nothing.
+  // Makes what was written through `handle` durable (fsync,
+  // FlushFileBuffers). True for a handle that has nothing to flush (a
+  // device, a pipe); false when the system reports that data was lost.
+  bool (*flush)(Handle handle);
+
+  // Says how `path` is to be saved. Writes nothing, except the empty file at
+  // the end of a link that points to nothing yet (Target::created).
   Target (*inspect_target)(const char* path);
-  // Creates a new, empty temporary file beside `target_path` (same folder),
-  // readable and writable, not shared, with the permissions of the file it
-  // will replace. Its name goes to `temp_path`.
+  // Creates a new, empty file exclusively beside `target_path` (same folder)
+  // under an unpredictable name, NAME.~XXXXXXXX.tmp, or .~XXXXXXXX.tmp in
+  // the same folder when that name would be too long. Readable and
+  // writable, not shared; readable by its owner only while it replaces an
+  // existing file. Its name goes to `temp_path`.
   bool (*create_temp)(const char* target_path, Handle* handle, std::string* temp_path);
-  // Puts the closed temporary file in the place of `target_path` in one step.
-  // False, changing nothing, when the target may not be replaced (read-only,
-  // held open by another program, a folder) or the move fails.
+  // Opens a new, unnamed scratch file in the system's temporary folder,
+  // readable and writable, deleted when it is closed. Holds output that is
+  // copied elsewhere later.
+  bool (*open_spool)(Handle* handle);
+  // Gives the temporary file what the existing file at `target_path` has
+  // beyond its content, so that replacing it changes nothing else: owner,
+  // group and permission bits (setuid and setgid included) on POSIX; file
+  // attributes on Windows (where ReplaceFileA carries the access list over
+  // itself). True as well when there is no
+  // file at `target_path`. False when the system does not allow it (the
+  // caller may not give the file that owner or group): the target must then
+  // be rewritten in place.
+  bool (*take_over)(Handle temp, const char* temp_path, const char* target_path);
+  // Puts the closed temporary file in the place of `target_path` in one step
+  // (written through to the disk where the system offers it). A sharing
+  // conflict on Windows is retried a few times. False, changing nothing,
+  // when the target may not be replaced (read-only, held open by another
+  // program) or the move fails.
   bool (*replace)(const char* temp_path, const char* target_path);
-  // Deletes a file; used only on temporary files.
+  // Makes the latest change of name in the folder holding `target_path`
+  // durable (POSIX: fsync of the folder; Windows: nothing, the move was
+  // written through).
+  bool (*sync_folder)(const char* target_path);
+  // Deletes a file; used only on files the save itself created.
   void (*remove)(const char* path);
-  // Opens `path` for writing in place (create or truncate), not shared.
+  // Opens `path` for writing in place: creates it, or cuts an existing file
+  // to length 0 keeping its owner, permissions and links; not shared with
+  // another writer meanwhile (POSIX: a write lock on a regular file).
   bool (*open_in_place)(const char* path, Handle* handle);
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();
-
-  // A hint that a freshly allocated buffer of `size` bytes is about to be
-  // filled whole (an input file): the system may back it with large pages,
-  // which makes filling it cheaper. Never fails; may do nothing.
-  void (*advise_large_buffer)(char* buffer, std::size_t size);
 };
 
 const Api& Native();

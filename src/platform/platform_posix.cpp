@@ -2,13 +2,17 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -54,71 +58,201 @@ std::ptrdiff_t PosixWrite(Handle handle, const char* bytes, std::size_t size) {
   return n;
 }
 
+bool PosixRewind(Handle handle) { return ::lseek(Fd(handle), 0, SEEK_SET) == 0; }
+
 bool PosixClose(Handle handle) { return ::close(Fd(handle)) == 0 || errno == EINTR; }
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  return path.substr(0, slash + 1);
+bool PosixFlush(Handle handle) {
+  int rc;
+  do {
+    rc = ::fsync(Fd(handle));
+  } while (rc != 0 && errno == EINTR);
+  // EINVAL: a pipe or a device, which holds nothing to flush.
+  return rc == 0 || errno == EINVAL;
 }
 
-// Follows a chain of symbolic links to the path that finally names a file (or
-// nothing yet). Relative link texts are taken from the link's own folder.
-std::string FollowLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char link[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return path;
-    std::string next(link, static_cast<std::size_t>(n));
-    path = next[0] == '/' ? next : DirectoryOf(path) + next;
+// The folder part of `path`, "." for a bare name.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// 32 unpredictable bits from the system; a mix of clock, process and counter
+// only where the system has none to give (O_EXCL still keeps the file ours).
+unsigned RandomTag() {
+  unsigned tag;
+  if (::getrandom(&tag, sizeof tag, 0) == static_cast<ssize_t>(sizeof tag)) return tag;
+  static std::atomic<unsigned> counter{0};
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(::getpid()) * 2654435761u ^
+         counter.fetch_add(0x9E3779B9u);
+}
+
+// `prefix` + ".~XXXXXXXX.tmp" with eight random hexadecimal digits.
+std::string TempName(const std::string& prefix) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = prefix;
+  name += ".~";
+  for (unsigned tag = RandomTag(), k = 0; k < 8; ++k, tag >>= 4) name += kHex[tag & 0xF];
+  name += ".tmp";
+  return name;
+}
+
+// Creates a file exclusively under a fresh random name for each attempt;
+// false on any failure but a name already taken.
+bool CreateExclusive(const std::string& prefix, mode_t mode, int* fd, std::string* name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = TempName(prefix);
+    const int opened = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (opened >= 0) {
+      *fd = opened;
+      *name = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST && errno != EINTR) return false;
   }
-  return path;
+  return false;
+}
+
+bool PosixCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
+  struct stat st;
+  // While it replaces an existing file, only its owner may read it; it
+  // takes the target's permissions just before it takes its place.
+  const mode_t mode = ::stat(target_path, &st) == 0 ? 0600 : 0666;
+  int fd;
+  std::string name;
+  bool made = CreateExclusive(target_path, mode, &fd, &name);
+  // A name of 242 bytes and more leaves no room for the suffix: a short name
+  // in the same folder serves as well.
+  if (!made && errno == ENAMETOOLONG) {
+    const std::string folder = FolderOf(target_path);
+    made = CreateExclusive(folder == "/" ? "/" : folder + "/", mode, &fd, &name);
+  }
+  if (!made) return false;
+  *handle = fd;
+  *temp_path = std::move(name);
+  return true;
+}
+
+bool PosixOpenSpool(Handle* handle) {
+  const char* tmpdir = ::getenv("TMPDIR");
+  const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // No unnamed files on this file system: a named one, unlinked at once.
+    std::string name;
+    if (!CreateExclusive(folder + "/quorvel", 0600, &fd, &name)) return false;
+    ::unlink(name.c_str());
+  }
+  *handle = fd;
+  return true;
+}
+
+// Whether a list of extended attribute names (as listxattr gives it, `size`
+// bytes, or -1 for a failed listing) holds one that a replacement would
+// lose: any but the security label, which the system gives a new file by
+// its own policy. A file system without extended attributes has none; a
+// list too long for the buffer has some.
+bool LosesAttributes(const char* names, ssize_t size) {
+  if (size < 0) return errno == ERANGE;
+  for (ssize_t at = 0; at < size;) {
+    const std::string name(names + at);
+    if (name != "security.selinux") return true;
+    at += static_cast<ssize_t>(name.size()) + 1;
+  }
+  return false;
+}
+
+bool HasExtendedAttributes(const std::string& path) {
+  char names[4096];
+  return LosesAttributes(names, ::llistxattr(path.c_str(), names, sizeof names));
+}
+
+// The path of the file `fd` is open on, as the system resolved it, into
+// `resolved` (PATH_MAX bytes, NUL-terminated).
+bool FinalPath(int fd, const char* path, char* resolved) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = ::readlink(link, resolved, PATH_MAX);
+  if (n > 0 && n < PATH_MAX && resolved[0] == '/') {
+    resolved[n] = '\0';
+    return true;
+  }
+  // No /proc: the C library's resolution of the same path.
+  return ::realpath(path, resolved) != nullptr;
+}
+
+// Follows the link at `path` as the system does, loops, permissions and
+// fs.protected_symlinks included. A link to nothing yet has the system
+// create the file at its end, as a plain open for writing would.
+bool ResolveLink(const char* path, Target* target, struct stat* st) {
+  int fd = ::open(path, O_PATH | O_CLOEXEC);
+  bool created = false;
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0) return false;
+  char resolved[PATH_MAX];
+  const bool found = ::fstat(fd, st) == 0 && FinalPath(fd, path, resolved);
+  ::close(fd);
+  if (!found) {
+    if (created) ::unlink(path);
+    return false;
+  }
+  target->created = created;
+  target->path = resolved;
+  return true;
 }
 
 Target PosixInspectTarget(const char* path) {
   Target target;
+  target.path = path;
   struct stat st;
-  if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-    target.kind = TargetKind::kDevice;
-    target.path = path;
+  if (::lstat(path, &st) != 0) {
+    // Nothing there yet: a new file (a missing folder fails when the
+    // temporary file cannot be created beside it).
+    if (errno != ENOENT) target.kind = TargetKind::kRefused;
     return target;
   }
-  target.kind = TargetKind::kFile;
-  target.path = FollowLinks(path);
+  if (S_ISLNK(st.st_mode) && !ResolveLink(path, &target, &st)) {
+    target.path = path;
+    target.kind = TargetKind::kRefused;
+    return target;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    target.kind = TargetKind::kFolder;
+  } else if (!S_ISREG(st.st_mode)) {
+    target.kind = TargetKind::kStream;
+    target.path = path;
+  } else if (st.st_nlink > 1 || HasExtendedAttributes(target.path) ||
+             ::faccessat(AT_FDCWD, FolderOf(target.path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    target.kind = TargetKind::kInPlace;
+  }
   return target;
 }
 
-std::atomic<unsigned> temp_counter{0};
-
-bool PosixCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
-  struct stat st;
-  const bool exists = ::stat(target_path, &st) == 0;
-  // A new file gets what open() would give it (0666 less the umask); a
-  // replacement keeps the permission bits of the file it replaces.
-  const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned tag = static_cast<unsigned>(::getpid()) * 2654435761u + temp_counter.fetch_add(1);
-    std::string name = target_path;
-    name += ".~";
-    for (int k = 0; k < 8; ++k, tag >>= 4) name += kHex[tag & 0xF];
-    name += ".tmp";
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-      if (errno == EEXIST || errno == EINTR) continue;
-      return false;
-    }
-    if (exists) {
-      (void)::fchmod(fd, mode);
-      (void)::fchown(fd, st.st_uid, st.st_gid);  // succeeds only where allowed
-    }
-    *handle = fd;
-    *temp_path = std::move(name);
-    return true;
+bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
+  struct stat target;
+  if (::stat(target_path, &target) != 0) return errno == ENOENT;
+  // The owner first: a change of owner clears setuid and setgid, which the
+  // mode then restores (the system drops setgid silently where the caller
+  // may not have it, so the result is checked).
+  const int fd = Fd(temp);
+  const mode_t mode = target.st_mode & 07777;
+  struct stat got;
+  if (::fchown(fd, target.st_uid, target.st_gid) != 0 || ::fchmod(fd, mode) != 0 ||
+      ::fstat(fd, &got) != 0) {
+    return false;
   }
-  return false;
+  if (got.st_uid != target.st_uid || got.st_gid != target.st_gid || (got.st_mode & 07777) != mode) {
+    return false;
+  }
+  // An access list inherited from the folder would widen or narrow access.
+  char names[4096];
+  return !LosesAttributes(names, ::flistxattr(fd, names, sizeof names));
 }
 
 bool PosixReplace(const char* temp_path, const char* target_path) {
@@ -127,14 +261,46 @@ bool PosixReplace(const char* temp_path, const char* target_path) {
   return ::rename(temp_path, target_path) == 0;
 }
 
+bool PosixSyncFolder(const char* target_path) {
+  const int fd = ::open(FolderOf(target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = PosixFlush(fd);
+  ::close(fd);
+  return synced;
+}
+
 void PosixRemove(const char* path) { (void)::unlink(path); }
+
+// Takes a write lock on the whole file, so that two saves rewriting it in
+// place never interleave their bytes. A lock held by another program is
+// waited for a few moments (0.3 s in all), then the file counts as held
+// open elsewhere; where the file system has no locks, the save goes ahead.
+bool LockForWriting(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  long wait_ms = 10;
+  for (int attempt = 0;; ++attempt, wait_ms *= 2) {
+    if (::fcntl(fd, F_SETLK, &lock) == 0) return true;
+    if (errno != EACCES && errno != EAGAIN && errno != EINTR) return true;
+    if (attempt == 5) return false;
+    const struct timespec pause = {0, wait_ms * 1000000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
 
 bool PosixOpenInPlace(const char* path, Handle* handle) {
   int fd;
   do {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  struct stat st;
+  const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (file && (!LockForWriting(fd) || ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    return false;
+  }
   *handle = fd;
   return true;
 }
@@ -146,23 +312,22 @@ LocalDate PosixLocalDate() {
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-void PosixAdviseLargeBuffer(char* buffer, std::size_t size) {
-#if defined(MADV_HUGEPAGE)
-  // Only whole 2 MiB pages inside the buffer can be large.
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(buffer) + kLargePage - 1) & ~(kLargePage - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(kLargePage - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)buffer;
-  (void)size;
-#endif
-}
-
 constexpr Api kNative = {
-    PosixOpenForRead, PosixRead,    PosixWrite,  PosixClose,       PosixInspectTarget,
-    PosixCreateTemp,  PosixReplace, PosixRemove, PosixOpenInPlace, PosixLocalDate,
-    PosixAdviseLargeBuffer,
+    .open_for_read = PosixOpenForRead,
+    .read = PosixRead,
+    .rewind = PosixRewind,
+    .write = PosixWrite,
+    .close = PosixClose,
+    .flush = PosixFlush,
+    .inspect_target = PosixInspectTarget,
+    .create_temp = PosixCreateTemp,
+    .open_spool = PosixOpenSpool,
+    .take_over = PosixTakeOver,
+    .replace = PosixReplace,
+    .sync_folder = PosixSyncFolder,
+    .remove = PosixRemove,
+    .open_in_place = PosixOpenInPlace,
+    .local_date = PosixLocalDate,
 };
 
 }  // namespace

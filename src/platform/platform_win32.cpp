@@ -1,9 +1,16 @@
 // Win32 (kernel32) implementation of the platform layer. Paths go to the ANSI
 // calls exactly as the host gave them: Windows reads them in the ANSI code
 // page, and nothing here converts them.
+//
+// The temporary names' random bits come from msvcrt's rand_s, which draws on
+// the system's generator and keeps the DLL's imports to kernel32 and msvcrt.
+#define _CRT_RAND_S
+#include <stdlib.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -40,6 +47,10 @@ std::ptrdiff_t WinRead(Handle handle, char* buffer, std::size_t size) {
   return static_cast<std::ptrdiff_t>(got);
 }
 
+bool WinRewind(Handle handle) {
+  return SetFilePointer(Win(handle), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
 std::ptrdiff_t WinWrite(Handle handle, const char* bytes, std::size_t size) {
   DWORD put = 0;
   if (!WriteFile(Win(handle), bytes, Chunk(size), &put, nullptr)) return -1;
@@ -48,71 +59,241 @@ std::ptrdiff_t WinWrite(Handle handle, const char* bytes, std::size_t size) {
 
 bool WinClose(Handle handle) { return CloseHandle(Win(handle)) != 0; }
 
+bool WinFlush(Handle handle) {
+  // Only a disk file holds buffers; a device or a pipe has nothing to flush.
+  if (GetFileType(Win(handle)) != FILE_TYPE_DISK) return true;
+  return FlushFileBuffers(Win(handle)) != 0;
+}
+
+// The folder part of `path` with its separator ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+  const std::size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// The path of the file `h` is open on, links followed by the system, in
+// the plain form the ANSI calls take (no "\\?\" prefix), into `path`
+// (MAX_PATH + 8 bytes, NUL-terminated). Allocates nothing, so a handle open
+// meanwhile cannot leak through an exception.
+bool FinalPath(HANDLE h, char* path, DWORD size) {
+  const DWORD n = GetFinalPathNameByHandleA(h, path, size, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= size) return false;
+  if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+    std::memmove(path + 2, path + 8, n - 8 + 1);  // \\?\UNC\server -> \\server
+  } else if (std::strncmp(path, "\\\\?\\", 4) == 0) {
+    std::memmove(path, path + 4, n - 4 + 1);
+  }
+  return true;
+}
+
+// Wine differs from Windows in two calls the save makes: it hides a link to
+// nothing (IsDanglingLink), and its ReplaceFileA is no single step
+// (ReplaceOnce).
+bool RunningOnWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+// A symbolic link whose destination does not exist: Windows shows it as a
+// reparse point. Wine hides a Unix link to nothing entirely; there only an
+// exclusive create at its name tells, failing because the name is taken
+// (the probe, where the name is free, is deleted as it is closed).
+bool IsDanglingLink(const char* path) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return true;
+  }
+  if (!RunningOnWine()) return false;
+  h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
 Target WinInspectTarget(const char* path) {
   Target target;
-  target.kind = TargetKind::kFile;
   target.path = path;
-  // Asks for no access, so no sharing rule of another handle can refuse it.
-  const HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return target;
+  // Asks for no access, so no sharing rule of another handle can refuse it;
+  // the system follows links as it opens.
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) {
+      // Has the system create the link's destination, as a plain create would.
+      h = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+      target.created = h != INVALID_HANDLE_VALUE;
+      if (!target.created) error = GetLastError();
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+      // Nothing there: a new file (a missing folder fails when the
+      // temporary file cannot be made). Anything else, a loop of links
+      // among them, is the system's refusal.
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        target.kind = TargetKind::kRefused;
+      }
+      return target;
+    }
+  }
   BY_HANDLE_FILE_INFORMATION about;
-  const bool disk = GetFileType(h) == FILE_TYPE_DISK;
-  const bool folder = GetFileInformationByHandle(h, &about) &&
-                      (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool known = GetFileInformationByHandle(h, &about) != 0;
+  char final_path[MAX_PATH + 8];
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    target.kind = TargetKind::kStream;  // NUL, a console, a pipe
+  } else if (known && (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    target.kind = TargetKind::kFolder;
+  } else if (!FinalPath(h, final_path, sizeof final_path)) {
+    target.kind = TargetKind::kRefused;
+  } else if (known && about.nNumberOfLinks > 1) {
+    target.kind = TargetKind::kInPlace;
+  }
   CloseHandle(h);
-  // A device (NUL, a console, a pipe) or a folder is written in place, never
-  // replaced; for a folder that fails as creating it would.
-  if (!disk || folder) target.kind = TargetKind::kDevice;
+  if (target.kind == TargetKind::kRefused && target.created) DeleteFileA(path);
+  if (target.kind == TargetKind::kReplace || target.kind == TargetKind::kInPlace) {
+    target.path = final_path;
+  } else {
+    target.created = false;
+  }
   return target;
 }
 
-std::atomic<unsigned> temp_counter{0};
+// 32 unpredictable bits from the system's generator (msvcrt's rand_s); a
+// mix of clock, process and counter only if it fails (CREATE_NEW still
+// keeps the file ours).
+unsigned RandomTag() {
+  unsigned tag;
+  if (rand_s(&tag) == 0) return tag;
+  static std::atomic<unsigned> counter{0};
+  return GetTickCount() ^ GetCurrentProcessId() * 2654435761u ^ counter.fetch_add(0x9E3779B9u);
+}
 
-bool WinCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
+// Creates `prefix` + ".~XXXXXXXX.tmp" exclusively, a fresh random name for
+// each attempt; false on any failure but a name already taken.
+bool CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std::string* name) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned tag = static_cast<unsigned>(GetCurrentProcessId()) * 2654435761u +
-                   temp_counter.fetch_add(1) + GetTickCount();
-    std::string name = target_path;
-    name += ".~";
-    for (int k = 0; k < 8; ++k, tag >>= 4) name += kHex[tag & 0xF];
-    name += ".tmp";
-    const HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return false;
+    std::string candidate = prefix + ".~";
+    for (unsigned tag = RandomTag(), k = 0; k < 8; ++k, tag >>= 4) candidate += kHex[tag & 0xF];
+    candidate += ".tmp";
+    const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *handle = h;
+      *name = std::move(candidate);
+      return true;
     }
-    *handle = Wide(h);
-    *temp_path = std::move(name);
-    return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
 }
 
-bool WinReplace(const char* temp_path, const char* target_path) {
-  // The target must be one that could be rewritten: not read-only and not
-  // held open by another program. Opening it as the rewrite would (read and
-  // write, no sharing) asks exactly that.
-  const DWORD attributes = GetFileAttributesA(target_path);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
-    const HANDLE h = CreateFileA(target_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
+bool WinCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
+  HANDLE h;
+  std::string name;
+  bool made = CreateExclusive(target_path, FILE_ATTRIBUTE_NORMAL, &h, &name);
+  // A path near the length limit leaves no room for the suffix (the system
+  // says so in several ways): a short name in the same folder serves.
+  if (!made && GetLastError() != ERROR_ACCESS_DENIED) {
+    made = CreateExclusive(FolderOf(target_path), FILE_ATTRIBUTE_NORMAL, &h, &name);
   }
-  return MoveFileExA(temp_path, target_path, MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!made) return false;
+  *handle = Wide(h);
+  *temp_path = std::move(name);
+  return true;
 }
+
+bool WinOpenSpool(Handle* handle) {
+  char folder[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder) return false;
+  HANDLE h;
+  std::string name;
+  if (!CreateExclusive(std::string(folder) + "quorvel",
+                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &h, &name)) {
+    return false;
+  }
+  *handle = Wide(h);
+  return true;
+}
+
+// ReplaceFileA gives the replacing file the target's attributes (and its
+// access list); Wine's does not, and the move used there cannot, so the
+// attributes are given here beforehand.
+bool WinTakeOver(Handle temp, const char*, const char* target_path) {
+  const DWORD attributes = GetFileAttributesA(target_path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(Win(temp), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Wine's ReplaceFileA moves the target aside, deletes it and then moves the
+// new file in: for a moment there is no file, a second save meeting that
+// moment fails, and a failed call leaves a file of its own behind. There one
+// move with MOVEFILE_REPLACE_EXISTING, a single rename underneath, replaces
+// the file instead.
+bool ReplaceOnce(const char* temp_path, const char* target_path) {
+  if (RunningOnWine()) {
+    return MoveFileExA(temp_path, target_path,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  return ReplaceFileA(target_path, temp_path, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr) != 0;
+}
+
+// Errors that another program holding the file for a moment (a second
+// save, a virus scanner) causes: worth a short wait and another try.
+bool Transient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+bool WinReplace(const char* temp_path, const char* target_path) {
+  DWORD attributes = GetFileAttributesA(target_path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // A new file: moved into place, never over something that appeared
+    // meanwhile.
+    if (MoveFileExA(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    attributes = GetFileAttributesA(target_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  }
+  // A target that could not be rewritten is not replaced either.
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
+  DWORD wait = 10;
+  for (int attempt = 0;; ++attempt, wait *= 2) {
+    if (ReplaceOnce(temp_path, target_path)) return true;
+    if (attempt == 5 || !Transient(GetLastError())) return false;
+    Sleep(wait);  // 10, 20, 40, 80 and 160 ms: 0.3 s in all
+  }
+}
+
+bool WinSyncFolder(const char*) { return true; }  // the move was written through
 
 void WinRemove(const char* path) { DeleteFileA(path); }
 
 bool WinOpenInPlace(const char* path, Handle* handle) {
-  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // Opened as it is, then cut: a file keeps its attributes and links.
+  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {
+    CloseHandle(h);
+    return false;
+  }
   *handle = Wide(h);
   return true;
 }
@@ -123,13 +304,22 @@ LocalDate WinLocalDate() {
   return {now.wYear, now.wMonth, now.wDay};
 }
 
-// Large pages need a privilege ordinary hosts lack: nothing to do.
-void WinAdviseLargeBuffer(char*, std::size_t) {}
-
 constexpr Api kNative = {
-    WinOpenForRead, WinRead,    WinWrite,  WinClose,       WinInspectTarget,
-    WinCreateTemp,  WinReplace, WinRemove, WinOpenInPlace, WinLocalDate,
-    WinAdviseLargeBuffer,
+    .open_for_read = WinOpenForRead,
+    .read = WinRead,
+    .rewind = WinRewind,
+    .write = WinWrite,
+    .close = WinClose,
+    .flush = WinFlush,
+    .inspect_target = WinInspectTarget,
+    .create_temp = WinCreateTemp,
+    .open_spool = WinOpenSpool,
+    .take_over = WinTakeOver,
+    .replace = WinReplace,
+    .sync_folder = WinSyncFolder,
+    .remove = WinRemove,
+    .open_in_place = WinOpenInPlace,
+    .local_date = WinLocalDate,
 };
 
 }  // namespace

@@ -16,6 +16,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quorvel {
 
 // The smallest 1-based position at which `pattern` occurs in `text`; 0 when it
@@ -50,10 +54,35 @@ inline std::string_view TrimBlankAndControl(std::string_view text) {
 // not recognised. `out` has room for 4 * text.size() bytes; returns the end.
 // One pass, so a field of a million "<" costs linear time.
 inline char* EscapeAngleBracketsInto(std::string_view text, char* out) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+#if defined(__SSE2__)
+  // Sixteen bytes are copied up to the next bracket. The copy stays within
+  // the output: every byte still to come writes at least one byte.
+  const __m128i open_bracket = _mm_set1_epi8('<');
+  const __m128i close_bracket = _mm_set1_epi8('>');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    const unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, open_bracket), _mm_cmpeq_epi8(v, close_bracket))));
+    if (mask == 0) {
+      p += 16;
+      out += 16;
+      continue;
+    }
+    const unsigned before = static_cast<unsigned>(__builtin_ctz(mask));
+    p += before;
+    out += before;
+    std::memcpy(out, *p++ == '<' ? "&lt;" : "&gt;", 4);
+    out += 4;
+  }
+#endif
   // Branch-free: every byte stores four bytes (itself, or its entity) and the
   // output advances by one or four. Brackets fall at random in real `mw`
   // fields, where a branch per byte would be mispredicted often.
-  for (const char c : text) {
+  for (; p < end; ++p) {
+    const char c = *p;
     const bool lt = c == '<';
     const bool gt = c == '>';
     char piece[4] = {lt || gt ? '&' : c, lt ? 'l' : 'g', 't', ';'};
@@ -75,25 +104,83 @@ void EscapeAngleBracketsTo(std::string_view text, Emit&& emit) {
   }
 }
 
-// Calls emit(piece) with consecutive pieces whose concatenation is `text` with
-// every "&gt;" written as ">" and every "&lt;" as "<", found left to right
-// without overlap. Every other "&" sequence stays as it is.
-template <typename Emit>
-void UnescapeAngleBracketsTo(std::string_view text, Emit&& emit) {
-  std::size_t run = 0;
-  std::size_t i = text.find('&');
-  while (i != std::string_view::npos) {
-    const std::string_view entity = text.substr(i, 4);
-    if (entity == "&gt;" || entity == "&lt;") {
-      if (i > run) emit(text.substr(run, i - run));
-      emit(std::string_view(entity[1] == 'g' ? ">" : "<"));
-      run = i + 4;
-      i = text.find('&', run);
+// Writes `text` into `out` with every "&gt;" written as ">" and every "&lt;"
+// as "<", found left to right without overlap; every other byte, "&" in any
+// other sequence included, is copied. Returns the end. `out` has room for
+// text.size() + kUnescapeSlack bytes: sixteen bytes at a time are copied
+// up to the next "&" (with SSE2), so a copy may run up to fifteen bytes past
+// what is finally written.
+inline constexpr std::size_t kUnescapeSlack = 16;
+inline char* UnescapeAngleBracketsInto(std::string_view text, char* out) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // `p` is at an "&": writes its entity's byte, or the "&" alone.
+  auto take_amp = [&] {
+    if (end - p >= 4 && p[2] == 't' && p[3] == ';' && (p[1] == 'l' || p[1] == 'g')) {
+      *out++ = p[1] == 'l' ? '<' : '>';
+      p += 4;
     } else {
-      i = text.find('&', i + 1);
+      *out++ = '&';
+      ++p;
+    }
+  };
+#if defined(__SSE2__)
+  // A block of sixteen bytes is classified once; then each "&" in it is
+  // reached from the block's mask, the bytes before it copied sixteen at a
+  // time. So one "&" does not wait for the search that found the one before
+  // it, which matters where entities are dense (`mw` values).
+  auto copy16 = [&](const char* from) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+  };
+  const __m128i amp = _mm_set1_epi8('&');
+  while (end - p >= 40) {  // every load below stays inside the text
+    const char* const block = p;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, amp))); m != 0;
+         m &= m - 1) {
+      const char* const at = block + __builtin_ctz(m);
+      if (at < p) continue;  // never: no entity holds an "&"
+      copy16(p);
+      out += at - p;
+      p = at;
+      take_amp();
+    }
+    if (p < block + 16) {
+      copy16(p);
+      out += block + 16 - p;
+      p = block + 16;
     }
   }
-  if (run < text.size()) emit(text.substr(run));
+#endif
+  while (p < end) {
+    if (*p == '&') {
+      take_amp();
+    } else {
+      *out++ = *p++;
+    }
+  }
+  return out;
+}
+
+// The same, handed to emit(piece) a bounded piece at a time, for text of any
+// length. A piece never ends inside an entity.
+template <typename Emit>
+void UnescapeAngleBracketsTo(std::string_view text, Emit&& emit) {
+  constexpr std::size_t kStep = 4096;
+  char buffer[kStep + kUnescapeSlack];
+  while (!text.empty()) {
+    std::size_t n = text.size() < kStep ? text.size() : kStep;
+    if (n < text.size()) {
+      // An "&" among the last three bytes may begin an entity that the next
+      // piece completes: the piece ends before it.
+      const std::size_t amp = text.substr(n - 3, 3).rfind('&');
+      if (amp != std::string_view::npos) n = n - 3 + amp;
+    }
+    const char* end = UnescapeAngleBracketsInto(text.substr(0, n), buffer);
+    emit(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    text.remove_prefix(n);
+  }
 }
 
 std::string EscapeAngleBrackets(std::string_view text);

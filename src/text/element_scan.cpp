@@ -1,90 +1,98 @@
 #include "text/element_scan.h"
 
+#include <bit>
 #include <cstring>
 
 #include "text/bytes.h"
 #include "text/scan.h"
 
 namespace quorvel {
-namespace {
 
-// True when `name` + ">" stands at `p`, within [p, end).
-bool NameAndCloseAt(const char* p, const char* end, std::string_view name) {
-  if (static_cast<std::size_t>(end - p) <= name.size() || p[name.size()] != '>') return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (p[i] != name[i]) return false;
-  }
-  return true;
+ElementScanner::Packed ElementScanner::Pack(std::string_view text) {
+  Packed packed;
+  if (std::endian::native != std::endian::little || text.empty() || text.size() > 8) return packed;
+  const std::string_view ones = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF";
+  packed.bytes = LoadUpTo8(text.data(), text.data() + text.size());
+  packed.mask = LoadUpTo8(ones.data(), ones.data() + text.size());
+  packed.size = text.size();
+  return packed;
 }
 
-// True when `marker` (whose first byte is already known to match) stands at
-// `p`, within [p, end). Compares front to back: most candidates differ early.
-bool MarkerAt(const char* p, const char* end, std::string_view marker) {
-  if (static_cast<std::size_t>(end - p) < marker.size()) return false;
-  for (std::size_t i = 1; i < marker.size(); ++i) {
-    if (p[i] != marker[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-ElementScanner::ElementScanner(std::span<const std::string_view> names)
-    : count_(names.size() < kMaxNames ? names.size() : kMaxNames) {
+ElementScanner::ElementScanner(std::span<const std::string_view> names,
+                               std::span<const std::string_view> markers)
+    : count_(names.size() < kMaxNames ? names.size() : kMaxNames),
+      marker_count_(markers.size() < kMaxMarkers ? markers.size() : kMaxMarkers) {
   for (std::size_t k = 0; k < count_; ++k) {
     names_[k] = names[k];
-    if (!names[k].empty()) {
-      by_first_byte_[static_cast<unsigned char>(names[k][0])] |= static_cast<std::uint16_t>(1u << k);
+    if (names[k].empty()) continue;
+    by_first_byte_[static_cast<unsigned char>(names[k][0])] |= static_cast<std::uint16_t>(1u << k);
+    if (names[k].size() < 8) {
+      char tag[8];
+      names[k].copy(tag, names[k].size());
+      tag[names[k].size()] = '>';
+      tags_[k] = Pack(std::string_view(tag, names[k].size() + 1));
     }
   }
+  for (std::size_t j = 0; j < marker_count_; ++j) {
+    markers_[j] = markers[j];
+    packed_markers_[j] = Pack(markers[j]);
+  }
+  // A marker may begin where a tag stands when the two agree on every byte
+  // they both have.
+  auto may_overlap = [](std::string_view marker, std::string_view tag) {
+    const std::size_t n = marker.size() < tag.size() ? marker.size() : tag.size();
+    return marker.substr(0, n) == tag.substr(0, n);
+  };
+  for (std::size_t k = 0; k < count_; ++k) {
+    if (names[k].empty() || names[k].size() > 13) continue;
+    char open[16] = "<";
+    char close[16] = "</";
+    names[k].copy(open + 1, names[k].size());
+    names[k].copy(close + 2, names[k].size());
+    open[names[k].size() + 1] = '>';
+    close[names[k].size() + 2] = '>';
+    const std::string_view open_tag(open, names[k].size() + 2);
+    const std::string_view close_tag(close, names[k].size() + 3);
+    bool free = true;
+    for (std::size_t j = 0; j < marker_count_; ++j) {
+      if (may_overlap(markers[j], open_tag) || may_overlap(markers[j], close_tag)) free = false;
+    }
+    if (free) marker_free_ |= 1u << k;
+  }
+}
+
+std::uint32_t ElementScanner::StoreValues(std::string_view line, const LineTags& tags,
+                                          std::span<std::string_view> values) const {
+  std::uint32_t present = 0;
+  for (std::uint32_t m = tags.opened & tags.closed; m != 0; m &= m - 1) {
+    const unsigned k = static_cast<unsigned>(__builtin_ctz(m));
+    const std::string_view value =
+        ElementValueBetween(line, tags.open[k], names_[k].size() + 2, tags.close[k]);
+    if (value.empty()) continue;
+    values[k] = value;
+    present |= 1u << k;
+  }
+  return present;
 }
 
 ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,
                                                     std::span<std::string_view> values,
                                                     std::string_view marker) const {
-  Found found;
-  // First opening and closing tag of each name, valid where the bit is set.
-  std::size_t open[kMaxNames];
-  std::size_t close[kMaxNames];
-  std::uint32_t opened = 0;
-  std::uint32_t closed = 0;
+  const Packed packed_marker = Pack(marker);
+  auto marker_at = [&](const char* p, const char* end) {
+    return packed_marker.size != 0 ? (LoadUpTo8(p, end) & packed_marker.mask) == packed_marker.bytes
+                                   : TextAt(p, end, marker);
+  };
   const char* const base = line.data();
   const char* const end = base + line.size();
+  LineTags tags;
+  bool has_marker = false;
   ForEachByte(base, end, '<', [&](const char* p) {
-    const std::size_t at = static_cast<std::size_t>(p - base);
-    // Every occurrence of the marker begins at one of the "<" visited here.
-    if (!found.marker && !marker.empty() && MarkerAt(p, end, marker)) found.marker = true;
-    if (p + 1 >= end) return true;
-    // "<" + name + ">": candidates by the byte after "<".
-    for (unsigned m = by_first_byte_[static_cast<unsigned char>(p[1])] & ~opened; m != 0;
-         m &= m - 1) {
-      const unsigned k = static_cast<unsigned>(__builtin_ctz(m));
-      if (NameAndCloseAt(p + 1, end, names_[k])) {
-        open[k] = at;
-        opened |= 1u << k;
-      }
-    }
-    // "</" + name + ">": candidates by the byte after "</".
-    if (p[1] == '/' && p + 2 < end) {
-      for (unsigned m = by_first_byte_[static_cast<unsigned char>(p[2])] & ~closed; m != 0;
-           m &= m - 1) {
-        const unsigned k = static_cast<unsigned>(__builtin_ctz(m));
-        if (NameAndCloseAt(p + 2, end, names_[k])) {
-          close[k] = at;
-          closed |= 1u << k;
-        }
-      }
-    }
+    if (!has_marker && !marker.empty()) has_marker = marker_at(p, end);
+    TakeTag(p, end, static_cast<std::size_t>(p - base), tags);
     return true;
   });
-  for (std::uint32_t m = opened & closed; m != 0; m &= m - 1) {
-    const unsigned k = static_cast<unsigned>(__builtin_ctz(m));
-    const std::string_view value = ElementValueBetween(line, open[k], names_[k].size() + 2, close[k]);
-    if (value.empty()) continue;
-    values[k] = value;
-    found.present |= 1u << k;
-  }
-  return found;
+  return {StoreValues(line, tags, values), has_marker};
 }
 
 void ElementScanner::Extract(std::string_view line, std::span<std::string_view> values) const {

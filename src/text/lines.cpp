@@ -5,8 +5,6 @@
 #include <new>
 #include <utility>
 
-#include "platform/platform.h"
-#include "text/failure.h"
 #include "text/scan.h"
 
 namespace quorvel {
@@ -19,75 +17,7 @@ std::size_t SkipLineBreak(std::string_view content, std::size_t pos) {
   return pos;
 }
 
-std::size_t FindLineEnd(std::string_view content, std::size_t from) {
-  const char* end = content.data() + content.size();
-  return static_cast<std::size_t>(FindFirstOf(content.data() + from, end, '\r', '\n', '\n') -
-                                  content.data());
-}
-
-class HandleCloser {
- public:
-  explicit HandleCloser(platform::Handle handle) : handle_(handle) {}
-  ~HandleCloser() { platform::Current().close(handle_); }
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-
- private:
-  platform::Handle handle_;
-};
-
-// Reads until `buffer` is full or the stream ends; the number of bytes read,
-// or -1 when the read failed.
-std::ptrdiff_t ReadFully(platform::Handle handle, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const std::ptrdiff_t n = platform::Current().read(handle, buffer + got, size - got);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::ptrdiff_t>(got);
-}
-
-// A stream of unknown length (a pipe, a device): read until it ends, doubling
-// the buffer.
-ByteBuffer ReadStream(platform::Handle handle, const char* path) {
-  ByteBuffer bytes(std::size_t{64} << 10);
-  std::size_t used = 0;
-  for (;;) {
-    if (used == bytes.size()) {
-      ByteBuffer bigger(bytes.size() * 2);
-      std::memcpy(bigger.data(), bytes.data(), used);
-      bytes = std::move(bigger);
-    }
-    const std::ptrdiff_t n = ReadFully(handle, bytes.data() + used, bytes.size() - used);
-    if (n < 0) RaiseCannotOpenFile(path);
-    used += static_cast<std::size_t>(n);
-    if (used < bytes.size()) break;
-  }
-  bytes.Shrink(used);
-  return bytes;
-}
-
 }  // namespace
-
-ByteBuffer::ByteBuffer(std::size_t size) : data_(new char[size ? size : 1]), size_(size) {}
-
-ByteBuffer ReadWholeFile(const char* path) {
-  if (path == nullptr) path = "";
-  platform::Handle handle;
-  platform::InputInfo info;
-  if (!platform::Current().open_for_read(path, &handle, &info)) RaiseCannotOpenFile(path);
-  HandleCloser closer(handle);
-  if (!info.sized) return ReadStream(handle, path);
-  if (info.size > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
-  ByteBuffer bytes(static_cast<std::size_t>(info.size));
-  platform::Current().advise_large_buffer(bytes.data(), bytes.size());
-  if (ReadFully(handle, bytes.data(), bytes.size()) != static_cast<std::ptrdiff_t>(bytes.size())) {
-    RaiseCannotOpenFile(path);
-  }
-  return bytes;
-}
 
 std::string_view BeforeFirstNul(std::string_view content) {
   const void* nul = std::memchr(content.data(), '\0', content.size());
@@ -95,68 +25,48 @@ std::string_view BeforeFirstNul(std::string_view content) {
   return content.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - content.data()));
 }
 
-LineCursor::LineCursor(std::string_view content)
-    : content_(content), end_(FindLineEnd(content, 0)) {}
+namespace {
 
-void LineCursor::Advance() {
-  if (index_ == std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
-  begin_ = SkipLineBreak(content_, end_);
-  end_ = FindLineEnd(content_, begin_);
-  ++index_;
-}
-
-LineList::LineList(std::string_view content) {
-  ByteBuffer bytes(content.size());
-  if (!content.empty()) std::memcpy(bytes.data(), content.data(), content.size());
-  Adopt(std::move(bytes));
-}
-
-void LineList::Load(const char* path) { Adopt(ReadWholeFile(path)); }
-
-void LineList::Adopt(ByteBuffer bytes) {
-  bytes_ = std::move(bytes);
-  content_ = BeforeFirstNul(bytes_.view());
-  cursor_ = LineCursor(content_);
-  count_ = -1;
-}
-
-std::int32_t LineList::Count() const {
-  if (count_ < 0) {
-    const std::size_t count = CountLines(content_.data(), content_.data() + content_.size());
-    // No list of signed 32-bit positions can hold more.
-    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-      throw std::bad_alloc();
+// The fields of a line that holds no CR, LF or NUL (every line a reader hands
+// out): the pieces between TABs, from the TAB positions of 64-byte blocks,
+// each handed to keep(field). False when the line holds one of those bytes
+// after all (having kept some fields perhaps); the general walk then decides.
+template <typename Keep>
+bool SplitPlainLine(std::string_view line, Keep&& keep) {
+  const char* const base = line.data();
+  const std::size_t size = line.size();
+  if (std::memchr(base, '\0', size) != nullptr) return false;
+  std::size_t pos = 0;
+  for (std::size_t block = 0; block < size; block += 64) {
+    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
+                                          '\t', '\r', '\n');
+    if ((masks.b | masks.c) != 0) return false;
+    for (std::uint64_t tabs = masks.a; tabs != 0; tabs &= tabs - 1) {
+      const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(tabs));
+      keep(line.substr(pos, at - pos));
+      pos = at + 1;
     }
-    count_ = static_cast<std::int32_t>(count);
   }
-  return count_;
+  // One TAB at the very end adds no field.
+  if (pos < size) keep(line.substr(pos));
+  return true;
 }
 
-LineCursor LineList::CursorAt(std::int32_t i) const {
-  if (i < 0) RaiseListIndexOutOfBounds(i);
-  if (cursor_.index() > i) cursor_ = LineCursor(content_);
-  while (cursor_.index() < i && !cursor_.AtEnd()) cursor_.Advance();
-  if (cursor_.AtEnd()) {
-    count_ = cursor_.index();
-    RaiseListIndexOutOfBounds(i);
-  }
-  return cursor_;
-}
-
-std::string_view LineList::Line(std::int32_t i) const { return CursorAt(i).line(); }
+}  // namespace
 
 std::int32_t SplitTabFields(std::string_view line, FieldList& target) {
+  target.Reset();
+  if (SplitPlainLine(line, [&](std::string_view field) { target.Push(field); })) {
+    return target.count();
+  }
   // The line-splitting rule with TAB acting as CR: every TAB, CR or LF at or
   // after the current field's start ends it (SkipLineBreak steps over a TAB as
   // over a CR, and an LF right after it); the first NUL ends the text.
+  target.Reset();
   const char* const base = line.data();
-  std::int32_t count = 0;
   std::size_t pos = 0;
   std::size_t size = line.size();
-  auto add = [&](std::size_t stop) {
-    if (count < FieldList::kKept) target.kept_[static_cast<std::size_t>(count)] = line.substr(pos, stop - pos);
-    if (count < std::numeric_limits<std::int32_t>::max()) ++count;
-  };
+  auto add = [&](std::size_t stop) { target.Push(line.substr(pos, stop - pos)); };
   ForEachByteOf(base, base + line.size(), '\t', '\r', '\n', '\0', [&](const char* p) {
     const auto at = static_cast<std::size_t>(p - base);
     if (*p == '\0') {
@@ -169,8 +79,7 @@ std::int32_t SplitTabFields(std::string_view line, FieldList& target) {
     return true;
   });
   if (pos < size) add(size);
-  target.count_ = count;
-  return count;
+  return target.count();
 }
 
 }  // namespace quorvel

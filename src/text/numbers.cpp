@@ -1,8 +1,9 @@
 #include "text/numbers.h"
 
-#include "platform/platform.h"
+#include <array>
+
+#include "common/failure.h"
 #include "text/ascii.h"
-#include "text/failure.h"
 
 namespace quorvel {
 namespace {
@@ -32,14 +33,25 @@ bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* va
 // Reads a run of one or more hexadecimal digits whose value fits in `bits`
 // bits (leading zeros are free). False when the run is empty, holds another
 // byte or does not fit.
+// The value of each byte as a hexadecimal digit, 0xFF for any other byte: a
+// table, since every returned row converts sixteen digits.
+constexpr auto kHexValues = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const int d = HexDigitValue(static_cast<char>(c));
+    table[static_cast<std::size_t>(c)] = d < 0 ? 0xFF : static_cast<std::uint8_t>(d);
+  }
+  return table;
+}();
+
 bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   if (digits.empty()) return false;
   const std::uint64_t headroom = ~std::uint64_t{0} >> (64 - bits + 4);
   std::uint64_t v = 0;
   for (const char c : digits) {
-    const int d = HexDigitValue(c);
-    if (d < 0 || v > headroom) return false;
-    v = (v << 4) | static_cast<unsigned>(d);
+    const std::uint8_t d = kHexValues[static_cast<unsigned char>(c)];
+    if (d == 0xFF || v > headroom) return false;
+    v = (v << 4) | d;
   }
   *value = v;
   return true;
@@ -76,7 +88,7 @@ std::int32_t ParseInt32(std::string_view text) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-std::int64_t ParseInt64(std::string_view text) {
+bool TryParseInt64(std::string_view text, std::int64_t& result) {
   std::size_t i = SkipLeadingSpaces(text);
   const bool negative = i < text.size() && text[i] == '-';
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
@@ -91,49 +103,71 @@ std::int64_t ParseInt64(std::string_view text) {
   } else {
     ok = ReadDecimal(rest, negative ? kMax + 1 : kMax, &value);
   }
-  if (!ok) RaiseNotValidInteger(text);
-  return static_cast<std::int64_t>(negative ? Negate(value) : value);
+  if (!ok) return false;
+  result = static_cast<std::int64_t>(negative ? Negate(value) : value);
+  return true;
+}
+
+bool TryParseHex64(std::string_view digits, std::int64_t& result) {
+  std::uint64_t value;
+  if (!ReadHex(digits, 64, &value)) return false;
+  result = static_cast<std::int64_t>(value);
+  return true;
+}
+
+std::int64_t ParseInt64(std::string_view text) {
+  std::int64_t value;
+  if (!TryParseInt64(text, value)) RaiseNotValidInteger(text);
+  return value;
 }
 
 NumberText FormatHex64(std::int64_t value, int min_digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  char reversed[16];
-  int count = 0;
-  std::uint64_t pattern = static_cast<std::uint64_t>(value);
-  do {
-    reversed[count++] = kDigits[pattern & 0xF];
-    pattern >>= 4;
-  } while (pattern != 0);
-  while (count < min_digits && count < 16) reversed[count++] = '0';
+  const auto pattern = static_cast<std::uint64_t>(value);
+  // The significant digits (one for zero), then as many as asked for.
+  int count = pattern == 0 ? 1 : 16 - __builtin_clzll(pattern) / 4;
+  if (count < min_digits) count = min_digits < 16 ? min_digits : 16;
   NumberText out;
-  for (int k = 0; k < count; ++k) out.bytes[k] = reversed[count - 1 - k];
+  for (int k = 0; k < count; ++k) out.bytes[k] = kDigits[(pattern >> (4 * (count - 1 - k))) & 0xF];
   out.size = static_cast<std::uint8_t>(count);
   return out;
 }
 
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case.
+  // case; two digits a step, from a table, written from the back.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  char reversed[20];
-  int count = 0;
-  do {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
+  char digits[20];
+  char* first = digits + sizeof digits;
+  while (magnitude >= 100) {
+    const auto pair = static_cast<std::size_t>(magnitude % 100) * 2;
+    magnitude /= 100;
+    *--first = kPairs[pair + 1];
+    *--first = kPairs[pair];
+  }
+  if (magnitude >= 10) {
+    const auto pair = static_cast<std::size_t>(magnitude) * 2;
+    *--first = kPairs[pair + 1];
+    *--first = kPairs[pair];
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
   NumberText out;
   int k = 0;
   if (value < 0) out.bytes[k++] = '-';
-  while (count > 0) out.bytes[k++] = reversed[--count];
+  for (const char* p = first; p < digits + sizeof digits; ++p) out.bytes[k++] = *p;
   out.size = static_cast<std::uint8_t>(k);
   return out;
 }
 
-NumberText TodayAsYyyymmdd() {
-  const platform::LocalDate date = platform::Current().local_date();
+NumberText FormatYyyymmdd(int year, int month, int day) {
   NumberText out;
-  const int parts[3][2] = {{date.year, 4}, {date.month, 2}, {date.day, 2}};
+  const int parts[3][2] = {{year, 4}, {month, 2}, {day, 2}};
   for (const auto& [value, width] : parts) {
     int v = value;
     for (int k = width - 1; k >= 0; --k, v /= 10) out.bytes[out.size + k] = static_cast<char>('0' + v % 10);

@@ -35,6 +35,15 @@ std::int32_t ParseInt32(std::string_view text);
 // free. Anything else fails.
 std::int64_t ParseInt64(std::string_view text);
 
+// ParseInt64 that reports a rejected text by returning false (leaving
+// `value` as it was) instead of raising.
+bool TryParseInt64(std::string_view text, std::int64_t& value);
+
+// What ParseInt64 gives for "$" + `digits`, without joining them: one or
+// more hexadecimal digits of either case, below 2^64, the pattern read as
+// signed. False (leaving `value` as it was) for anything else.
+bool TryParseHex64(std::string_view digits, std::int64_t& value);
+
 // The value's two's-complement pattern in upper-case hexadecimal, padded on
 // the left with "0" to `min_digits` (1 to 16): 255 gives "00000000000000FF"
 // with 16 digits, -1 gives sixteen "F".
@@ -44,10 +53,10 @@ NumberText FormatHex64(std::int64_t value, int min_digits);
 // grouping. The most negative values come out whole.
 NumberText FormatDecimal(std::int64_t value);
 
-// Today's local date as eight digits "yyyymmdd" (5 March 2027 gives
-// "20270305"), whatever the locale. The date comes from the platform layer,
-// where tests can pin it.
-NumberText TodayAsYyyymmdd();
+// A calendar date as eight digits "yyyymmdd", each part zero-padded (5 March
+// 2027 gives "20270305"), whatever the locale. Year 0-9999, month 1-12, day
+// 1-31.
+NumberText FormatYyyymmdd(int year, int month, int day);
 
 }  // namespace quorvel
 

@@ -1,4 +1,4 @@
-// Fast search for the first of up to three byte values.
+// Fast searches for line breaks and separators.
 //
 // Line breaks and field separators are found sixteen bytes at a time where the
 // processor has SSE2 (every x86-64 and every 32-bit Windows host this library
@@ -6,13 +6,38 @@
 #ifndef QUORVEL_TEXT_SCAN_H
 #define QUORVEL_TEXT_SCAN_H
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace quorvel {
+
+// The bytes [p, end) as a word, at most eight of them, zero beyond `end`:
+// byte i of the text is byte i of the word in memory order, so that on a
+// little-endian processor it is bits 8i to 8i+7.
+inline std::uint64_t LoadUpTo8(const char* p, const char* end) {
+  const std::size_t n = static_cast<std::size_t>(end - p);
+  std::uint64_t word = 0;
+  if (n >= 8) {
+    std::memcpy(&word, p, 8);
+  } else if (n >= 4 && std::endian::native == std::endian::little) {
+    // Two overlapping loads cover the n bytes exactly.
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + n - 4, 4);
+    word = low | (std::uint64_t{high} << ((n - 4) * 8));
+  } else {
+    std::memcpy(&word, p, n);
+  }
+  return word;
+}
 
 // The first byte in [p, end) equal to a, b or c; `end` when there is none.
 inline const char* FindFirstOf(const char* p, const char* end, char a, char b, char c) {
@@ -70,21 +95,126 @@ inline void ForEachByteOf(const char* begin, const char* end, char a, char b, ch
   }
 }
 
+// For the 64 bytes [p, p + 64) (or fewer, `size`, when the range ends
+// sooner): bit i of `a`, `b` and `c` is set when byte i equals the byte of
+// that name. None of the three bytes is NUL. Four sixteen-byte compares per
+// byte where the processor has SSE2.
+struct ByteMasks {
+  std::uint64_t a = 0;
+  std::uint64_t b = 0;
+  std::uint64_t c = 0;
+};
+inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, char c) {
+  char padded[64];
+  if (size < 64) {
+    // Zeros match none of the three.
+    std::memset(padded, 0, sizeof padded);
+    std::memcpy(padded, p, size);
+    p = padded;
+  }
+  ByteMasks masks;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  const __m128i vc = _mm_set1_epi8(c);
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto shift = static_cast<unsigned>(16 * k);
+    masks.a |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
+    masks.b |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
+    masks.c |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (p[i] == a) masks.a |= bit;
+    if (p[i] == b) masks.b |= bit;
+    if (p[i] == c) masks.c |= bit;
+  }
+#endif
+  return masks;
+}
+
+// What a walk over the whole lines at the front of a chunk of content took.
+struct ChunkTaken {
+  std::size_t bytes = 0;   // the whole lines taken, with their line breaks
+  std::size_t lines = 0;   // how many
+  bool after_cr = false;   // the last byte taken is a CR whose LF is not in the chunk
+  bool stopped = false;    // the walk was asked to stop
+};
+
+// Walks the whole lines at the front of `chunk` (which holds no NUL) by the
+// line-splitting rule, 64 bytes at a time: calls mark(position) for every
+// byte equal to `marked` (not CR or LF), in order, and end_line(stop, next)
+// at the end of every whole line, `stop` being its line break (or the
+// chunk's end) and `next` where the next line begins, until end_line returns
+// false. A line is whole when its line break is in the chunk, or at the
+// chunk's end when `last` says no byte follows it; the marks of a line that
+// is not whole are given all the same, and are the caller's to forget.
+template <typename Mark, typename EndLine>
+ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark,
+                     EndLine&& end_line) {
+  ChunkTaken taken;
+  const char* const base = chunk.data();
+  const std::size_t size = chunk.size();
+  auto take_line = [&](std::size_t stop, std::size_t next, bool after_cr) {
+    taken.bytes = next;
+    ++taken.lines;
+    taken.after_cr = after_cr;
+    taken.stopped = !end_line(stop, next);
+    return !taken.stopped;
+  };
+  std::uint64_t after_cr_bit = 0;  // the block before ended with a CR
+  for (std::size_t block = 0; block < size; block += 64) {
+    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
+                                          marked, '\r', '\n');
+    // Every CR ends a line, and every LF but one right after a CR.
+    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
+    after_cr_bit = masks.b >> 63;
+    std::uint64_t marks = masks.a;
+    auto give_marks = [&](std::uint64_t bits) {
+      for (; bits != 0; bits &= bits - 1) mark(block + static_cast<std::size_t>(__builtin_ctzll(bits)));
+    };
+    for (; breaks != 0; breaks &= breaks - 1) {
+      const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
+      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
+      give_marks(marks & before);
+      marks &= ~before;
+      const std::size_t at = block + bit;
+      std::size_t next = at + 1;
+      bool after_cr = false;
+      if (base[at] == '\r') {
+        if (next == size) {
+          after_cr = true;  // its LF, if any, comes with the next chunk
+        } else if (base[next] == '\n') {
+          ++next;
+        }
+      }
+      if (!take_line(at, next, after_cr)) return taken;
+    }
+    give_marks(marks);
+  }
+  // The last line, without a line break.
+  if (last && taken.bytes < size) take_line(size, size, false);
+  return taken;
+}
+
 // The same for a single byte value.
 template <typename Visit>
 inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visit) {
   ForEachByteOf(begin, end, c, c, c, c, static_cast<Visit&&>(visit));
 }
 
-// The number of lines in `content` (which holds no NUL) by the line-splitting
-// rule: a line ends at every CR and at every LF that does not follow a CR,
-// and a last line without a break counts too. Counted sixteen bytes at a
-// time in byte-wide counters, summed before they can overflow.
-inline std::size_t CountLines(const char* begin, const char* end) {
-  std::size_t breaks = 0;
+// The number of line ends in [begin, end), which holds no NUL: every CR, and
+// every LF that does not follow a CR. `after_cr` says whether the byte before
+// `begin` (in an earlier piece of the same content) was a CR, so a content
+// counted piece by piece gives the same total as counted whole. Sixteen bytes
+// at a time in byte-wide counters, summed before they can overflow.
+inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_cr) {
+  std::size_t ends = 0;
   const char* p = begin;
   if (p < end) {
-    breaks += (*p == '\r' || *p == '\n') ? 1 : 0;
+    ends += (*p == '\r' || (*p == '\n' && !after_cr)) ? 1 : 0;
     ++p;
   }
 #if defined(__SSE2__)
@@ -96,21 +226,20 @@ inline std::size_t CountLines(const char* begin, const char* end) {
     for (int i = 0; i < 255 && end - p >= 16; ++i, p += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-      const __m128i ends = _mm_or_si128(
+      const __m128i line_ends = _mm_or_si128(
           _mm_cmpeq_epi8(v, vcr),
           _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
-      counts = _mm_sub_epi8(counts, ends);  // each end is -1
+      counts = _mm_sub_epi8(counts, line_ends);  // each end is -1
     }
     const __m128i sums = _mm_sad_epu8(counts, zero);
-    breaks += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    ends += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+            static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #endif
   for (; p < end; ++p) {
-    if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++breaks;
+    if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++ends;
   }
-  const bool unfinished = end > begin && end[-1] != '\r' && end[-1] != '\n';
-  return breaks + (unfinished ? 1 : 0);
+  return ends;
 }
 
 }  // namespace quorvel

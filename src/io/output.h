@@ -1,23 +1,46 @@
 // The output side of a line file: lines appended in order, saved once.
 //
 // Observable behaviour is that of a list saved at the end of a conversion:
-// every line followed by CR LF; the file at the path is created or replaced
-// only by Save(), in one step, and a conversion that fails (or a writer that
-// is destroyed unsaved) leaves an existing file exactly as it was.
+// every line followed by CR LF; the file at the path is written only by
+// Save(), and a conversion that fails (or a writer that is destroyed
+// unsaved) writes nothing and leaves an existing file exactly as it was.
 //
 // Underneath, the bytes are streamed: they gather in a 1 MiB buffer which,
-// when full, is written to a temporary file beside the target, so a
-// gigabyte of output never sits in memory. Failures of that stream are held
-// back and raised by Save(), where a save would meet them: a conversion that
-// fails later still reports its own failure.
-//   - "Cannot create file <path>": the temporary file cannot be made, or the
-//     target cannot be replaced (read-only, a folder, held open elsewhere).
-//   - "Stream write error": fewer bytes were written than the output holds.
-// A target that is not a regular file (a device, a pipe) is never replaced:
-// its output is kept in memory and written into it in place by Save(), so
-// nothing reaches it before the conversion has succeeded.
-#ifndef QUORVEL_TEXT_LINE_WRITER_H
-#define QUORVEL_TEXT_LINE_WRITER_H
+// when full, is written out, so memory stays the same whatever the size of
+// the output and whatever the target. Where they go is decided when the
+// buffer first fills (or at Save()), by what the path names, symbolic links
+// followed by the system:
+//   - A regular file, or nothing yet: a temporary file beside it
+//     (NAME.~XXXXXXXX.tmp, random; .~XXXXXXXX.tmp where that name would be
+//     too long). Save() gives it the target's owner, group and permissions
+//     (attributes and access list on Windows), flushes it to the disk and
+//     puts it in the target's place in one step, then flushes the folder.
+//     After a crash at any moment the target is either whole and old or
+//     whole and new.
+//   - A regular file that a replacement would change in more than its
+//     content: one whose owner or group the caller cannot give a new file,
+//     one with more than one hard link, an access list or other extended
+//     attributes, or one in a folder that takes no new file. Its owner,
+//     permissions, links and attributes stay: Save() rewrites it in place,
+//     from the temporary file or from a spool in the system's temporary
+//     folder, only after the conversion has succeeded. A failure while it
+//     is being rewritten (a full disk) can leave it partly written.
+//   - A device or a pipe: spooled the same way and written into it by
+//     Save(), so nothing reaches it before the conversion has succeeded.
+//   - A folder, or a path the system refuses to follow (a loop of links):
+//     the output is dropped and Save() fails.
+// Failures of that stream are held back and raised by Save(), where a save
+// would meet them: a conversion that fails first still reports its own
+// failure.
+//   - "Cannot create file <path>": the path is empty, a folder, or refused;
+//     the temporary file cannot be made; the target cannot be replaced
+//     (read-only, held open elsewhere) or opened to be rewritten.
+//   - "Stream write error": fewer bytes were written than the output holds,
+//     or the system could not flush them to the disk.
+// A failure to flush the folder after the replacement is not reported: the
+// new file is already in place, and a failure must mean the old one is.
+#ifndef QUORVEL_IO_OUTPUT_H
+#define QUORVEL_IO_OUTPUT_H
 
 #include <cstddef>
 #include <cstring>
@@ -62,6 +85,8 @@ class ReservedRun {
   // Appends `text` with its angle brackets escaped (room for four times its
   // size included in the reservation).
   void AppendEscaped(std::string_view text) { at_ = EscapeAngleBracketsInto(text, at_); }
+  // Appends `text` with "&lt;" and "&gt;" unescaped (never longer).
+  void AppendUnescaped(std::string_view text) { at_ = UnescapeAngleBracketsInto(text, at_); }
   char* end() const { return at_; }
 
  private:
@@ -96,6 +121,10 @@ class LineWriter {
   void AppendEscaped(std::string_view text) {
     EscapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
   }
+  // Appends `text` with "&lt;" and "&gt;" unescaped.
+  void AppendUnescaped(std::string_view text) {
+    UnescapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
+  }
 
   // Room for `size` more bytes, to be written straight into the buffer: the
   // caller fills [Reserve(size), ...) with at most `size` bytes and hands the
@@ -113,14 +142,18 @@ class LineWriter {
   void Save();
 
  private:
-  enum class Sink { kUndecided, kTempFile, kMemory, kDiscard };
+  // kTempFile: beside the target (replaced, or copied in place);
+  // kSpool: in the system's temporary folder (copied in place).
+  enum class Sink { kUndecided, kTempFile, kSpool, kDiscard };
 
   void AppendSlow(std::string_view bytes);
   void MakeRoom(std::size_t size);
-  void WriteToTemp(const char* bytes, std::size_t size);
+  void Write(const char* bytes, std::size_t size);
   void Decide();
   void Drain();
   void Abandon();
+  void CopyInPlace();
+  void ReplaceTarget();
 
   std::string path_;
   std::unique_ptr<char[]> buffer_;
@@ -129,11 +162,11 @@ class LineWriter {
   Sink sink_ = Sink::kUndecided;
   platform::Target target_;
   platform::Handle temp_ = platform::kNoHandle;
-  std::string temp_path_;
+  std::string temp_path_;  // empty for a spool, which has no name
   bool create_failed_ = false;
   bool write_failed_ = false;
 };
 
 }  // namespace quorvel
 
-#endif  // QUORVEL_TEXT_LINE_WRITER_H
+#endif  // QUORVEL_IO_OUTPUT_H

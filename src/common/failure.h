@@ -5,8 +5,8 @@
 // it; the exports store the text in the last-error slot. Memory exhaustion is
 // raised as std::bad_alloc by the allocator and reported by the exports with
 // OutOfMemoryText(), which is a constant and needs no memory.
-#ifndef QUORVEL_TEXT_FAILURE_H
-#define QUORVEL_TEXT_FAILURE_H
+#ifndef QUORVEL_COMMON_FAILURE_H
+#define QUORVEL_COMMON_FAILURE_H
 
 #include <cstdint>
 #include <string>
@@ -53,4 +53,4 @@ std::string_view OutOfMemoryText() noexcept;
 
 }  // namespace quorvel
 
-#endif  // QUORVEL_TEXT_FAILURE_H
+#endif  // QUORVEL_COMMON_FAILURE_H

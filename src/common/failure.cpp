@@ -1,6 +1,8 @@
-#include "text/failure.h"
+#include "common/failure.h"
 
-#include "text/numbers.h"
+#include <charconv>
+
+#include "common/sizes.h"
 
 namespace quorvel {
 
@@ -28,7 +30,7 @@ std::string FormatMessage(MessageId id, std::string_view value) {
   const std::size_t mark = pattern.find('%');
   if (mark == std::string_view::npos) return std::string(pattern);
   std::string message;
-  message.reserve(pattern.size() - 2 + value.size());
+  message.reserve(AddOrOutOfMemory(pattern.size() - 2, value.size()));
   message.append(pattern.substr(0, mark));
   message.append(value);
   message.append(pattern.substr(mark + 2));
@@ -48,7 +50,11 @@ void RaiseCannotCreateFile(std::string_view path) {
 void RaiseStreamWriteError() { throw Failure(FormatMessage(MessageId::kStreamWriteError, {})); }
 
 void RaiseListIndexOutOfBounds(std::int32_t index) {
-  throw Failure(FormatMessage(MessageId::kListIndexOutOfBounds, FormatDecimal(index).view()));
+  // std::to_chars: plain decimal, "-" for a negative value, no locale.
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, index).ptr;
+  throw Failure(FormatMessage(MessageId::kListIndexOutOfBounds,
+                              std::string_view(digits, static_cast<std::size_t>(end - digits))));
 }
 
 void RaiseNotValidInteger(std::string_view text) {

@@ -1,0 +1,162 @@
+#include "io/output.h"
+
+#include <utility>
+
+#include "common/failure.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+// Writes all `size` bytes; false as soon as the system writes none or fails.
+bool WriteAll(platform::Handle handle, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const std::ptrdiff_t n = platform::Current().write(handle, bytes, size);
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Room for a reservation is always made by emptying the buffer.
+static_assert(LineWriter::kMaxReserve <= kChunk);
+
+}  // namespace
+
+LineWriter::LineWriter(const char* path)
+    : path_(path ? path : ""), buffer_(new char[kChunk]), capacity_(kChunk) {}
+
+LineWriter::~LineWriter() { Abandon(); }
+
+// Removes whatever the save has created and not yet put in place.
+void LineWriter::Abandon() {
+  platform::Api& api = platform::Current();
+  if (temp_ != platform::kNoHandle) api.close(std::exchange(temp_, platform::kNoHandle));
+  if (!temp_path_.empty()) api.remove(temp_path_.c_str());
+  temp_path_.clear();
+  if (target_.created) api.remove(target_.path.c_str());
+  target_.created = false;
+}
+
+// Chooses where the bytes go, on the first full buffer or at Save(). A
+// target that cannot be saved to is known here, before any output is kept;
+// its failure waits for Save().
+void LineWriter::Decide() {
+  sink_ = Sink::kDiscard;
+  if (path_.empty()) {
+    create_failed_ = true;
+    return;
+  }
+  platform::Api& api = platform::Current();
+  target_ = api.inspect_target(path_.c_str());
+  bool created = false;
+  switch (target_.kind) {
+    case platform::TargetKind::kReplace:
+      created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
+      sink_ = Sink::kTempFile;
+      break;
+    case platform::TargetKind::kInPlace:
+    case platform::TargetKind::kStream:
+      created = api.open_spool(&temp_);
+      sink_ = Sink::kSpool;
+      break;
+    case platform::TargetKind::kFolder:
+    case platform::TargetKind::kRefused:
+      break;
+  }
+  if (!created) {
+    temp_ = platform::kNoHandle;
+    temp_path_.clear();
+    Abandon();
+    create_failed_ = true;
+    sink_ = Sink::kDiscard;
+  }
+}
+
+// Writes to the temporary file or spool. Once a write falls short the
+// save's outcome is settled: the file is given up at once (freeing its disk
+// space) and later bytes are dropped.
+void LineWriter::Write(const char* bytes, std::size_t size) {
+  if (WriteAll(temp_, bytes, size)) return;
+  write_failed_ = true;
+  Abandon();
+  sink_ = Sink::kDiscard;
+}
+
+// Empties the buffer into the file (or drops it when the outcome is already
+// settled).
+void LineWriter::Drain() {
+  if (sink_ == Sink::kUndecided) Decide();
+  if (sink_ != Sink::kDiscard) Write(buffer_.get(), used_);
+  used_ = 0;
+}
+
+void LineWriter::AppendSlow(std::string_view bytes) {
+  Drain();
+  if (bytes.size() > capacity_) {
+    // Larger than the whole buffer: goes straight through.
+    if (sink_ != Sink::kDiscard) Write(bytes.data(), bytes.size());
+    return;
+  }
+  std::memcpy(buffer_.get(), bytes.data(), bytes.size());
+  used_ = bytes.size();
+}
+
+// Makes room for a reservation (at most kMaxReserve bytes, well within the
+// buffer) by emptying the buffer.
+void LineWriter::MakeRoom(std::size_t) { Drain(); }
+
+void LineWriter::Save() {
+  Drain();
+  if (create_failed_) RaiseCannotCreateFile(path_);
+  if (write_failed_) RaiseStreamWriteError();
+  if (sink_ == Sink::kSpool) {
+    CopyInPlace();
+  } else {
+    ReplaceTarget();
+  }
+}
+
+// Puts the temporary file in the target's place, durably; or, where the
+// system will not let a new file stand in for the target (its owner or
+// group cannot be given), rewrites the target in place from it.
+void LineWriter::ReplaceTarget() {
+  platform::Api& api = platform::Current();
+  if (!api.take_over(temp_, temp_path_.c_str(), target_.path.c_str())) {
+    CopyInPlace();
+    return;
+  }
+  // Failures leave the cleaning up to the destructor.
+  if (!api.flush(temp_)) RaiseStreamWriteError();
+  if (!api.close(std::exchange(temp_, platform::kNoHandle))) RaiseStreamWriteError();
+  if (!api.replace(temp_path_.c_str(), target_.path.c_str())) RaiseCannotCreateFile(path_);
+  temp_path_.clear();
+  target_.created = false;
+  // The new file is in place whatever this reports: see the header.
+  (void)api.sync_folder(target_.path.c_str());
+}
+
+// Copies the finished output from the temporary file or spool into the
+// target, opened in place, through the writer's own buffer.
+void LineWriter::CopyInPlace() {
+  platform::Api& api = platform::Current();
+  platform::Handle out;
+  if (!api.open_in_place(target_.path.c_str(), &out)) RaiseCannotCreateFile(path_);
+  bool copied = api.rewind(temp_);
+  while (copied) {
+    const std::ptrdiff_t n = api.read(temp_, buffer_.get(), capacity_);
+    if (n <= 0) {
+      copied = n == 0;
+      break;
+    }
+    copied = WriteAll(out, buffer_.get(), static_cast<std::size_t>(n));
+  }
+  copied = copied && api.flush(out);
+  const bool closed = api.close(out);
+  if (!copied || !closed) RaiseStreamWriteError();
+  target_.created = false;
+}
+
+}  // namespace quorvel
