@@ -1,6 +1,7 @@
-// The lines of a byte stream, read a chunk at a time, split exactly as the
-// library splits a file: a line runs up to the first CR, LF or the end; CR LF,
-// a lone CR and a lone LF each end one line; a final line break adds no empty
+// The lines of a byte stream, read a chunk at a time and split by the
+// library's own line walk (text/scan.h), so that they are exactly the lines
+// the library sees: a line runs up to the first CR, LF or the end; CR LF, a
+// lone CR and a lone LF each end one line; a final line break adds no empty
 // line; empty content has no line; the first NUL ends the content, the bytes
 // before it on its line forming the last line.
 //
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::cli {
 
@@ -35,18 +37,26 @@ class LineReader {
   bool failed() const { return failed_; }
 
  private:
-  // Reads more bytes behind the unread ones; false at the end or on error.
-  bool Fill();
+  // The line at [begin, stop) and its break [stop, next), in buffer_.
+  struct Line {
+    std::size_t begin;
+    std::size_t stop;
+    std::size_t next;
+  };
+
+  // Reads more bytes and finds the whole lines among those not yet walked;
+  // false when there are none and no more will come.
+  bool Refill();
 
   std::FILE* file_;
   std::size_t chunk_;
   std::string buffer_;
-  std::size_t begin_ = 0;    // the first unread byte
-  std::size_t scanned_ = 0;  // bytes from begin_ known to hold no CR, LF or NUL
-  std::size_t end_ = 0;      // the end of the bytes read
-  bool at_end_ = false;      // the stream has no more bytes
-  bool done_ = false;        // the content has ended (a NUL, the end, an error)
+  std::size_t walked_ = 0;  // the bytes before this are in lines_ (or were given)
+  std::size_t end_ = 0;     // the end of the content read
+  bool ended_ = false;      // no byte follows end_: the stream ended, or a NUL
   bool failed_ = false;
+  std::vector<Line> lines_;
+  std::size_t given_ = 0;  // lines_[0, given_) were given
   std::int64_t number_ = 0;
 };
 
