@@ -45,15 +45,6 @@ if(GROFF)
   expect("groff on quorvel.1" "${groff_code}:${groff_err}" "0:")
 endif()
 
-# The native build installs the manual where man finds it.
-if(NOT EMULATOR)
-  execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK}/prefix"
-                  RESULT_VARIABLE install_code OUTPUT_QUIET ERROR_VARIABLE install_err)
-  expect("cmake --install" "${install_code}:${install_err}" "0:")
-  file(READ "${WORK}/prefix/share/man/man1/quorvel.1" installed)
-  expect("installed manual" "${installed}" "${manual}")
-endif()
-
 run(xml2txt missing.xml out.txt)
 expect("missing input" "${code}:${err}" "1:quorvel: Cannot open file missing.xml\n")
 run(txt2xml missing.txt out.xml)

@@ -2,7 +2,7 @@
 # it: exit codes, what goes to standard output and standard error, files
 # written or left alone, compared byte for byte.
 #   -DTOOL=path/to/quorvel[.exe]  -DEMULATOR="wine;..." (empty natively)
-#   -DSOURCE_DIR=...  -DBUILD_DIR=...  -DWORK=scratch folder  -DVERSION=x.y.z
+#   -DSOURCE_DIR=...  -DWORK=scratch folder  -DVERSION=x.y.z
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 # The tool's own temporary files go here (natively), so that a check can tell
