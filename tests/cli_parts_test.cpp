@@ -14,7 +14,7 @@
 #include "charset.h"
 #include "document_scan.h"
 #include "files.h"
-#include "line_reader.h"
+#include "line_stream.h"
 #include "options.h"
 #include "system.h"
 #include "text_scan.h"
@@ -67,7 +67,7 @@ std::vector<std::pair<std::string, std::string>> PlainLines(std::string content)
 std::vector<std::pair<std::string, std::string>> ReaderLines(const ContentFile& file,
                                                              std::size_t chunk) {
   const File in = file.Open();
-  LineReader reader(in.get(), chunk);
+  LineStream reader(in.get(), chunk);
   std::vector<std::pair<std::string, std::string>> lines;
   std::string_view text;
   std::string_view line_break;
@@ -79,7 +79,7 @@ std::vector<std::pair<std::string, std::string>> ReaderLines(const ContentFile& 
   return lines;
 }
 
-TEST(LineReader, SplitsByTheRuleAtEveryChunkBoundary) {
+TEST(LineStream, SplitsByTheRuleAtEveryChunkBoundary) {
   const std::vector<std::string> fixed = {"",
                                           "a",
                                           "a\r\nb",

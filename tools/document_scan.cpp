@@ -1,6 +1,6 @@
 #include "document_scan.h"
 
-#include "line_reader.h"
+#include "line_stream.h"
 #include "utf8.h"
 
 namespace quorvel::cli {
@@ -18,7 +18,7 @@ void NoteNonAsciiDate(const RowBlock& block, NonAsciiDate* date) {
 
 PassStatus ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, NonAsciiDate* date,
                            EncodingStop* stop) {
-  LineReader reader(in);
+  LineStream reader(in);
   RowTracker rows;
   std::string converted;
   std::string_view text;

@@ -1,6 +1,6 @@
 #include "text_scan.h"
 
-#include "line_reader.h"
+#include "line_stream.h"
 #include "text/lines.h"
 #include "utf8.h"
 
@@ -41,7 +41,7 @@ bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_bre
 
 PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
                     EncodingStop* stop) {
-  LineReader reader(in);
+  LineStream reader(in);
   FieldList fields;
   std::string converted;
   std::string_view text;

@@ -7,8 +7,8 @@
 //
 // Memory holds one chunk and the longest line, never the whole stream, so a
 // diagnostic pass costs no more than the library's own reading.
-#ifndef QUORVEL_TOOLS_LINE_READER_H
-#define QUORVEL_TOOLS_LINE_READER_H
+#ifndef QUORVEL_TOOLS_LINE_STREAM_H
+#define QUORVEL_TOOLS_LINE_STREAM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -19,13 +19,13 @@
 
 namespace quorvel::cli {
 
-class LineReader {
+class LineStream {
  public:
   static constexpr std::size_t kChunk = std::size_t{1} << 20;
 
   // Reads `file` (opened in binary mode; not closed here) `chunk` bytes at a
   // time.
-  explicit LineReader(std::FILE* file, std::size_t chunk = kChunk);
+  explicit LineStream(std::FILE* file, std::size_t chunk = kChunk);
 
   // Moves to the next line: its bytes go to `*text` and its line break ("",
   // "\n", "\r" or "\r\n") to `*line_break`, both valid until the next call.
@@ -64,7 +64,7 @@ class LineReader {
 // it returns false. False when a read failed.
 template <typename Visit>
 bool ForEachLine(std::FILE* file, Visit&& visit) {
-  LineReader reader(file);
+  LineStream reader(file);
   std::string_view text;
   std::string_view line_break;
   while (reader.Next(&text, &line_break)) {
@@ -75,4 +75,4 @@ bool ForEachLine(std::FILE* file, Visit&& visit) {
 
 }  // namespace quorvel::cli
 
-#endif  // QUORVEL_TOOLS_LINE_READER_H
+#endif  // QUORVEL_TOOLS_LINE_STREAM_H

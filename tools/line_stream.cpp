@@ -1,4 +1,4 @@
-#include "line_reader.h"
+#include "line_stream.h"
 
 #include <cstring>
 
@@ -6,10 +6,10 @@
 
 namespace quorvel::cli {
 
-LineReader::LineReader(std::FILE* file, std::size_t chunk)
+LineStream::LineStream(std::FILE* file, std::size_t chunk)
     : file_(file), chunk_(chunk == 0 ? 1 : chunk) {}
 
-bool LineReader::Refill() {
+bool LineStream::Refill() {
   // The bytes of a line that is not whole yet move to the front.
   buffer_.erase(0, walked_);
   end_ -= walked_;
@@ -49,7 +49,7 @@ bool LineReader::Refill() {
   return true;
 }
 
-bool LineReader::Next(std::string_view* text, std::string_view* line_break) {
+bool LineStream::Next(std::string_view* text, std::string_view* line_break) {
   if (given_ == lines_.size() && !Refill()) return false;
   const Line& line = lines_[given_++];
   *text = std::string_view(buffer_.data() + line.begin, line.stop - line.begin);
