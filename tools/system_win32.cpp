@@ -134,7 +134,7 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
   folder.resize(size);
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned int random = 0;
-    rand_s(&random);
+    if (rand_s(&random) != 0) random = GetTickCount() * 2654435761u + attempt;
     wchar_t name[32];
     swprintf(name, 32, L"quorvel-%08x.tmp", random);
     std::wstring wide = folder + name;
