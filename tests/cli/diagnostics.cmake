@@ -1,0 +1,117 @@
+# Lines that become empty rows, incomplete rows, and check: each named where
+# it is, the first 20 then a count; check reports without writing anything.
+cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
+
+file(READ "${SAMPLES}/invoices.txt" invoices)
+file(READ "${SAMPLES}/returned.xml" returned)
+
+# A 3-field line: a warning and an empty row; with --strict, a failure that
+# writes nothing.
+file(WRITE "${WORK}/three.txt" "${invoices}a\tb\tc\r\n")
+file(WRITE "${WORK}/keep.xml" "previous")
+run(txt2xml three.txt three.xml)
+expect("3-field line" "${code}:${out}:${err}"
+       "0::quorvel: three.txt:5: 3 fields: written as an empty row\nwrote three.xml\n")
+read_bytes("${WORK}/three.xml" doc)
+expect_bytes("3-field line" "${doc}" "  <row id=\"5\">\r\n  </row>\r\n")
+run(txt2xml three.txt keep.xml --strict)
+expect("3-field line, --strict" "${code}:${out}:${err}"
+       "1::quorvel: three.txt:5: 3 fields: neither 10 nor 8\nquorvel: --strict: 1 line of neither 10 nor 8 fields; nothing was written\n")
+expect_kept("3-field line, --strict" "${WORK}/keep.xml" "previous")
+run(txt2xml "${SAMPLES}/invoices.txt" strict.xml --strict --quiet)
+expect("clean text, --strict" "${code}:${err}" "0:")
+
+# 25 such lines (empty lines and 1, 9 and 11 fields among them): 20 named,
+# then a count.
+set(odd "")
+set(expected "")
+foreach(i RANGE 1 25)
+  math(EXPR kind "${i} % 4")
+  if(kind EQUAL 0)
+    set(line "")
+    set(fields "0 fields")
+  elseif(kind EQUAL 1)
+    set(line "x")
+    set(fields "1 field")
+  elseif(kind EQUAL 2)
+    set(line "1\t2\t3\t4\t5\t6\t7\t8\t9")
+    set(fields "9 fields")
+  else()
+    set(line "1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11")
+    set(fields "11 fields")
+  endif()
+  string(APPEND odd "${line}\n1\t2\t3\t4\t5\t6\t7\t8\n")
+  math(EXPR number "2 * ${i} - 1")
+  if(i LESS_EQUAL 20)
+    string(APPEND expected "quorvel: odd.txt:${number}: ${fields}: written as an empty row\n")
+  endif()
+endforeach()
+file(WRITE "${WORK}/odd.txt" "${odd}")
+run(txt2xml odd.txt odd.xml --quiet)
+expect("25 odd lines" "${code}:${err}"
+       "0:${expected}quorvel: odd.txt: 5 more lines written as empty rows\n")
+
+# An incomplete row named by its id, its lines and what it lacks; the output
+# is left alone.
+# (file(READ) gives the sample's lines LF-ended.)
+string(REPLACE "<sy>00000000000000FF</sy>\n   <jg>0000</jg>\n   <rq>20261205</rq>\n"
+               "<sy>00000000000000FF</sy>\n   <jg>0000</jg>\n" lacking "${returned}")
+string(REPLACE "<sy>0000000000001F40</sy>\n   <jg>0000</jg>\n   <rq>20261205</rq>\n"
+               "<sy>0000000000001F40</sy>\n" lacking "${lacking}")
+string(REPLACE "<row id=\"1\">" "<row>" lacking "${lacking}")
+file(WRITE "${WORK}/lacking.xml" "${lacking}")
+file(WRITE "${WORK}/keep.txt" "previous")
+run(xml2txt lacking.xml keep.txt)
+expect("incomplete row" "${code}:${out}:${err}"
+       "2::rows: 4\nnsr: ${NSR}\nquorvel: row #1 (lines 13-24): no rq\nquorvel: row 2 (lines 25-35): no jg, rq\nquorvel: 2 of 4 rows lack some of their eleven values; nothing was written\n")
+expect_kept("incomplete row" "${WORK}/keep.txt" "previous")
+
+# 23 incomplete rows: 20 named, then a count.
+set(rows "")
+set(expected "")
+foreach(i RANGE 1 23)
+  math(EXPR first "4 * ${i}")
+  math(EXPR last "${first} + 3")
+  string(APPEND rows "<row id=\"${i}\">\n<dm>1</dm><hm>2</hm>\n<jg>0</jg>\n</row>\n")
+  if(i LESS_EQUAL 20)
+    string(APPEND expected "quorvel: row ${i} (lines ${first}-${last}): no gf, xf, kr, je, se, mw, sy, rq\n")
+  endif()
+endforeach()
+file(WRITE "${WORK}/many.xml" "<nsr>N</nsr>\n<rows>23</rows>\n<data>\n${rows}")
+run(xml2txt many.xml many.txt --quiet)
+expect("23 incomplete rows" "${code}:${err}"
+       "2:${expected}quorvel: 3 more incomplete rows\nquorvel: 23 of 23 rows lack some of their eleven values; nothing was written\n")
+
+# check: the kind from the content, a summary on standard output, the
+# diagnostics on standard error, and an exit status for each verdict.
+file(WRITE "${WORK}/sy.txt" "${invoices}1\t2\t3\t4\t5\t6\t7\t8\tx\t10\r\n")
+file(WRITE "${WORK}/short.xml" "<nsr>N</nsr>\n<rows>2</rows>\n<data>\n<row id=\"1\">\n</row>\n")
+set(cases
+    "${SAMPLES}/invoices.txt|0|${SAMPLES}/invoices.txt: text, 4 lines (3 full rows, 1 short row, 0 empty rows): converts cleanly|"
+    "three.txt|3|three.txt: text, 5 lines (3 full rows, 1 short row, 1 empty row): converts, with warnings|quorvel: three.txt:5: 3 fields: written as an empty row\n"
+    "${SAMPLES}/invoices-utf8.txt|3|${SAMPLES}/invoices-utf8.txt: text, 4 lines (3 full rows, 1 short row, 0 empty rows): converts, with warnings|quorvel: ${SAMPLES}/invoices-utf8.txt looks like UTF-8@SEMICOLON@ --encoding utf-8 would convert it to GBK\n"
+    "sy.txt|1|sy.txt: text, 5 lines (4 full rows, 1 short row, 0 empty rows): would fail|quorvel: 'x' is not a valid integer value\n"
+    "${SAMPLES}/returned.xml|0|${SAMPLES}/returned.xml: returned document, 4 rows, nsr ${NSR}: converts cleanly|"
+    "lacking.xml|2|lacking.xml: returned document, 4 rows, nsr ${NSR}: 2 incomplete rows|quorvel: row #1 (lines 13-24): no rq\nquorvel: row 2 (lines 25-35): no jg, rq\n"
+    "short.xml|1|short.xml: returned document: would fail|quorvel: List index out of bounds (5)\n"
+    "missing.txt|1||quorvel: Cannot open file missing.txt\n")
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 file)
+  list(GET case 1 expected_code)
+  list(GET case 2 summary)
+  list(GET case 3 diagnostics)
+  string(REPLACE "@SEMICOLON@" ";" diagnostics "${diagnostics}")
+  if(summary)
+    string(APPEND summary "\n")
+  endif()
+  file(GLOB before "${WORK}/*")
+  run(check "${file}")
+  expect("check ${file}" "${code}:${out}:${err}" "${expected_code}:${summary}:${diagnostics}")
+  file(GLOB after "${WORK}/*")
+  expect("check ${file} writes nothing" "${after}" "${before}")
+endforeach()
+run(check "${SAMPLES}/invoices-utf8.txt" --encoding utf-8 --quiet)
+expect("check --encoding utf-8 --quiet" "${code}:${out}:${err}" "0::")
+expect_no_temporaries("diagnostics")

@@ -1,0 +1,69 @@
+cmake_minimum_required(VERSION 3.25)
+# "-" for standard input and output, pipes, and failed writes of standard
+# output.
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
+
+run(txt2xml "${SAMPLES}/invoices.txt" file.xml --nsr ${NSR} --qymc Q)
+run(xml2txt "${SAMPLES}/returned.xml" file.txt)
+
+# "-" both ways: standard output carries the converted bytes alone, CR LF
+# and all; messages go to standard error.
+tool(STDIN "${SAMPLES}/invoices.txt" STDOUT "${WORK}/piped.xml"
+     ARGS txt2xml - - --nsr ${NSR} --qymc Q)
+expect("txt2xml - -" "${code}:${err}" "0:wrote (standard output)\n")
+expect_same_file("txt2xml - -" "${WORK}/piped.xml" "${WORK}/file.xml")
+tool(STDIN "${SAMPLES}/returned.xml" STDOUT "${WORK}/piped.txt" ARGS xml2txt - -)
+expect("xml2txt - -" "${code}:${err}" "0:rows: 4\nnsr: ${NSR}\nwrote (standard output)\n")
+expect_same_file("xml2txt - -" "${WORK}/piped.txt" "${DATA}/samples_returned.txt")
+tool(STDIN "${SAMPLES}/returned.xml" STDOUT "${WORK}/piped.txt" ARGS xml2txt - - --quiet)
+expect("xml2txt - - --quiet" "${code}:${err}" "0:")
+tool(STDIN "${SAMPLES}/returned.xml" ARGS xml2txt - stdin.txt --encoding utf-8)
+expect("xml2txt - FILE" "${code}:${out}:${err}" "0::rows: 4\nnsr: ${NSR}\nwrote stdin.txt\n")
+expect_same_file("xml2txt - FILE" "${WORK}/stdin.txt" "${DATA}/samples_returned_utf8.txt")
+tool(STDIN "${SAMPLES}/invoices-utf8.txt" STDOUT "${WORK}/utf8.xml"
+     ARGS txt2xml - - --nsr ${NSR} --qymc Q --encoding utf-8)
+expect_same_file("txt2xml - - --encoding utf-8" "${WORK}/utf8.xml" "${WORK}/file.xml")
+
+# Diagnostics name standard input, and a failure writes nothing to standard
+# output.
+file(WRITE "${WORK}/odd.txt" "a\tb\n1\t2\t3\t4\t5\t6\t7\t8\tbad\t10\n")
+tool(STDIN "${WORK}/odd.txt" ARGS check -)
+expect("check -" "${code}:${out}:${err}"
+       "1:(standard input): text, 2 lines (1 full row, 0 short rows, 1 empty row): would fail\n:quorvel: (standard input):1: 2 fields: written as an empty row\nquorvel: 'bad' is not a valid integer value\n")
+tool(STDIN "${WORK}/odd.txt" STDOUT "${WORK}/failed.xml" ARGS txt2xml - -)
+expect("txt2xml - - failing" "${code}:${err}" "1:quorvel: 'bad' is not a valid integer value\n")
+file(SIZE "${WORK}/failed.xml" size)
+expect("txt2xml - - failing writes nothing" "${size}" 0)
+file(WRITE "${WORK}/empty.xml" "")
+tool(STDIN "${WORK}/empty.xml" STDOUT "${WORK}/failed.txt" ARGS xml2txt - -)
+expect("xml2txt - - failing" "${code}:${err}" "1:quorvel: List index out of bounds (0)\n")
+
+# A pipe named as a file is read once, by this program, which hands the
+# library a copy: the library still gets the whole text.
+if(NOT EMULATOR)
+  execute_process(COMMAND cat "${SAMPLES}/invoices.txt"
+                  COMMAND ${TOOL} txt2xml /dev/stdin pipe.xml --nsr ${NSR} --qymc Q
+                  WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code ERROR_VARIABLE err)
+  expect("a pipe as INPUT" "${code}:${err}" "0:wrote pipe.xml\n")
+  expect_same_file("a pipe as INPUT" "${WORK}/pipe.xml" "${WORK}/file.xml")
+  execute_process(COMMAND cat "${SAMPLES}/returned.xml"
+                  COMMAND ${TOOL} check /dev/stdin
+                  WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE out)
+  expect("a pipe to check" "${code}:${out}"
+         "0:/dev/stdin: returned document, 4 rows, nsr ${NSR}: converts cleanly\n")
+endif()
+
+# A standard output that cannot be written fails with exit 1 and says so
+# (natively: /dev/full, where every write fails).
+if(NOT EMULATOR)
+  foreach(args IN ITEMS "xml2txt;${SAMPLES}/returned.xml;-" "txt2xml;${SAMPLES}/invoices.txt;-"
+                        "check;${SAMPLES}/returned.xml" "--help" "--version")
+    tool(STDOUT /dev/full ARGS ${args})
+    expect("[${args}] to /dev/full" "${code}:${err}"
+           "1:quorvel: cannot write standard output: No space left on device\n")
+  endforeach()
+  # Converting to a file does not use standard output at all.
+  tool(STDOUT /dev/full ARGS xml2txt "${SAMPLES}/returned.xml" full.txt)
+  expect("xml2txt to a file, /dev/full as standard output" "${code}" 0)
+endif()
+expect_no_temporaries("streams")

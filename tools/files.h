@@ -1,0 +1,48 @@
+// Files the command line opens itself: a private temporary file for each
+// stream or conversion the library must see as a path, and C streams that
+// close themselves.
+#ifndef QUORVEL_TOOLS_FILES_H
+#define QUORVEL_TOOLS_FILES_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace quorvel::cli {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// How a pass over a file ended.
+enum class PassStatus { kOk, kReadFailed, kWriteFailed, kNotConvertible };
+
+// Copies `in` to `out` as it is, to the end of `in`.
+PassStatus CopyStream(std::FILE* in, std::FILE* out);
+
+// Opens `path` (as NativePath gives it) in binary mode; null on failure.
+File OpenFile(const std::string& path, const char* mode);
+
+// Closes `file`; false when the system reports that written data was lost.
+bool CloseFile(File file);
+
+// A private temporary file (see CreatePrivateFile), removed with the object.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Creates the file; false, with the reason, when it cannot.
+  bool Create(std::string* why);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_FILES_H

@@ -1,0 +1,222 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "commands.h"
+#include "utf8.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr char kStandardInput[] = "(standard input)";
+constexpr char kStandardOutput[] = "(standard output)";
+
+std::string LastError(const Library& library) {
+  char message[QUORVEL_BUFFER_SIZE];
+  library.get_last_error(message);
+  return message;
+}
+
+// `text` from GBK to UTF-8, a byte that is not GBK kept as it is.
+std::string Utf8OrBytes(std::string_view text) {
+  Converter to_utf8(Charset::kGbk, Charset::kUtf8);
+  std::string out;
+  while (!text.empty()) {
+    std::string piece;
+    std::size_t bad = 0;
+    if (to_utf8.Append(text, &piece, &bad)) return out + piece;
+    piece.clear();
+    std::size_t unused = 0;
+    to_utf8.Append(text.substr(0, bad), &piece, &unused);
+    out += piece;
+    out += text[bad];
+    text.remove_prefix(bad + 1);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Counted(std::int64_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+bool Session::Resolve(const std::string& argument, bool input, Endpoint* endpoint) {
+  if (argument == "-") {
+    *endpoint = {input ? kStandardInput : kStandardOutput, {}, true};
+    return true;
+  }
+  std::string why;
+  if (!NativePath(argument, &endpoint->path, &why)) {
+    report_.Error(std::string(input ? "INPUT" : "OUTPUT") + " name: " + why);
+    return false;
+  }
+  // Messages show names as the library does.
+  endpoint->shown = endpoint->path;
+  endpoint->standard = false;
+  return true;
+}
+
+bool Session::ResolveInputAndOutput(Endpoint* in, Endpoint* out) {
+  return Resolve(request_.files[0], true, in) && Resolve(request_.files[1], false, out);
+}
+
+bool Session::ValueForLibrary(std::string_view option, const std::string& value, std::string* gbk) {
+  if (!UnicodeArguments() && !utf8()) {
+    *gbk = value;
+    return true;
+  }
+  Converter to_gbk(Charset::kUtf8, Charset::kGbk);
+  std::size_t bad = 0;
+  gbk->clear();
+  if (to_gbk.Append(value, gbk, &bad)) return true;
+  report_.Error(std::string(option) + ": character " +
+                std::to_string(CountCharacters(value, bad) + 1) + ": " +
+                DescribeStop(Charset::kUtf8, value, bad, "GBK form"));
+  return false;
+}
+
+bool Session::CreateTemp(TempFile* temp) {
+  std::string why;
+  if (temp->Create(&why)) return true;
+  report_.Error(why);
+  return false;
+}
+
+bool Session::Usable(const Converter& converter) {
+  if (converter.ok()) return true;
+  report_.Error("this system has no converter between UTF-8 and GBK");
+  return false;
+}
+
+File Session::StartCopy(const Endpoint& in, LibraryInput* input) {
+  if (!CreateTemp(&input->temp)) return nullptr;
+  File copy = OpenFile(input->temp.path(), "wb");
+  if (copy == nullptr) ReportPassFailure(PassStatus::kWriteFailed, in, {});
+  return copy;
+}
+
+int Session::EndCopy(PassStatus status, const EncodingStop& stop, const Endpoint& in, bool text,
+                     File copy, LibraryInput* input) {
+  if (status == PassStatus::kReadFailed && !in.standard) return ReportUnreadable(in, text);
+  if (status == PassStatus::kOk && !CloseFile(std::move(copy))) status = PassStatus::kWriteFailed;
+  if (status != PassStatus::kOk) return ReportPassFailure(status, in, stop);
+  input->path = input->temp.path();
+  Name(input->path, in.shown);
+  return kGoOn;
+}
+
+std::FILE* Session::OpenInput(const Endpoint& in, File* holder, bool* regular) {
+  if (in.standard) {
+    *regular = false;
+    return stdin;
+  }
+  *holder = OpenFile(in.path, "rb");
+  *regular = *holder != nullptr && IsRegularFile(holder->get());
+  return holder->get();
+}
+
+void Session::Name(const std::string& passed, const std::string& shown) {
+  names_.emplace_back(passed, shown);
+}
+
+Outcome Session::Txt2Xml(const std::string& in, const std::string& out, const std::string& nsr,
+                         const std::string& qymc) {
+  Outcome outcome;
+  outcome.ok = library_.txt2xml(in.c_str(), out.c_str(), request_.type, nsr.c_str(),
+                                qymc.c_str()) == QUORVEL_RESULT_OK;
+  if (!outcome.ok) outcome.message = LastError(library_);
+  return outcome;
+}
+
+Outcome Session::Xml2Txt(const std::string& in, const std::string& out) {
+  Outcome outcome;
+  char nsr[QUORVEL_BUFFER_SIZE] = "";
+  char reserved[QUORVEL_BUFFER_SIZE] = "";
+  outcome.ok = library_.xml2txt(in.c_str(), out.c_str(), 0, &outcome.rows, nsr, reserved) ==
+               QUORVEL_RESULT_OK;
+  if (!outcome.ok) outcome.message = LastError(library_);
+  outcome.nsr = nsr;
+  return outcome;
+}
+
+int Session::ReportUnreadable(const Endpoint& in, bool text) {
+  const int saved = errno;
+  TempFile out;
+  if (!CreateTemp(&out)) return kExitFailed;
+  const Outcome outcome =
+      text ? Txt2Xml(in.path, out.path(), {}, {}) : Xml2Txt(in.path, out.path());
+  if (!outcome.ok && !outcome.message.empty()) return ReportLibraryFailure(outcome, false);
+  report_.Error("cannot read " + in.shown + ": " + ErrorText(saved));
+  return kExitFailed;
+}
+
+std::string Session::Readable(std::string_view message, bool from_gbk) const {
+  auto plain = [from_gbk](std::string_view bytes) {
+    return from_gbk ? Utf8OrBytes(bytes) : std::string(bytes);
+  };
+  std::string readable;
+  std::size_t copied = 0;  // message[0, copied) is in `readable`
+  std::size_t at = 0;
+  while (at < message.size()) {
+    const auto name = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) {
+      return !entry.first.empty() && message.substr(at).starts_with(entry.first);
+    });
+    if (name == names_.end()) {
+      ++at;
+      continue;
+    }
+    readable += plain(message.substr(copied, at - copied)) + name->second;
+    at += name->first.size();
+    copied = at;
+  }
+  return readable + plain(message.substr(copied));
+}
+
+int Session::ReportLibraryFailure(const Outcome& outcome, bool from_gbk) {
+  report_.Error(Readable(outcome.message, from_gbk));
+  return kExitFailed;
+}
+
+std::string Session::At(const Endpoint& in, std::int64_t line) {
+  return in.shown + ":" + std::to_string(line) + ":";
+}
+
+std::string Session::At(const Endpoint& in, std::int64_t line, std::size_t column) {
+  return At(in, line) + std::to_string(column) + ":";
+}
+
+int Session::ReportPassFailure(PassStatus status, const Endpoint& in, const EncodingStop& stop) {
+  switch (status) {
+    case PassStatus::kOk:
+      break;
+    case PassStatus::kReadFailed:
+      report_.Error("cannot read " + in.shown + ": " + ErrorText(errno));
+      break;
+    case PassStatus::kWriteFailed:
+      report_.Error("cannot write a temporary file: " + ErrorText(errno));
+      break;
+    case PassStatus::kNotConvertible:
+      report_.Error(At(in, stop.line, stop.column) + " " +
+                    (stop.row.empty() ? "" : "row " + stop.row + ": ") + stop.what);
+      break;
+  }
+  return kExitFailed;
+}
+
+bool Session::Deliver(const Endpoint& out, const TempFile& temp) {
+  if (!out.standard) return true;
+  File converted = OpenFile(temp.path(), "rb");
+  if (converted == nullptr) {
+    report_.Error("cannot read a temporary file: " + ErrorText(errno));
+    return false;
+  }
+  return report_.OutputFile(converted.get());
+}
+
+bool Session::Summarize(const std::string& line) const {
+  return report_.quiet() || (report_.Output(line + "\n") && report_.FinishOutput());
+}
+
+}  // namespace quorvel::cli

@@ -1,0 +1,70 @@
+// What the command line needs of the operating system: the library's
+// exports, its own arguments, file names as the library takes them, private
+// temporary files, and standard streams that carry bytes unchanged.
+//
+// system_posix.cpp and system_win32.cpp implement this, each with the
+// program's entry point; the build picks one.
+#ifndef QUORVEL_TOOLS_SYSTEM_H
+#define QUORVEL_TOOLS_SYSTEM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorvel.h"
+
+namespace quorvel::cli {
+
+using GetLastErrorFn = std::int32_t(QUORVEL_CALL*)(char*);
+using Txt2XmlFn = std::int32_t(QUORVEL_CALL*)(const char*, const char*, std::int32_t, const char*,
+                                              const char*);
+using Xml2TxtFn = std::int32_t(QUORVEL_CALL*)(const char*, const char*, std::int32_t, std::int32_t*,
+                                              char*, char*);
+
+// The three exports, the only way the command line converts anything.
+struct Library {
+  GetLastErrorFn get_last_error = nullptr;
+  Txt2XmlFn txt2xml = nullptr;
+  Xml2TxtFn xml2txt = nullptr;
+  std::string version;
+};
+
+// The arguments after the program's name: natively the bytes given; on
+// Windows the UTF-16 command line (GetCommandLineW), as UTF-8. False, with
+// the reason, when an argument is not valid UTF-16.
+bool CommandLineArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::string* why);
+
+// Natively the linked library. On Windows Quorvel.dll from the program's own
+// folder, never from the search path (the current folder is on it). False,
+// with the reason, when it cannot be had.
+bool LoadLibraryExports(Library* library, std::string* why);
+
+// True where the command line arrives as Unicode (Windows): the arguments are
+// then UTF-8 here, and values and paths are converted from them whatever
+// --encoding says. Natively arguments are the bytes given.
+bool UnicodeArguments();
+
+// An argument naming a file, as the library and the C library take it:
+// natively the bytes given; on Windows the name in the system's ANSI code
+// page. False, with the reason, when a character has no form there.
+bool NativePath(std::string_view argument, std::string* path, std::string* why);
+
+// Creates a new, empty file that only this user may read or write, in the
+// system's folder for temporary files; its name, as NativePath gives it, to
+// `*path`. False, with the reason, when it cannot.
+bool CreatePrivateFile(std::string* path, std::string* why);
+void RemoveFile(const std::string& path);
+
+// Whether `file` is a regular file, which the library can read again after
+// this program did: not a pipe, a terminal, a device or a folder.
+bool IsRegularFile(std::FILE* file);
+
+// Standard input and output carry bytes unchanged (binary mode on Windows).
+void SetBinaryStandardStreams();
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_SYSTEM_H

@@ -1,0 +1,188 @@
+// The Windows side: a Unicode command line (wmain), file names in the ANSI
+// code page, Quorvel.dll from the program's folder only.
+#define _CRT_RAND_S
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "charset.h"
+#include "report.h"
+#include "system.h"
+
+namespace quorvel::cli {
+namespace {
+
+// UTF-16 as UTF-8; false for a lone surrogate.
+bool WideToUtf8(const wchar_t* wide, std::string* out) {
+  const int count =
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return false;
+  out->resize(static_cast<std::size_t>(count));
+  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, out->data(), count, nullptr,
+                      nullptr);
+  out->pop_back();  // the NUL
+  return true;
+}
+
+// The full name of this program's folder, with a trailing backslash.
+std::wstring ProgramFolder() {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (size == 0) return {};
+    if (size < name.size()) {
+      name.resize(size);
+      break;
+    }
+    name.resize(name.size() * 2);
+  }
+  return name.substr(0, name.find_last_of(L"\\/") + 1);
+}
+
+// The version of the loaded DLL, from its version resource.
+std::string DllVersion(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return "unknown";
+  std::string data(size, '\0');
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length)) {
+    return "unknown";
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS));
+}
+
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::string CodePageForm() { return "form in code page " + std::to_string(GetACP()); }
+
+}  // namespace
+
+bool CommandLineArguments(int, char**, std::vector<std::string>* arguments, std::string* why) {
+  // The C runtime's argv went through the ANSI code page, which loses what
+  // it cannot hold: the UTF-16 command line is read instead.
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    *why = "cannot read the command line";
+    return false;
+  }
+  bool ok = true;
+  for (int i = 1; i < count && ok; ++i) {
+    std::string argument;
+    ok = WideToUtf8(wide[i], &argument);
+    if (ok) {
+      arguments->push_back(std::move(argument));
+    } else {
+      *why = "argument " + std::to_string(i) + " is not valid UTF-16";
+    }
+  }
+  LocalFree(wide);
+  return ok;
+}
+
+bool LoadLibraryExports(Library* library, std::string* why) {
+  // Nothing this program loads later may come from the current folder.
+  SetDllDirectoryW(L"");
+  const std::wstring path = ProgramFolder() + L"Quorvel.dll";
+  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) {
+    *why = "cannot load Quorvel.dll from the program's folder (error " +
+           std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  library->get_last_error = Export<GetLastErrorFn>(module, "Quorvel_GetLastError");
+  library->txt2xml = Export<Txt2XmlFn>(module, "Quorvel_TXT2XML");
+  library->xml2txt = Export<Xml2TxtFn>(module, "Quorvel_XML2TXT");
+  library->version = DllVersion(path);
+  if (library->get_last_error && library->txt2xml && library->xml2txt) return true;
+  *why = "Quorvel.dll lacks its exports";
+  return false;
+}
+
+bool UnicodeArguments() { return true; }
+
+bool NativePath(std::string_view argument, std::string* path, std::string* why) {
+  Converter to_ansi(Charset::kUtf8, Charset::kAnsi);
+  path->clear();
+  std::size_t bad = 0;
+  if (to_ansi.Append(argument, path, &bad)) return true;
+  *why = DescribeStop(Charset::kUtf8, argument, bad, CodePageForm());
+  return false;
+}
+
+bool CreatePrivateFile(std::string* path, std::string* why) {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  const DWORD size = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+  if (size == 0 || size > folder.size()) {
+    *why = "cannot find the folder for temporary files";
+    return false;
+  }
+  folder.resize(size);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    unsigned int random = 0;
+    if (rand_s(&random) != 0) random = GetTickCount() * 2654435761u + attempt;
+    wchar_t name[32];
+    swprintf(name, 32, L"quorvel-%08x.tmp", random);
+    std::wstring wide = folder + name;
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      break;
+    }
+    CloseHandle(handle);
+    // The library takes ANSI names: where the folder's long name has no
+    // form in the code page (a user name in another script), its short
+    // name may.
+    std::string utf8;
+    std::wstring short_name(MAX_PATH + 1, L'\0');
+    for (const bool use_short : {false, true}) {
+      if (use_short) {
+        const DWORD length = GetShortPathNameW(wide.c_str(), short_name.data(),
+                                               static_cast<DWORD>(short_name.size()));
+        if (length == 0 || length > short_name.size()) break;
+        short_name.resize(length);
+      }
+      std::string ignored;
+      if (WideToUtf8(use_short ? short_name.c_str() : wide.c_str(), &utf8) &&
+          NativePath(utf8, path, &ignored)) {
+        return true;
+      }
+    }
+    DeleteFileW(wide.c_str());
+    *why = "the folder for temporary files has a name the system's code page cannot hold";
+    return false;
+  }
+  *why = "cannot create a temporary file (error " + std::to_string(GetLastError()) + ")";
+  return false;
+}
+
+void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
+
+bool IsRegularFile(std::FILE* file) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void SetBinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+}  // namespace quorvel::cli
