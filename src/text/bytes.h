@@ -42,6 +42,11 @@ inline std::string_view CopyText(std::string_view text, std::int64_t start, std:
 // `text` without the bytes 0x00-0x20 at either end. GBK bytes (0x80 up) are
 // never removed.
 inline std::string_view TrimBlankAndControl(std::string_view text) {
+  // Most values have nothing to trim.
+  if (!text.empty() && static_cast<unsigned char>(text.front()) > 0x20 &&
+      static_cast<unsigned char>(text.back()) > 0x20) {
+    return text;
+  }
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;

@@ -142,16 +142,17 @@ class ElementScanner {
   // positions (the first kLineTagSlots of them in `lt`). Most lines are one
   // element, "<name>", a value, "</name>" and the line's end: such a line
   // is recognised from its two "<" alone.
-  LineFound FinishLine(const char* base, std::size_t begin, std::size_t stop, const std::size_t* lt,
-                       std::size_t count, std::span<std::string_view> values) const {
+  LineFound FinishLine(const char* base, std::size_t begin, std::size_t stop, const char* readable,
+                       const std::size_t* lt, std::size_t count,
+                       std::span<std::string_view> values) const {
     const char* const end = base + stop;
     std::size_t k = 0;
-    if (count == 2 && SingleElementOpening(base + lt[0], end, k)) {
+    if (count == 2 && SingleElementOpening(base + lt[0], readable, k)) {
       const Packed& tag = tags_[k];
       const char* const value = base + lt[0] + 1 + tag.size;
       const char* const close = base + lt[1];
       if (close >= value && close + 2 + tag.size == end && close[1] == '/' &&
-          ((LoadUpTo8(close, end) >> 16) & tag.mask) == tag.bytes &&
+          ((LoadUpTo8(close, readable) >> 16) & tag.mask) == tag.bytes &&
           ((marker_free_ >> k) & 1 || (!AnyMarkerAt(base + lt[0], end) && !AnyMarkerAt(close, end)))) {
         const std::string_view text =
             TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
@@ -229,7 +230,8 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
         ++lt_count;
       },
       [&](std::size_t stop, std::size_t next) {
-        const LineFound found = FinishLine(base, line, stop, lt.data(), lt_count, values);
+        const LineFound found =
+            FinishLine(base, line, stop, base + chunk.size(), lt.data(), lt_count, values);
         const std::string_view text(base + line, stop - line);
         lt_count = 0;
         line = next;
