@@ -233,4 +233,58 @@ TEST_F(InputTest, TextChangedBetweenThePassesIsNotConverted) {
   EXPECT_EQ(ReadFile("out.xml"), "previous");
 }
 
+// A conversion may write over its own input: the input is let go before the
+// save (Windows refuses to replace a file that is open).
+TEST_F(InputTest, ConversionOntoItsOwnInput) {
+  qtest::PlatformOverride platform;
+  platform.api().local_date = qtest::PinnedDate;
+  WriteFile("doc.xml", "<nsr>N</nsr>\r\n<rows>1</rows>\r\n<data>\r\n<row>\r\n<dm>1</dm><hm>2</hm>"
+                       "<gf>3</gf><xf>4</xf><kr>20240131</kr><je>5</je><se>6</se><mw>&lt;</mw>"
+                       "<sy>7B</sy><jg>J</jg>\r\n<rq>20261206</rq>\r\n</row>\r\n");
+  int32_t rows = 0;
+  char nsr[256], reserved[256];
+  ASSERT_EQ(Quorvel_XML2TXT("doc.xml", "doc.xml", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)
+      << qtest::LastError();
+  EXPECT_EQ(ReadFile("doc.xml"), "1\t2\t3\t4\t2024/01/31\t5\t6\t<\t123\tJ\t2026/12/06\r\n");
+  ASSERT_EQ(Quorvel_TXT2XML("doc.xml", "doc.xml", 100, "N", "Q"), QUORVEL_RESULT_OK)
+      << qtest::LastError();
+  EXPECT_NE(ReadFile("doc.xml").find("  <rows>1</rows>\r\n"), std::string::npos);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"doc.xml"});
+}
+
+// The data line came before the header values, so the reader walks back to
+// it; a document that no longer has its data line there has changed under
+// the conversion and is not converted.
+TEST_F(InputTest, DocumentChangedBeforeTheWalkBackIsNotConverted) {
+  qtest::PlatformOverride platform;
+  static bool rewound = false;
+  rewound = false;
+  platform.api().rewind = [](quorvel::platform::Handle handle) {
+    rewound = true;
+    return quorvel::platform::Native().rewind(handle);
+  };
+  platform.api().read = [](quorvel::platform::Handle handle, char* buffer, std::size_t size) {
+    const std::ptrdiff_t n = quorvel::platform::Native().read(handle, buffer, size);
+    // Read again, "<data>" has become "<dat_>".
+    if (rewound) {
+      for (std::ptrdiff_t i = 0; i + 6 <= n; ++i) {
+        if (std::memcmp(buffer + i, "<data>", 6) == 0) buffer[i + 4] = '_';
+      }
+    }
+    return n;
+  };
+  // Larger than the read window, so the walk back reads the file again.
+  std::string document = "<body>\r\n<data>\r\n";
+  while (document.size() < 2 * quorvel::kInputWindow) document += "<filler>x</filler>\r\n";
+  document += "<nsr>N</nsr>\r\n<rows>0</rows>\r\n";
+  WriteFile("in.xml", document);
+  WriteFile("out.txt", "previous");
+  int32_t rows = -7;
+  char nsr[256], reserved[256];
+  EXPECT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(qtest::LastError(), "Cannot open file in.xml");
+  EXPECT_EQ(rows, 0);  // written as soon as it was read
+  EXPECT_EQ(ReadFile("out.txt"), "previous");
+}
+
 }  // namespace

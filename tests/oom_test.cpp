@@ -49,11 +49,42 @@ namespace {
 
 using qtest::LastError;
 
+// Handles the platform layer has opened and not yet closed.
+std::atomic<long> open_handles{0};
+
 class OutOfMemoryTest : public qtest::ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    platform_.api().local_date = qtest::PinnedDate;
+    namespace platform = quorvel::platform;
+    platform::Api& api = platform_.api();
+    api.local_date = qtest::PinnedDate;
+    // Every handle opened is counted, every close uncounts it: a call that
+    // fails half-way must still close all it opened.
+    api.open_for_read = [](const char* path, platform::Handle* handle, platform::InputInfo* info) {
+      const bool opened = platform::Native().open_for_read(path, handle, info);
+      if (opened) ++open_handles;
+      return opened;
+    };
+    api.create_temp = [](const char* target, platform::Handle* handle, std::string* temp) {
+      const bool opened = platform::Native().create_temp(target, handle, temp);
+      if (opened) ++open_handles;
+      return opened;
+    };
+    api.open_spool = [](platform::Handle* handle) {
+      const bool opened = platform::Native().open_spool(handle);
+      if (opened) ++open_handles;
+      return opened;
+    };
+    api.open_in_place = [](const char* path, platform::Handle* handle) {
+      const bool opened = platform::Native().open_in_place(path, handle);
+      if (opened) ++open_handles;
+      return opened;
+    };
+    api.close = [](platform::Handle handle) {
+      --open_handles;
+      return platform::Native().close(handle);
+    };
   }
 
   // Runs `convert` with the Nth allocation failing, for N = 1, 2, ... until a
@@ -72,6 +103,7 @@ class OutOfMemoryTest : public qtest::ScratchDirTest {
       const int32_t result = convert();
       const bool reached = countdown.exchange(0) <= 0;
       EXPECT_EQ(live.load(), before) << "allocations left behind";
+      EXPECT_EQ(open_handles.load(), 0) << "handles left open";
       if (result == QUORVEL_RESULT_OK) {
         EXPECT_EQ(LastError(), "");
         EXPECT_TRUE(qtest::ReadFile(output) == expected);

@@ -151,6 +151,7 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
   // document's row count would not match its rows.
   if (input.Passed() != counted) input.RaiseCannotOpen();
   out.AppendLine(doc::kBodyCloseLine);
+  input.Close();  // the output may be this very file
   out.Save();
 }
 

@@ -320,6 +320,7 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
   CopyToCallerBuffer(header.nsr, nsr_buffer);
   CopyToCallerBuffer({}, reserved_buffer);
   if (incomplete > 0) return false;
+  input.Close();  // the output may be this very file
   out.Save();
   return true;
 }

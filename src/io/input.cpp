@@ -28,8 +28,8 @@ std::size_t& InputWindow() {
 LineReader::LineReader(const char* path, std::size_t window)
     : path_(path ? path : ""), window_(window > 0 ? window : 1) {
   platform::InputInfo info;
-  if (!platform::Current().open_for_read(path_, &handle_, &info)) {
-    handle_ = platform::kNoHandle;
+  if (!platform::Current().open_for_read(path_, &file_.handle, &info)) {
+    file_.handle = platform::kNoHandle;
     RaiseCannotOpen();
   }
   buffer_.reset(new char[window_]);
@@ -42,9 +42,9 @@ LineReader::LineReader(const char* path, std::size_t window)
   }
 }
 
-LineReader::~LineReader() {
-  if (handle_ != platform::kNoHandle) platform::Current().close(handle_);
-}
+LineReader::~LineReader() = default;
+
+void LineReader::Close() { file_.Close(); }
 
 void LineReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
 
@@ -54,7 +54,7 @@ void LineReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
 void LineReader::ReadWholeStream() {
   for (;;) {
     if (end_ == capacity_) GrowToHoldLine();
-    const std::ptrdiff_t n = platform::Current().read(handle_, buffer_.get() + end_, capacity_ - end_);
+    const std::ptrdiff_t n = platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
     if (n < 0) RaiseCannotOpen();
     if (n == 0) break;
     const auto got = static_cast<std::size_t>(n);
@@ -66,8 +66,7 @@ void LineReader::ReadWholeStream() {
   }
   at_end_ = true;
   held_in_memory_ = true;
-  platform::Current().close(handle_);
-  handle_ = platform::kNoHandle;
+  file_.Close();
 }
 
 // Doubles the window: the line being read fills it.
@@ -102,7 +101,7 @@ bool LineReader::Refill() {
   const std::uint64_t remaining = file_size_ - (buffer_offset_ + end_);
   const std::size_t room = capacity_ - end_;
   const std::size_t want = remaining < room ? static_cast<std::size_t>(remaining) : room;
-  const std::ptrdiff_t n = platform::Current().read(handle_, buffer_.get() + end_, want);
+  const std::ptrdiff_t n = platform::Current().read(file_.handle, buffer_.get() + end_, want);
   // A file that ends before the size it had when it was opened was cut
   // short under the conversion: its content is not what was opened.
   if (n <= 0) RaiseCannotOpen();
@@ -208,7 +207,7 @@ void LineReader::Rewind() {
   // Content held whole (a stream, or a file that fit the window) is walked
   // again from memory; otherwise the file is read again from its start.
   if (held_in_memory_ || (at_end_ && buffer_offset_ == 0)) return;
-  if (!platform::Current().rewind(handle_)) RaiseCannotOpen();
+  if (!platform::Current().rewind(file_.handle)) RaiseCannotOpen();
   buffer_offset_ = 0;
   end_ = 0;
   at_end_ = file_size_ == 0;

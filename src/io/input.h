@@ -10,11 +10,13 @@
 // line, and the content ends at the end of the file or at its first NUL byte,
 // where reading stops (so a device that yields endless NULs ends at once).
 //
-// A regular file is read as many times as the conversion walks it and must
-// give the same bytes each time: its size is taken when it is opened, and a
-// file that then delivers fewer bytes raises "Cannot open file <path>", so a
-// conversion never runs on a silently truncated input. An input that cannot
-// be read twice (a pipe, a device) is held in memory whole, once.
+// A regular file is read as many times as the conversion walks it. Its size
+// is taken when it is opened and only that many bytes are ever read (bytes
+// appended later are not seen); a file that then delivers fewer raises
+// "Cannot open file <path>", so a conversion never runs on a silently
+// truncated input, and the callers check that every walk met the same lines
+// and bytes. An input that cannot be read twice (a pipe, a device) is held in
+// memory whole, once.
 #ifndef QUORVEL_IO_INPUT_H
 #define QUORVEL_IO_INPUT_H
 
@@ -88,6 +90,11 @@ class LineReader {
   // file cannot be moved back to its start.
   void Rewind();
 
+  // Lets go of the file: the conversion has read all it needs, and the save
+  // that follows may replace this very file (Windows would refuse while it
+  // is open). Nothing may be read afterwards.
+  void Close();
+
   // Raises "Cannot open file <path>": for a caller that finds the input is
   // no longer what it was when it was opened.
   [[noreturn]] void RaiseCannotOpen() const;
@@ -99,8 +106,22 @@ class LineReader {
   void Discard(std::size_t bytes);
   void CountLine();
 
+  // The open file, closed when the reader goes, a constructor that raises
+  // included.
+  struct OpenFile {
+    platform::Handle handle = platform::kNoHandle;
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() { Close(); }
+    void Close() {
+      if (handle != platform::kNoHandle) platform::Current().close(handle);
+      handle = platform::kNoHandle;
+    }
+  };
+
   const char* path_;
-  platform::Handle handle_ = platform::kNoHandle;
+  OpenFile file_;
   bool held_in_memory_ = false;  // a stream, read whole once
   std::uint64_t file_size_ = 0;  // the size of a regular file when opened
   std::size_t window_;
@@ -112,7 +133,7 @@ class LineReader {
   std::size_t scanned_ = 0;          // no line break in [begin_, scanned_)
   std::size_t end_ = 0;              // the end of the bytes read
   bool at_end_ = false;              // no byte of content follows end_
-  bool skip_lf_ = false;             // the last line ended with CR: an LF now is its
+  bool skip_lf_ = false;             // the last line ended with CR: an LF next belongs to it
   std::int32_t lines_ = 0;
 };
 
