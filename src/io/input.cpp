@@ -192,6 +192,8 @@ std::string_view LineReader::Unread() {
 void LineReader::Consume(std::size_t bytes, std::size_t lines, bool after_cr) {
   if (lines > kMaxLines - static_cast<std::uint64_t>(lines_)) throw std::bad_alloc();
   lines_ += static_cast<std::int32_t>(lines);
+  // Taking nothing changes nothing: an LF still owed to a CR stays owed.
+  if (bytes == 0) return;
   begin_ += bytes;
   scanned_ = begin_;
   skip_lf_ = after_cr;
