@@ -46,14 +46,34 @@ constexpr auto kHexValues = [] {
 
 bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   if (digits.empty()) return false;
-  const std::uint64_t headroom = ~std::uint64_t{0} >> (64 - bits + 4);
-  std::uint64_t v = 0;
-  for (const char c : digits) {
-    const std::uint8_t d = kHexValues[static_cast<unsigned char>(c)];
-    if (d == 0xFF || v > headroom) return false;
-    v = (v << 4) | d;
+  // Leading zeros are free; then a value of `bits` bits has at most bits / 4
+  // digits. Every returned row converts sixteen of them, so the digits are
+  // taken without a branch each: a byte that is no digit marks `bad`, and
+  // the two halves of the number build up side by side.
+  std::size_t first = 0;
+  while (first < digits.size() && digits[first] == '0') ++first;
+  const std::size_t count = digits.size() - first;
+  if (count > static_cast<std::size_t>(bits / 4)) {
+    // Too many digits to fit, or a byte that is no digit among them.
+    return false;
   }
-  *value = v;
+  const char* const p = digits.data() + first;
+  const std::size_t split = count > 8 ? count - 8 : 0;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  unsigned bad = 0;
+  for (std::size_t i = 0; i < split; ++i) {
+    const std::uint8_t d = kHexValues[static_cast<unsigned char>(p[i])];
+    bad |= d;
+    high = (high << 4) | d;
+  }
+  for (std::size_t i = split; i < count; ++i) {
+    const std::uint8_t d = kHexValues[static_cast<unsigned char>(p[i])];
+    bad |= d;
+    low = (low << 4) | d;
+  }
+  if (bad & 0xF0) return false;
+  *value = (high << 32) | low;
   return true;
 }
 
@@ -133,34 +153,51 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
   return out;
 }
 
+namespace {
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the eight digits of `value` (below 10^8, zero-padded) ending at
+// `end`, two a step, in 32-bit arithmetic.
+void EightDigits(std::uint32_t value, char* end) {
+  for (int k = 0; k < 4; ++k) {
+    const std::uint32_t pair = (value % 100) * 2;
+    value /= 100;
+    *--end = kPairs[pair + 1];
+    *--end = kPairs[pair];
+  }
+}
+
+}  // namespace
+
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case; two digits a step, from a table, written from the back.
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
+  // case. The number is cut into pieces of eight digits, each written in
+  // 32-bit arithmetic, the pieces independent of one another.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  char digits[20];
-  char* first = digits + sizeof digits;
-  while (magnitude >= 100) {
-    const auto pair = static_cast<std::size_t>(magnitude % 100) * 2;
-    magnitude /= 100;
-    *--first = kPairs[pair + 1];
-    *--first = kPairs[pair];
+  char digits[24];
+  char* const end = digits + sizeof digits;
+  const char* first = end - 8;
+  EightDigits(static_cast<std::uint32_t>(magnitude % 100000000), end);
+  if (magnitude >= 100000000) {
+    const std::uint64_t rest = magnitude / 100000000;
+    EightDigits(static_cast<std::uint32_t>(rest % 100000000), end - 8);
+    first = end - 16;
+    if (rest >= 100000000) {
+      EightDigits(static_cast<std::uint32_t>(rest / 100000000), end - 16);  // below 10^4
+      first = end - 24;
+    }
   }
-  if (magnitude >= 10) {
-    const auto pair = static_cast<std::size_t>(magnitude) * 2;
-    *--first = kPairs[pair + 1];
-    *--first = kPairs[pair];
-  } else {
-    *--first = static_cast<char>('0' + magnitude);
-  }
+  // Without leading zeros; zero itself is "0".
+  while (first < end - 1 && *first == '0') ++first;
   NumberText out;
   int k = 0;
   if (value < 0) out.bytes[k++] = '-';
-  for (const char* p = first; p < digits + sizeof digits; ++p) out.bytes[k++] = *p;
+  for (const char* p = first; p < end; ++p) out.bytes[k++] = *p;
   out.size = static_cast<std::uint8_t>(k);
   return out;
 }
