@@ -104,10 +104,6 @@ void LineWriter::AppendSlow(std::string_view bytes) {
   used_ = bytes.size();
 }
 
-// Makes room for a reservation (at most kMaxReserve bytes, well within the
-// buffer) by emptying the buffer.
-void LineWriter::MakeRoom(std::size_t) { Drain(); }
-
 void LineWriter::Save() {
   Drain();
   if (create_failed_) RaiseCannotCreateFile(path_);

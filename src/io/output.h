@@ -137,7 +137,7 @@ class LineWriter {
   // bounded (at most kMaxReserve); larger output goes through Append.
   static constexpr std::size_t kMaxReserve = std::size_t{64} << 10;
   char* Reserve(std::size_t size) {
-    if (capacity_ - used_ < size) MakeRoom(size);
+    if (capacity_ - used_ < size) Drain();  // kMaxReserve fits an empty buffer
     return buffer_.get() + used_;
   }
   void Commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
@@ -152,7 +152,6 @@ class LineWriter {
   enum class Sink { kUndecided, kTempFile, kSpool, kDiscard };
 
   void AppendSlow(std::string_view bytes);
-  void MakeRoom(std::size_t size);
   void Write(const char* bytes, std::size_t size);
   void Decide();
   void Drain();
