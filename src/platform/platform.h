@@ -60,8 +60,9 @@ struct LocalDate {
 };
 
 struct Api {
-  // Opens an existing file for reading (others may read it meanwhile, not
-  // write it). Refuses folders. False when it cannot be opened.
+  // Opens an existing file for reading. Refuses folders. False when it cannot
+  // be opened. On Windows others may read the file meanwhile, not write it;
+  // POSIX has no such sharing rule, so there the file is not protected.
   bool (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
   // Reads up to `size` bytes; the count read (0 at the end), or -1 on error.
   std::ptrdiff_t (*read)(Handle handle, char* buffer, std::size_t size);
@@ -84,8 +85,10 @@ struct Api {
   // Creates a new, empty file exclusively beside `target_path` (same folder)
   // under an unpredictable name, NAME.~XXXXXXXX.tmp, or .~XXXXXXXX.tmp in
   // the same folder when that name would be too long. Readable and
-  // writable, not shared; readable by its owner only while it replaces an
-  // existing file. Its name goes to `temp_path`.
+  // writable, not shared. On POSIX readable by its owner only while it
+  // replaces an existing file; on Windows it has the access list the folder
+  // gives a new file until the replace gives it the target's. Its name goes
+  // to `temp_path`.
   bool (*create_temp)(const char* target_path, Handle* handle, std::string* temp_path);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is
@@ -95,7 +98,7 @@ struct Api {
   // beyond its content, so that replacing it changes nothing else: owner,
   // group and permission bits (setuid and setgid included) on POSIX; file
   // attributes on Windows (where ReplaceFileA carries the access list over
-  // itself). True as well when there is no
+  // itself, not the owner). True as well when there is no
   // file at `target_path`. False when the system does not allow it (the
   // caller may not give the file that owner or group): the target must then
   // be rewritten in place.

@@ -227,8 +227,8 @@ bool WinOpenSpool(Handle* handle) {
 }
 
 // ReplaceFileA gives the replacing file the target's attributes (and its
-// access list); Wine's does not, and the move used there cannot, so the
-// attributes are given here beforehand.
+// access list, not its owner); Wine's does not, and the move used there
+// cannot, so the attributes are given here beforehand.
 bool WinTakeOver(Handle temp, const char*, const char* target_path) {
   const DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
@@ -263,8 +263,9 @@ bool Transient(DWORD error) {
 bool WinReplace(const char* temp_path, const char* target_path) {
   DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    // A new file: moved into place, never over something that appeared
-    // meanwhile.
+    // A new file: moved into place. Should a file have appeared there
+    // meanwhile (a second save), it is replaced below like any other, as a
+    // rename replaces it on POSIX.
     if (MoveFileExA(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return true;
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
