@@ -434,6 +434,35 @@ TEST_F(SaveTest, Xml2TxtIncompleteRowsWriteNoFile) {
   EXPECT_EQ(Leftovers().size(), 2u);
 }
 
+// Gives the file `existing` the further name `name`.
+bool AddName(const char* existing, const char* name) {
+#ifdef _WIN32
+  return CreateHardLinkA(name, existing, nullptr) != 0;
+#else
+  return ::link(existing, name) == 0;
+#endif
+}
+
+// The choice to replace the file is made as the first megabyte goes out,
+// long before the save for a large output: a second name the file gains
+// meanwhile still makes the save rewrite it in place, so that both names
+// keep showing one file.
+TEST_F(SaveTest, SecondNameGainedDuringTheConversionIsKept) {
+  platform_.api().inspect_target = [](const char* path) {
+    const platform::Target target = platform::Native().inspect_target(path);
+    EXPECT_TRUE(AddName("out.xml", "second.xml"));
+    return target;
+  };
+  WriteFile("in.txt", LargeInput());
+  WriteFile("out.xml", "previous");
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_GT(ReadFile("out.xml").size(), std::size_t{3} << 20);
+  EXPECT_TRUE(ReadFile("second.xml") == ReadFile("out.xml"));
+  EXPECT_EQ(Leftovers().size(), 3u);
+}
+
 #ifndef _WIN32
 TEST_F(SaveTest, SymbolicLinksAreFollowedAndKept) {
   qtest::MakeDir("real");
@@ -768,6 +797,26 @@ TEST_F(SaveTest, PipesAreWrittenInPlaceOnlyOnSuccess) {
   struct stat st;
   ASSERT_EQ(::lstat("pipe", &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Extended attributes the file gains while a large output is converted are
+// kept too: the save rewrites it in place.
+TEST_F(SaveTest, AttributesGainedDuringTheConversionAreKept) {
+  WriteFile("probe", "");
+  if (::setxattr("probe", "user.origin", "x", 1, 0) != 0) GTEST_SKIP() << "no user attributes";
+  std::remove("probe");
+  platform_.api().inspect_target = [](const char* path) {
+    const platform::Target target = platform::Native().inspect_target(path);
+    EXPECT_EQ(::setxattr("out.xml", "user.origin", "x", 1, 0), 0);
+    return target;
+  };
+  WriteFile("in.txt", LargeInput());
+  WriteFile("out.xml", "previous");
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_EQ(::getxattr("out.xml", "user.origin", nullptr, 0), 1);
+  EXPECT_GT(ReadFile("out.xml").size(), std::size_t{3} << 20);
 }
 #endif
 

@@ -98,10 +98,11 @@ struct Api {
   // beyond its content, so that replacing it changes nothing else: owner,
   // group and permission bits (setuid and setgid included) on POSIX; file
   // attributes on Windows (where ReplaceFileA carries the access list over
-  // itself, not the owner). True as well when there is no
-  // file at `target_path`. False when the system does not allow it (the
-  // caller may not give the file that owner or group): the target must then
-  // be rewritten in place.
+  // itself, not the owner). True as well when there is no file at
+  // `target_path`. False when a replacement would change the file in more
+  // than its content: the caller may not give the file that owner or group,
+  // or the target has meanwhile gained a second hard link or extended
+  // attributes. The target must then be rewritten in place.
   bool (*take_over)(Handle temp, const char* temp_path, const char* target_path);
   // Puts the closed temporary file in the place of `target_path` in one step
   // (written through to the disk where the system offers it). A sharing

@@ -237,6 +237,9 @@ Target PosixInspectTarget(const char* path) {
 bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
   struct stat target;
   if (::stat(target_path, &target) != 0) return errno == ENOENT;
+  // A second name or extended attributes gained since the save chose to
+  // replace the file (long before, for a large output) would be lost.
+  if (target.st_nlink > 1 || HasExtendedAttributes(target_path)) return false;
   // The owner first: a change of owner clears setuid and setgid, which the
   // mode then restores (the system drops setgid silently where the caller
   // may not have it, so the result is checked).

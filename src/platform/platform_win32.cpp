@@ -71,6 +71,8 @@ std::string FolderOf(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The path of the file `h` is open on, links followed by the system, in
 // the plain form the ANSI calls take (no "\\?\" prefix), into `path`
 // (MAX_PATH + 8 bytes, NUL-terminated). Allocates nothing, so a handle open
@@ -122,7 +124,6 @@ Target WinInspectTarget(const char* path) {
   target.path = path;
   // Asks for no access, so no sharing rule of another handle can refuse it;
   // the system follows links as it opens.
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                          nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -226,12 +227,25 @@ bool WinOpenSpool(Handle* handle) {
   return true;
 }
 
+// The number of names the file at `path` has; 1 when it cannot be told.
+DWORD LinkCount(const char* path) {
+  const HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 1;
+  BY_HANDLE_FILE_INFORMATION about;
+  const bool known = GetFileInformationByHandle(h, &about) != 0;
+  CloseHandle(h);
+  return known ? about.nNumberOfLinks : 1;
+}
+
 // ReplaceFileA gives the replacing file the target's attributes (and its
 // access list, not its owner); Wine's does not, and the move used there
-// cannot, so the attributes are given here beforehand.
+// cannot, so the attributes are given here beforehand. A second name gained
+// since the save chose to replace the file would be lost: false.
 bool WinTakeOver(Handle temp, const char*, const char* target_path) {
   const DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
+  if (LinkCount(target_path) > 1) return false;
   FILE_BASIC_INFO basic = {};
   basic.FileAttributes = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
