@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -441,6 +442,70 @@ bool AddName(const char* existing, const char* name) {
 #else
   return ::link(existing, name) == 0;
 #endif
+}
+
+// A disk with room for the spool but none to spare for the target opened in
+// place: it may hold no more than `room` bytes.
+struct TightDisk {
+  static inline platform::Handle target = platform::kNoHandle;
+  static inline std::uint64_t room = 0;
+  static inline std::uint64_t at = 0;  // the target's write position
+};
+
+void InstallTightDisk(platform::Api& api) {
+  api.open_in_place = [](const char* path, platform::Handle* h) {
+    if (!platform::Native().open_in_place(path, h)) return false;
+    TightDisk::target = *h;
+    TightDisk::at = 0;
+    return true;
+  };
+  api.reserve = [](platform::Handle h, std::uint64_t size) {
+    return (h != TightDisk::target || size <= TightDisk::room) && platform::Native().reserve(h, size);
+  };
+  api.write = [](platform::Handle h, const char* bytes, std::size_t size) -> std::ptrdiff_t {
+    if (h != TightDisk::target) return platform::Native().write(h, bytes, size);
+    const std::uint64_t left = TightDisk::room - std::min(TightDisk::room, TightDisk::at);
+    if (left == 0) return -1;
+    const std::ptrdiff_t n = platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
+    if (n > 0) TightDisk::at += static_cast<std::uint64_t>(n);
+    return n;
+  };
+}
+
+// A file rewritten in place gets room for its new length before a byte of it
+// is written over: a disk without that room fails the save with the file
+// whole (both its names still show the old content). A shorter output is cut
+// to its length.
+TEST_F(SaveTest, RewriteInPlaceReservesItsLengthFirst) {
+  InstallTightDisk(platform_.api());
+  WriteFile("in.txt", "a\tb");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string small = ReadFile("expected.xml");
+  std::remove("expected.xml");
+  struct Case {
+    std::string previous;
+    std::string input;
+    const char* message;  // "" for success
+  };
+  const Case cases[] = {{"previous", LargeInput(), "Stream write error"},
+                        {std::string(5 << 20, 'x'), "a\tb", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.previous.size());
+    WriteFile("in.txt", c.input);
+    WriteFile("out.xml", c.previous);
+    ASSERT_TRUE(AddName("out.xml", "second.xml"));  // rewritten in place
+    TightDisk::room = c.previous.size();
+    const std::string identity = FileIdentity("out.xml");
+    const int32_t result = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    EXPECT_EQ(LastError(), c.message);
+    EXPECT_EQ(result, c.message[0] == '\0' ? QUORVEL_RESULT_OK : QUORVEL_RESULT_FAILED);
+    const std::string expected = c.message[0] == '\0' ? small : c.previous;
+    EXPECT_TRUE(ReadFile("out.xml") == expected) << "out.xml holds " << ReadFile("out.xml").size();
+    EXPECT_TRUE(ReadFile("second.xml") == expected);
+    EXPECT_EQ(FileIdentity("out.xml"), identity);
+    EXPECT_EQ(Leftovers().size(), 3u);
+    std::remove("second.xml");
+  }
 }
 
 // The choice to replace the file is made as the first megabyte goes out,

@@ -79,7 +79,10 @@ void LineWriter::Decide() {
 // save's outcome is settled: the file is given up at once (freeing its disk
 // space) and later bytes are dropped.
 void LineWriter::Write(const char* bytes, std::size_t size) {
-  if (WriteAll(temp_, bytes, size)) return;
+  if (WriteAll(temp_, bytes, size)) {
+    written_ += size;
+    return;
+  }
   write_failed_ = true;
   Abandon();
   sink_ = Sink::kDiscard;
@@ -135,12 +138,15 @@ void LineWriter::ReplaceTarget() {
 }
 
 // Copies the finished output from the temporary file or spool into the
-// target, opened in place, through the writer's own buffer.
+// target, opened in place, through the writer's own buffer. The output's
+// length is reserved first, so that a disk without room for it fails the
+// save while the target is still whole; then the target is written from its
+// first byte and cut to that length.
 void LineWriter::CopyInPlace() {
   platform::Api& api = platform::Current();
   platform::Handle out;
   if (!api.open_in_place(target_.path.c_str(), &out)) RaiseCannotCreateFile(path_);
-  bool copied = api.rewind(temp_);
+  bool copied = api.reserve(out, written_) && api.rewind(temp_);
   while (copied) {
     const std::ptrdiff_t n = api.read(temp_, buffer_.get(), capacity_);
     if (n <= 0) {
@@ -149,7 +155,7 @@ void LineWriter::CopyInPlace() {
     }
     copied = WriteAll(out, buffer_.get(), static_cast<std::size_t>(n));
   }
-  copied = copied && api.flush(out);
+  copied = copied && api.set_length(out, written_) && api.flush(out);
   const bool closed = api.close(out);
   if (!copied || !closed) RaiseStreamWriteError();
   target_.created = false;

@@ -23,8 +23,11 @@
 //     attributes, or one in a folder that takes no new file. Its owner,
 //     permissions, links and attributes stay: Save() rewrites it in place,
 //     from the temporary file or from a spool in the system's temporary
-//     folder, only after the conversion has succeeded. A failure while it
-//     is being rewritten (a full disk) can leave it partly written.
+//     folder, only after the conversion has succeeded. Room for the new
+//     content is reserved first where the file system can (not on
+//     copy-on-write ones), so a full disk fails the save with the file
+//     whole; any other failure while it is being rewritten can leave it
+//     partly written.
 //   - A device or a pipe: spooled the same way and written into it by
 //     Save(), so nothing reaches it before the conversion has succeeded.
 //   - A folder, or a path the system refuses to follow (a loop of links):
@@ -43,6 +46,7 @@
 #define QUORVEL_IO_OUTPUT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -167,6 +171,7 @@ class LineWriter {
   platform::Target target_;
   platform::Handle temp_ = platform::kNoHandle;
   std::string temp_path_;  // empty for a spool, which has no name
+  std::uint64_t written_ = 0;  // bytes in the temporary file or spool
   bool create_failed_ = false;
   bool write_failed_ = false;
 };

@@ -116,10 +116,20 @@ struct Api {
   bool (*sync_folder)(const char* target_path);
   // Deletes a file; used only on files the save itself created.
   void (*remove)(const char* path);
-  // Opens `path` for writing in place: creates it, or cuts an existing file
-  // to length 0 keeping its owner, permissions and links; not shared with
-  // another writer meanwhile (POSIX: a write lock on a regular file).
+  // Opens `path` for writing in place, at its first byte: creates it, or
+  // opens an existing file as it is, keeping its content (until it is
+  // written over), owner, permissions and links; not shared with another
+  // writer meanwhile (POSIX: a write lock on a regular file).
   bool (*open_in_place)(const char* path, Handle* handle);
+  // Makes sure a file opened by open_in_place has room for `size` bytes
+  // before anything is written over its content, so that a full disk is met
+  // while the file is still whole: its content stays as it is (Windows
+  // lengthens a shorter file with zeros). True for a device or a pipe, and
+  // where the file system has no way to reserve room.
+  bool (*reserve)(Handle handle, std::uint64_t size);
+  // Cuts a file opened by open_in_place to `size` bytes (true for a device
+  // or a pipe).
+  bool (*set_length)(Handle handle, std::uint64_t size);
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();

@@ -300,12 +300,41 @@ bool PosixOpenInPlace(const char* path, Handle* handle) {
   if (fd < 0) return false;
   struct stat st;
   const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (file && (!LockForWriting(fd) || ::ftruncate(fd, 0) != 0)) {
+  if (file && !LockForWriting(fd)) {
     ::close(fd);
     return false;
   }
   *handle = fd;
   return true;
+}
+
+bool IsRegular(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PosixReserve(Handle handle, std::uint64_t size) {
+  if (size == 0 || !IsRegular(Fd(handle))) return true;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  // The room is allocated, the length stays: until the first write the file
+  // is exactly as it was.
+  int rc;
+  do {
+    rc = ::fallocate(Fd(handle), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  // A file system that cannot reserve (some network and FUSE ones) is
+  // written without; one that reports no room keeps the file whole.
+  return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+bool PosixSetLength(Handle handle, std::uint64_t size) {
+  if (!IsRegular(Fd(handle))) return true;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(Fd(handle), static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
 }
 
 LocalDate PosixLocalDate() {
@@ -330,6 +359,8 @@ constexpr Api kNative = {
     .sync_folder = PosixSyncFolder,
     .remove = PosixRemove,
     .open_in_place = PosixOpenInPlace,
+    .reserve = PosixReserve,
+    .set_length = PosixSetLength,
     .local_date = PosixLocalDate,
 };
 

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -301,16 +302,40 @@ bool WinSyncFolder(const char*) { return true; }  // the move was written throug
 void WinRemove(const char* path) { DeleteFileA(path); }
 
 bool WinOpenInPlace(const char* path, Handle* handle) {
-  // Opened as it is, then cut: a file keeps its attributes and links.
+  // Opened as it is: a file keeps its content, attributes and links.
   const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  if (GetFileType(h) == FILE_TYPE_DISK && !SetEndOfFile(h)) {
-    CloseHandle(h);
-    return false;
-  }
   *handle = Wide(h);
   return true;
+}
+
+// Moves the file pointer of `h` to `offset`.
+bool Seek(HANDLE h, std::uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         SetFilePointerEx(h, at, nullptr, FILE_BEGIN) != 0;
+}
+
+// A file shorter than `size` is lengthened to it, which allocates the room
+// (the new bytes read as zeros until they are written); the pointer goes
+// back to the first byte.
+bool WinReserve(Handle handle, std::uint64_t size) {
+  const HANDLE h = Win(handle);
+  if (GetFileType(h) != FILE_TYPE_DISK) return true;
+  LARGE_INTEGER now;
+  if (!GetFileSizeEx(h, &now)) return false;
+  if (size > static_cast<std::uint64_t>(now.QuadPart) && (!Seek(h, size) || !SetEndOfFile(h))) {
+    return false;
+  }
+  return Seek(h, 0);
+}
+
+bool WinSetLength(Handle handle, std::uint64_t size) {
+  const HANDLE h = Win(handle);
+  if (GetFileType(h) != FILE_TYPE_DISK) return true;
+  return Seek(h, size) && SetEndOfFile(h);
 }
 
 LocalDate WinLocalDate() {
@@ -334,6 +359,8 @@ constexpr Api kNative = {
     .sync_folder = WinSyncFolder,
     .remove = WinRemove,
     .open_in_place = WinOpenInPlace,
+    .reserve = WinReserve,
+    .set_length = WinSetLength,
     .local_date = WinLocalDate,
 };
 
