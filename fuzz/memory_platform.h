@@ -66,7 +66,7 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.replace = [](const char*, const char*) {
     MemoryFiles::saved = MemoryFiles::written;
     MemoryFiles::replaced = true;
-    return true;
+    return platform::Replaced::kYes;
   };
   api.sync_folder = [](const char*) { return true; };
   api.remove = [](const char*) {};

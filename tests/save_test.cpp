@@ -193,9 +193,27 @@ TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
   ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
 }
 
+// A replace that fails leaves the old file as it was. One that removed the
+// old file and could not put the new one in its place keeps the new content
+// under the temporary name rather than lose both. A close that fails is a
+// write that failed.
 TEST_F(SaveTest, ReplaceOrCloseThatFails) {
-  platform_.api().replace = [](const char*, const char*) { return false; };
+  platform_.api().replace = [](const char*, const char*) { return platform::Replaced::kRefused; };
   ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
+
+  platform_.api().replace = [](const char*, const char* target) {
+    std::remove(target);
+    return platform::Replaced::kStranded;
+  };
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  const std::vector<std::string> names = Leftovers();
+  ASSERT_EQ(names.size(), 2u);
+  const std::string kept = names[0] == "in.txt" ? names[1] : names[0];
+  EXPECT_EQ(kept.substr(0, 9), "out.xml.~");
+  EXPECT_NE(ReadFile(kept).find("<row id=\"1\">"), std::string::npos);
+  std::remove(kept.c_str());
+
   platform_.api().replace = platform::Native().replace;
   platform_.api().close = [](platform::Handle h) {
     platform::Native().close(h);
@@ -224,7 +242,8 @@ void RecordSaveSteps(platform::Api& api) {
     return Steps::Record("flush") && platform::Native().flush(h);
   };
   api.replace = [](const char* temp, const char* target) {
-    return Steps::Record("replace") && platform::Native().replace(temp, target);
+    if (!Steps::Record("replace")) return platform::Replaced::kRefused;
+    return platform::Native().replace(temp, target);
   };
   api.sync_folder = [](const char* target) {
     return Steps::Record("sync_folder") && platform::Native().sync_folder(target);
@@ -527,6 +546,63 @@ TEST_F(SaveTest, SecondNameGainedDuringTheConversionIsKept) {
   EXPECT_TRUE(ReadFile("second.xml") == ReadFile("out.xml"));
   EXPECT_EQ(Leftovers().size(), 3u);
 }
+
+#ifdef _WIN32
+// ReplaceFileA stopping half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the old
+// file deleted, the new one still under its temporary name. Under Wine,
+// whose replace is one move, the first move stands in for it.
+struct HalfWay {
+  static inline int calls = 0;
+  static inline bool moves_fail = false;
+};
+
+BOOL WINAPI ReplaceHalfWay(LPCSTR replaced, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID) {
+  ++HalfWay::calls;
+  DeleteFileA(replaced);
+  SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+  return FALSE;
+}
+
+BOOL WINAPI MoveAfterHalfWay(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (HalfWay::calls++ == 0) return ReplaceHalfWay(to, from, nullptr, 0, nullptr, nullptr);
+  if (HalfWay::moves_fail) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  return MoveFileExA(from, to, flags);
+}
+
+// A replace that stops half-way is finished by a move; where every try of
+// the move fails too, the save fails and the new content stays in the
+// temporary file: the temporary file is never removed while the target is
+// missing.
+TEST_F(SaveTest, ReplaceThatStopsHalfWayIsFinishedOrKeepsTheNewContent) {
+  ASSERT_TRUE(platform_.SetSystemCall("ReplaceFileA", &ReplaceHalfWay));
+  ASSERT_TRUE(platform_.SetSystemCall("MoveFileExA", &MoveAfterHalfWay));
+  WriteFile("in.txt", "a\tb");
+  for (const bool moves_fail : {false, true}) {
+    SCOPED_TRACE(moves_fail);
+    HalfWay::calls = 0;
+    HalfWay::moves_fail = moves_fail;
+    WriteFile("out.xml", "previous");
+    const int32_t result = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    std::vector<std::string> names = Leftovers();
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "in.txt");
+    if (!moves_fail) {
+      EXPECT_EQ(result, QUORVEL_RESULT_OK) << LastError();
+      EXPECT_EQ(names[1], "out.xml");
+    } else {
+      EXPECT_EQ(result, QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(LastError(), "Cannot create file out.xml");
+      EXPECT_EQ(names[1].substr(0, 9), "out.xml.~");
+    }
+    EXPECT_NE(ReadFile(names[1]).find("<row id=\"1\">"), std::string::npos);
+    DeleteFileA(names[1].c_str());
+  }
+}
+#endif
 
 #ifndef _WIN32
 TEST_F(SaveTest, SymbolicLinksAreFollowedAndKept) {

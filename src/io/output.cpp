@@ -130,11 +130,21 @@ void LineWriter::ReplaceTarget() {
   // Failures leave the cleaning up to the destructor.
   if (!api.flush(temp_)) RaiseStreamWriteError();
   if (!api.close(std::exchange(temp_, platform::kNoHandle))) RaiseStreamWriteError();
-  if (!api.replace(temp_path_.c_str(), target_.path.c_str())) RaiseCannotCreateFile(path_);
-  temp_path_.clear();
-  target_.created = false;
-  // The new file is in place whatever this reports: see the header.
-  (void)api.sync_folder(target_.path.c_str());
+  switch (api.replace(temp_path_.c_str(), target_.path.c_str())) {
+    case platform::Replaced::kYes:
+      temp_path_.clear();
+      target_.created = false;
+      // The new file is in place whatever this reports: see the header.
+      (void)api.sync_folder(target_.path.c_str());
+      return;
+    case platform::Replaced::kStranded:
+      // The old file is gone: the new content is kept under its temporary
+      // name rather than lost with it.
+      temp_path_.clear();
+      RaiseCannotCreateFile(path_);
+    case platform::Replaced::kRefused:
+      RaiseCannotCreateFile(path_);
+  }
 }
 
 // Copies the finished output from the temporary file or spool into the

@@ -42,6 +42,9 @@
 //     or the system could not flush them to the disk.
 // A failure to flush the folder after the replacement is not reported: the
 // new file is already in place, and a failure must mean the old one is.
+// Should Windows remove the old file and then fail to give the new one its
+// name, every retry included, the save fails with "Cannot create file" and
+// the new content stays in the temporary file, never deleted.
 #ifndef QUORVEL_IO_OUTPUT_H
 #define QUORVEL_IO_OUTPUT_H
 

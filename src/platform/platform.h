@@ -53,6 +53,20 @@ struct Target {
   bool created = false;
 };
 
+// How a replace ended.
+enum class Replaced {
+  kYes,       // the temporary file is in the target's place
+  kRefused,   // nothing changed: the target may not be replaced (read-only,
+              // held open by another program, a folder that takes no new name)
+  kStranded,  // the system removed the target and then could not give the
+              // temporary file its name: the new content exists only under
+              // the temporary name, which must be kept
+};
+
+// One of the system's own calls, cast to and from its real type: see
+// Api::system_call.
+using SystemCall = void (*)();
+
 struct LocalDate {
   int year;
   int month;  // 1-12
@@ -106,10 +120,8 @@ struct Api {
   bool (*take_over)(Handle temp, const char* temp_path, const char* target_path);
   // Puts the closed temporary file in the place of `target_path` in one step
   // (written through to the disk where the system offers it). A sharing
-  // conflict on Windows is retried a few times. False, changing nothing,
-  // when the target may not be replaced (read-only, held open by another
-  // program) or the move fails.
-  bool (*replace)(const char* temp_path, const char* target_path);
+  // conflict on Windows is retried a few times.
+  Replaced (*replace)(const char* temp_path, const char* target_path);
   // Makes the latest change of name in the folder holding `target_path`
   // durable (POSIX: fsync of the folder; Windows: nothing, the move was
   // written through).
@@ -133,6 +145,15 @@ struct Api {
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();
+
+  // Swaps one of the system calls this implementation makes, by the
+  // system's own name ("ReplaceFileA"), for `call`, or puts the system's own
+  // back when `call` is null, as SQLite's xSetSystemCall does. Returns the
+  // call that was in place, or null for a name this implementation does not
+  // route through its table. Only for tests: a failure that no real
+  // condition can be made to give on demand (a replace that stops half-way,
+  // a file system that cannot name a file's path).
+  SystemCall (*system_call)(const char* name, SystemCall call);
 };
 
 const Api& Native();

@@ -258,10 +258,13 @@ bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
   return !LosesAttributes(names, ::flistxattr(fd, names, sizeof names));
 }
 
-bool PosixReplace(const char* temp_path, const char* target_path) {
+Replaced PosixReplace(const char* temp_path, const char* target_path) {
   // A read-only target cannot be replaced, as it could not be rewritten.
-  if (::access(target_path, F_OK) == 0 && ::access(target_path, W_OK) != 0) return false;
-  return ::rename(temp_path, target_path) == 0;
+  if (::access(target_path, F_OK) == 0 && ::access(target_path, W_OK) != 0) {
+    return Replaced::kRefused;
+  }
+  // One step: the target is either the old file or the new one.
+  return ::rename(temp_path, target_path) == 0 ? Replaced::kYes : Replaced::kRefused;
 }
 
 bool PosixSyncFolder(const char* target_path) {
@@ -337,6 +340,10 @@ bool PosixSetLength(Handle handle, std::uint64_t size) {
   return rc == 0;
 }
 
+// No system call goes through a table here: every failure the POSIX tests
+// need can be caused for real or at the level of the platform table.
+SystemCall PosixSystemCall(const char*, SystemCall) { return nullptr; }
+
 LocalDate PosixLocalDate() {
   const time_t now = ::time(nullptr);
   struct tm local;
@@ -362,6 +369,7 @@ constexpr Api kNative = {
     .reserve = PosixReserve,
     .set_length = PosixSetLength,
     .local_date = PosixLocalDate,
+    .system_call = PosixSystemCall,
 };
 
 }  // namespace

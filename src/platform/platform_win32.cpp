@@ -74,6 +74,29 @@ std::string FolderOf(const std::string& path) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The system calls whose failures tests need but cannot cause for real,
+// called through these pointers so that Api::system_call can swap them.
+struct SystemCalls {
+  decltype(&ReplaceFileA) replace_file = ReplaceFileA;
+  decltype(&MoveFileExA) move_file = MoveFileExA;
+};
+SystemCalls calls;
+
+template <typename Call>
+SystemCall Swap(Call* slot, Call native, SystemCall call) {
+  const SystemCall previous = reinterpret_cast<SystemCall>(*slot);
+  *slot = call != nullptr ? reinterpret_cast<Call>(call) : native;
+  return previous;
+}
+
+SystemCall WinSystemCall(const char* name, SystemCall call) {
+  if (std::strcmp(name, "ReplaceFileA") == 0) {
+    return Swap(&calls.replace_file, &ReplaceFileA, call);
+  }
+  if (std::strcmp(name, "MoveFileExA") == 0) return Swap(&calls.move_file, &MoveFileExA, call);
+  return nullptr;
+}
+
 // The path of the file `h` is open on, links followed by the system, in
 // the plain form the ANSI calls take (no "\\?\" prefix), into `path`
 // (MAX_PATH + 8 bytes, NUL-terminated). Allocates nothing, so a handle open
@@ -254,18 +277,21 @@ bool WinTakeOver(Handle temp, const char*, const char* target_path) {
   return SetFileInformationByHandle(Win(temp), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
+// Moves the temporary file to `target_path`, over whatever is there now.
+bool MoveOver(const char* temp_path, const char* target_path) {
+  return calls.move_file(temp_path, target_path,
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 // Wine's ReplaceFileA moves the target aside, deletes it and then moves the
 // new file in: for a moment there is no file, a second save meeting that
 // moment fails, and a failed call leaves a file of its own behind. There one
 // move with MOVEFILE_REPLACE_EXISTING, a single rename underneath, replaces
 // the file instead.
 bool ReplaceOnce(const char* temp_path, const char* target_path) {
-  if (RunningOnWine()) {
-    return MoveFileExA(temp_path, target_path,
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  return ReplaceFileA(target_path, temp_path, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                      nullptr) != 0;
+  if (RunningOnWine()) return MoveOver(temp_path, target_path);
+  return calls.replace_file(target_path, temp_path, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                            nullptr, nullptr) != 0;
 }
 
 // Errors that another program holding the file for a moment (a second
@@ -275,26 +301,52 @@ bool Transient(DWORD error) {
          error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
-bool WinReplace(const char* temp_path, const char* target_path) {
+// Runs `step` until it succeeds, fails with a lasting error, or has failed
+// six times, waiting 10, 20, 40, 80 and 160 ms between tries (0.3 s in all).
+template <typename Step>
+bool Retried(Step step) {
+  DWORD wait = 10;
+  for (int attempt = 0;; ++attempt, wait *= 2) {
+    if (step()) return true;
+    if (attempt == 5 || !Transient(GetLastError())) return false;
+    Sleep(wait);
+  }
+}
+
+bool Missing(const char* path) {
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES &&
+         GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+Replaced WinReplace(const char* temp_path, const char* target_path) {
   DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     // A new file: moved into place. Should a file have appeared there
     // meanwhile (a second save), it is replaced below like any other, as a
     // rename replaces it on POSIX.
-    if (MoveFileExA(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return true;
+    if (calls.move_file(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return Replaced::kYes;
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return Replaced::kRefused;
     attributes = GetFileAttributesA(target_path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Replaced::kRefused;
   }
   // A target that could not be rewritten is not replaced either.
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
-  DWORD wait = 10;
-  for (int attempt = 0;; ++attempt, wait *= 2) {
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return Replaced::kRefused;
+  // ReplaceFileA can stop half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the
+  // old file deleted, the new one still under its temporary name. The move
+  // finishes it; until it succeeds the temporary file is all there is.
+  bool half_way = false;
+  const bool done = Retried([&] {
     if (ReplaceOnce(temp_path, target_path)) return true;
-    if (attempt == 5 || !Transient(GetLastError())) return false;
-    Sleep(wait);  // 10, 20, 40, 80 and 160 ms: 0.3 s in all
-  }
+    const DWORD error = GetLastError();
+    half_way = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || Missing(target_path);
+    SetLastError(error);
+    return half_way;
+  });
+  if (!done) return Replaced::kRefused;
+  if (!half_way) return Replaced::kYes;
+  return Retried([&] { return MoveOver(temp_path, target_path); }) ? Replaced::kYes
+                                                                   : Replaced::kStranded;
 }
 
 bool WinSyncFolder(const char*) { return true; }  // the move was written through
@@ -362,6 +414,7 @@ constexpr Api kNative = {
     .reserve = WinReserve,
     .set_length = WinSetLength,
     .local_date = WinLocalDate,
+    .system_call = WinSystemCall,
 };
 
 }  // namespace
