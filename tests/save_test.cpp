@@ -187,19 +187,42 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
   ExpectFailureLeavesOutput("a\tb", "Stream write error");
 }
 
+// Where no temporary file can be made beside the output (a folder where the
+// caller may not create files), a new file cannot be created; an existing
+// one is rewritten in place instead, and still only once the conversion has
+// succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
   platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
-  ExpectFailureLeavesOutput("a\tb", "Cannot create file out.xml");
-  ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file new.xml");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+  ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
+  const std::string identity = FileIdentity("out.xml");
+  WriteFile("in.txt", LargeInput());
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_GT(ReadFile("out.xml").size(), std::size_t{3} << 20);
+  EXPECT_EQ(Leftovers().size(), 2u);
 }
 
-// A replace that fails leaves the old file as it was. One that removed the
-// old file and could not put the new one in its place keeps the new content
-// under the temporary name rather than lose both. A close that fails is a
-// write that failed.
+// A replace the system refuses leaves an existing target to be rewritten in
+// place from the finished temporary file (a new one cannot be created). A
+// replace that removed the old file and could not put the new one in its
+// place keeps the new content under the temporary name rather than lose
+// both. A close that fails is a write that failed.
 TEST_F(SaveTest, ReplaceOrCloseThatFails) {
   platform_.api().replace = [](const char*, const char*) { return platform::Replaced::kRefused; };
-  ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file new.xml");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+  WriteFile("out.xml", "previous");
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
 
   platform_.api().replace = [](const char*, const char* target) {
     std::remove(target);
@@ -255,8 +278,9 @@ void RecordSaveSteps(platform::Api& api) {
 
 // The data reaches the disk before the new file takes the old one's place,
 // and the name change is made durable after it. A flush that fails is a
-// write that failed; a folder that cannot be flushed after the replacement
-// changes nothing, since the new file is in place by then.
+// write that failed; a refused replacement leaves the file to be rewritten
+// in place; a folder that cannot be flushed after the replacement changes
+// nothing, since the new file is in place by then.
 TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
   RecordSaveSteps(platform_.api());
   struct Case {
@@ -267,7 +291,7 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
   const Case cases[] = {
       {"", "", "take_over flush replace sync_folder"},
       {"flush", "Stream write error", "take_over flush"},
-      {"replace", "Cannot create file out.xml", "take_over flush replace"},
+      {"replace", "", "take_over flush replace open_in_place flush"},
       {"sync_folder", "", "take_over flush replace sync_folder"},
   };
   for (const Case& c : cases) {

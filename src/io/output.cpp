@@ -42,7 +42,9 @@ void LineWriter::Abandon() {
 
 // Chooses where the bytes go, on the first full buffer or at Save(). A
 // target that cannot be saved to is known here, before any output is kept;
-// its failure waits for Save().
+// its failure waits for Save(). An existing file beside which no temporary
+// file can be made (a folder where the caller may not create files) is
+// rewritten in place instead.
 void LineWriter::Decide() {
   sink_ = Sink::kDiscard;
   if (path_.empty()) {
@@ -52,19 +54,15 @@ void LineWriter::Decide() {
   platform::Api& api = platform::Current();
   target_ = api.inspect_target(path_.c_str());
   bool created = false;
-  switch (target_.kind) {
-    case platform::TargetKind::kReplace:
-      created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
-      sink_ = Sink::kTempFile;
-      break;
-    case platform::TargetKind::kInPlace:
-    case platform::TargetKind::kStream:
-      created = api.open_spool(&temp_);
-      sink_ = Sink::kSpool;
-      break;
-    case platform::TargetKind::kFolder:
-    case platform::TargetKind::kRefused:
-      break;
+  if (target_.kind == platform::TargetKind::kReplace) {
+    created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
+    sink_ = Sink::kTempFile;
+    if (!created && target_.exists) target_.kind = platform::TargetKind::kInPlace;
+  }
+  if (target_.kind == platform::TargetKind::kInPlace ||
+      target_.kind == platform::TargetKind::kStream) {
+    created = api.open_spool(&temp_);
+    sink_ = Sink::kSpool;
   }
   if (!created) {
     temp_ = platform::kNoHandle;
@@ -118,9 +116,10 @@ void LineWriter::Save() {
   }
 }
 
-// Puts the temporary file in the target's place, durably; or, where the
-// system will not let a new file stand in for the target (its owner or
-// group cannot be given), rewrites the target in place from it.
+// Puts the temporary file in the target's place, durably; or, where a new
+// file may not stand in for the target (its owner or group cannot be given,
+// it has gained a second name, the system refuses the replacement), rewrites
+// the target in place from it.
 void LineWriter::ReplaceTarget() {
   platform::Api& api = platform::Current();
   if (!api.take_over(temp_, temp_path_.c_str(), target_.path.c_str())) {
@@ -142,8 +141,15 @@ void LineWriter::ReplaceTarget() {
       // name rather than lost with it.
       temp_path_.clear();
       RaiseCannotCreateFile(path_);
-    case platform::Replaced::kRefused:
-      RaiseCannotCreateFile(path_);
+    case platform::Replaced::kRefused: {
+      platform::InputInfo info;
+      if (!target_.exists || !api.open_for_read(temp_path_.c_str(), &temp_, &info)) {
+        temp_ = platform::kNoHandle;
+        RaiseCannotCreateFile(path_);
+      }
+      CopyInPlace();
+      return;
+    }
   }
 }
 

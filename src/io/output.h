@@ -20,10 +20,12 @@
 //   - A regular file that a replacement would change in more than its
 //     content: one whose owner or group the caller cannot give a new file,
 //     one with more than one hard link, an access list or other extended
-//     attributes, or one in a folder that takes no new file. Its owner,
-//     permissions, links and attributes stay: Save() rewrites it in place,
-//     from the temporary file or from a spool in the system's temporary
-//     folder, only after the conversion has succeeded. Room for the new
+//     attributes (checked again at Save(): a second name gained meanwhile
+//     counts), one beside which no temporary file can be made or that the
+//     system refuses to have replaced. Its owner, permissions, links and
+//     attributes stay: Save() rewrites it in place, from the temporary file
+//     or from a spool in the system's temporary folder, only after the
+//     conversion has succeeded. Room for the new
 //     content is reserved first where the file system can (not on
 //     copy-on-write ones), so a full disk fails the save with the file
 //     whole; any other failure while it is being rewritten can leave it
@@ -36,8 +38,8 @@
 // would meet them: a conversion that fails first still reports its own
 // failure.
 //   - "Cannot create file <path>": the path is empty, a folder, or refused;
-//     the temporary file cannot be made; the target cannot be replaced
-//     (read-only, held open elsewhere) or opened to be rewritten.
+//     no temporary file or spool can be made for it; the target cannot be
+//     replaced (read-only, held open elsewhere) or opened to be rewritten.
 //   - "Stream write error": fewer bytes were written than the output holds,
 //     or the system could not flush them to the disk.
 // A failure to flush the folder after the replacement is not reported: the

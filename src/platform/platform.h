@@ -47,6 +47,9 @@ struct Target {
   // system itself, so a link stays and the file it points to is saved in
   // its own folder. Otherwise the path as given.
   std::string path;
+  // A file is there now (kReplace, kInPlace). Where the temporary file cannot
+  // be made or cannot take its place, it can still be rewritten in place.
+  bool exists = false;
   // A link to a file that did not exist: the system created that file,
   // empty, as it followed the link. The caller removes it again when no
   // save follows.

@@ -227,9 +227,12 @@ Target PosixInspectTarget(const char* path) {
   } else if (!S_ISREG(st.st_mode)) {
     target.kind = TargetKind::kStream;
     target.path = path;
-  } else if (st.st_nlink > 1 || HasExtendedAttributes(target.path) ||
-             ::faccessat(AT_FDCWD, FolderOf(target.path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    target.kind = TargetKind::kInPlace;
+  } else {
+    target.exists = !target.created;
+    if (st.st_nlink > 1 || HasExtendedAttributes(target.path) ||
+        ::faccessat(AT_FDCWD, FolderOf(target.path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+      target.kind = TargetKind::kInPlace;
+    }
   }
   return target;
 }

@@ -185,6 +185,7 @@ Target WinInspectTarget(const char* path) {
   if (target.kind == TargetKind::kRefused && target.created) DeleteFileA(path);
   if (target.kind == TargetKind::kReplace || target.kind == TargetKind::kInPlace) {
     target.path = final_path;
+    target.exists = !target.created;
   } else {
     target.created = false;
   }
@@ -358,6 +359,14 @@ bool WinOpenInPlace(const char* path, Handle* handle) {
   const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  // A read-only file is not written, as it is not replaced (Wine lets an
+  // administrator open one for writing).
+  BY_HANDLE_FILE_INFORMATION about;
+  if (GetFileInformationByHandle(h, &about) &&
+      (about.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    CloseHandle(h);
+    return false;
+  }
   *handle = Wide(h);
   return true;
 }
