@@ -964,6 +964,57 @@ TEST_F(SaveTest, PipesAreWrittenInPlaceOnlyOnSuccess) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// A pipe reached through a link of /dev/fd (a shell's >(...), /dev/stdout
+// piped on) is written like any pipe: only a regular file needs the path a
+// link leads to.
+TEST_F(SaveTest, PipeReachedThroughDevFdIsWritten) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+  const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q"), QUORVEL_RESULT_OK)
+      << LastError();
+  char buffer[8192];
+  const ssize_t n = ::read(ends[0], buffer, sizeof buffer);
+  ::close(ends[0]);
+  ::close(ends[1]);
+  ASSERT_GT(n, 0);
+  const std::string got(buffer, static_cast<std::size_t>(n));
+  EXPECT_EQ(got.substr(0, 39), "<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n");
+  EXPECT_EQ(got.substr(got.size() - 9), "</body>\r\n");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+}
+
+// A regular file reached through /dev/fd or /proc/PID/fd (/dev/stdout
+// redirected to a file) is one a process holds open: it is rewritten in
+// place, so the descriptor still names it and what goes through it
+// afterwards lands after the document, in the file.
+TEST_F(SaveTest, FileHeldOpenAndReachedThroughDevFdIsRewrittenInPlace) {
+  WriteFile("in.txt", "a\tb");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string expected = ReadFile("expected.xml");
+  std::remove("expected.xml");
+  WriteFile("log", "an earlier line\n");
+  const int fd = ::open("log", O_WRONLY | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  const std::string identity = FileIdentity("log");
+  for (const std::string& path : {"/dev/fd/" + std::to_string(fd),
+                                 "/proc/self/fd/" + std::to_string(fd)}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q"), QUORVEL_RESULT_OK)
+        << LastError();
+    EXPECT_EQ(FileIdentity("log"), identity) << "the file was replaced";
+  }
+  ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(expected.size()));
+  ASSERT_EQ(::write(fd, "after\n", 6), 6);
+  ::close(fd);
+  EXPECT_EQ(ReadFile("log"), expected + "after\n");
+  std::vector<std::string> names = Leftovers();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"in.txt", "log"}));
+}
+
 // Extended attributes the file gains while a large output is converted are
 // kept too: the save rewrites it in place.
 TEST_F(SaveTest, AttributesGainedDuringTheConversionAreKept) {

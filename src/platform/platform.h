@@ -33,7 +33,9 @@ enum class TargetKind {
              // beside it, which then takes its place in one step
   kInPlace,  // a regular file that a replacement would change in more than
              // its content (more than one hard link, an ACL or other extended
-             // attributes, a folder that takes no new file): rewritten in place
+             // attributes, a folder that takes no new file, a file another
+             // process holds open through /proc), or a link whose destination
+             // the system cannot name: rewritten in place
   kStream,   // a device or a pipe: written in place
   kFolder,   // a folder: cannot be saved to
   kRefused,  // the system refuses the path: a loop of links, a link the
@@ -43,9 +45,10 @@ enum class TargetKind {
 
 struct Target {
   TargetKind kind = TargetKind::kReplace;
-  // kReplace and kInPlace: where the file is, symbolic links followed by the
-  // system itself, so a link stays and the file it points to is saved in
-  // its own folder. Otherwise the path as given.
+  // kReplace: where the file is, symbolic links followed by the system
+  // itself, so a link stays and the file it points to is saved in its own
+  // folder. kInPlace: that path where the system can name it, else the path
+  // as given (opening it follows the links). Otherwise the path as given.
   std::string path;
   // A file is there now (kReplace, kInPlace). Where the temporary file cannot
   // be made or cannot take its place, it can still be rewritten in place.
