@@ -487,6 +487,16 @@ bool AddName(const char* existing, const char* name) {
 #endif
 }
 
+// Makes `name` a symbolic link to `to`; false where the test cannot (on
+// Windows itself; under Wine the Unix side makes it).
+bool MakeLink(const std::string& to, const std::string& name) {
+#ifdef _WIN32
+  return qtest::RunUnix("ln -s " + to + " " + name) == 0;
+#else
+  return ::symlink(to.c_str(), name.c_str()) == 0;
+#endif
+}
+
 // A disk with room for the spool but none to spare for the target opened in
 // place: it may hold no more than `room` bytes.
 struct TightDisk {
@@ -571,6 +581,28 @@ TEST_F(SaveTest, SecondNameGainedDuringTheConversionIsKept) {
   EXPECT_EQ(Leftovers().size(), 3u);
 }
 
+// A link to nothing yet: the file at its end that the save learns its place
+// from is gone again before the conversion goes on, so a file another
+// program writes there meanwhile is its own, and a failed conversion leaves
+// it alone (and the link too).
+TEST_F(SaveTest, FileMadeAtALinksEndMeanwhileIsNotTheSavesToRemove) {
+  qtest::MakeDir("real");
+  if (!MakeLink("real/new.xml", "dangling.xml")) GTEST_SKIP() << "no symbolic links here";
+  platform_.api().inspect_target = [](const char* path) {
+    const platform::Target target = platform::Native().inspect_target(path);
+    EXPECT_EQ(qtest::ListDir("real").size(), 0u) << "the probe was left";
+    WriteFile("real/new.xml", "theirs");
+    return target;
+  };
+  WriteFile("in.txt", LargeInput("bad"));
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "dangling.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "'bad' is not a valid integer value");
+  EXPECT_EQ(ReadFile("real/new.xml"), "theirs");
+  std::vector<std::string> names = Leftovers();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling.xml", "in.txt", "real"}));
+}
+
 #ifdef _WIN32
 // ReplaceFileA stopping half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the old
 // file deleted, the new one still under its temporary name. Under Wine,
@@ -624,6 +656,45 @@ TEST_F(SaveTest, ReplaceThatStopsHalfWayIsFinishedOrKeepsTheNewContent) {
     }
     EXPECT_NE(ReadFile(names[1]).find("<row id=\"1\">"), std::string::npos);
     DeleteFileA(names[1].c_str());
+  }
+}
+
+DWORD WINAPI NoFinalPath(HANDLE, LPSTR, DWORD, DWORD) {
+  SetLastError(ERROR_INVALID_FUNCTION);
+  return 0;
+}
+
+DWORD WINAPI OnlyTheNameAsOpened(HANDLE h, LPSTR path, DWORD size, DWORD flags) {
+  if ((flags & FILE_NAME_OPENED) == 0) return NoFinalPath(h, path, size, flags);
+  return GetFinalPathNameByHandleA(h, path, size, flags);
+}
+
+// File systems that cannot name a file's normalized path (RAM disks, some
+// network shares): a plain file is saved all the same; a link is followed
+// through the name as opened, and where no name can be had at all, written
+// through in place. The link stays either way.
+TEST_F(SaveTest, FilesWhosePathTheSystemCannotNameAreSaved) {
+  ASSERT_TRUE(platform_.SetSystemCall("GetFinalPathNameByHandleA", &NoFinalPath));
+  WriteFile("in.txt", "a\tb");
+  WriteFile("out.xml", "previous");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
+  qtest::MakeDir("real");
+  if (!MakeLink("real/target.xml", "link.xml")) GTEST_SKIP() << "no symbolic links here";
+  for (const auto call : {&OnlyTheNameAsOpened, &NoFinalPath}) {
+    SCOPED_TRACE(call == &NoFinalPath ? "no name" : "the name as opened");
+    ASSERT_TRUE(platform_.SetSystemCall("GetFinalPathNameByHandleA", call));
+    WriteFile("real/target.xml", "previous");
+    const std::string identity = FileIdentity("real/target.xml");
+    EXPECT_EQ(Quorvel_TXT2XML("in.txt", "link.xml", 100, "N", "Q"), QUORVEL_RESULT_OK)
+        << LastError();
+    EXPECT_NE(ReadFile("real/target.xml").find("<row id=\"1\">"), std::string::npos);
+    if (call == &NoFinalPath) {
+      EXPECT_EQ(FileIdentity("real/target.xml"), identity) << "the file was replaced";
+    }
+    EXPECT_EQ(qtest::RunUnix("test -L link.xml"), 0);
+    EXPECT_EQ(qtest::ListDir("real").size(), 1u);
   }
 }
 #endif
@@ -963,7 +1034,6 @@ TEST_F(SaveTest, PipesAreWrittenInPlaceOnlyOnSuccess) {
   ASSERT_EQ(::lstat("pipe", &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
-
 // A pipe reached through a link of /dev/fd (a shell's >(...), /dev/stdout
 // piped on) is written like any pipe: only a regular file needs the path a
 // link leads to.

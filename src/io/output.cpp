@@ -30,14 +30,12 @@ LineWriter::LineWriter(const char* path)
 
 LineWriter::~LineWriter() { Abandon(); }
 
-// Removes whatever the save has created and not yet put in place.
+// Removes the temporary file the save has made and not yet put in place.
 void LineWriter::Abandon() {
   platform::Api& api = platform::Current();
   if (temp_ != platform::kNoHandle) api.close(std::exchange(temp_, platform::kNoHandle));
   if (!temp_path_.empty()) api.remove(temp_path_.c_str());
   temp_path_.clear();
-  if (target_.created) api.remove(target_.path.c_str());
-  target_.created = false;
 }
 
 // Chooses where the bytes go, on the first full buffer or at Save(). A
@@ -67,7 +65,6 @@ void LineWriter::Decide() {
   if (!created) {
     temp_ = platform::kNoHandle;
     temp_path_.clear();
-    Abandon();
     create_failed_ = true;
     sink_ = Sink::kDiscard;
   }
@@ -132,7 +129,6 @@ void LineWriter::ReplaceTarget() {
   switch (api.replace(temp_path_.c_str(), target_.path.c_str())) {
     case platform::Replaced::kYes:
       temp_path_.clear();
-      target_.created = false;
       // The new file is in place whatever this reports: see the header.
       (void)api.sync_folder(target_.path.c_str());
       return;
@@ -174,7 +170,6 @@ void LineWriter::CopyInPlace() {
   copied = copied && api.set_length(out, written_) && api.flush(out);
   const bool closed = api.close(out);
   if (!copied || !closed) RaiseStreamWriteError();
-  target_.created = false;
 }
 
 }  // namespace quorvel

@@ -53,10 +53,6 @@ struct Target {
   // A file is there now (kReplace, kInPlace). Where the temporary file cannot
   // be made or cannot take its place, it can still be rewritten in place.
   bool exists = false;
-  // A link to a file that did not exist: the system created that file,
-  // empty, as it followed the link. The caller removes it again when no
-  // save follows.
-  bool created = false;
 };
 
 // How a replace ended.
@@ -99,8 +95,9 @@ struct Api {
   // device, a pipe); false when the system reports that data was lost.
   bool (*flush)(Handle handle);
 
-  // Says how `path` is to be saved. Writes nothing, except the empty file at
-  // the end of a link that points to nothing yet (Target::created).
+  // Says how `path` is to be saved. Leaves the file system as it was: the
+  // file that following a link to nothing creates, to learn where it would
+  // be, is removed again at once.
   Target (*inspect_target)(const char* path);
   // Creates a new, empty file exclusively beside `target_path` (same folder)
   // under an unpredictable name, NAME.~XXXXXXXX.tmp, or .~XXXXXXXX.tmp in
@@ -132,7 +129,7 @@ struct Api {
   // durable (POSIX: fsync of the folder; Windows: nothing, the move was
   // written through).
   bool (*sync_folder)(const char* target_path);
-  // Deletes a file; used only on files the save itself created.
+  // Deletes a file; used only on temporary files the save itself created.
   void (*remove)(const char* path);
   // Opens `path` for writing in place, at its first byte: creates it, or
   // opens an existing file as it is, keeping its content (until it is

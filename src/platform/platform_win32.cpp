@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "platform/platform.h"
@@ -79,6 +80,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 struct SystemCalls {
   decltype(&ReplaceFileA) replace_file = ReplaceFileA;
   decltype(&MoveFileExA) move_file = MoveFileExA;
+  decltype(&GetFinalPathNameByHandleA) final_path = GetFinalPathNameByHandleA;
 };
 SystemCalls calls;
 
@@ -94,41 +96,88 @@ SystemCall WinSystemCall(const char* name, SystemCall call) {
     return Swap(&calls.replace_file, &ReplaceFileA, call);
   }
   if (std::strcmp(name, "MoveFileExA") == 0) return Swap(&calls.move_file, &MoveFileExA, call);
+  if (std::strcmp(name, "GetFinalPathNameByHandleA") == 0) {
+    return Swap(&calls.final_path, &GetFinalPathNameByHandleA, call);
+  }
   return nullptr;
 }
 
-// The path of the file `h` is open on, links followed by the system, in
-// the plain form the ANSI calls take (no "\\?\" prefix), into `path`
-// (MAX_PATH + 8 bytes, NUL-terminated). Allocates nothing, so a handle open
-// meanwhile cannot leak through an exception.
-bool FinalPath(HANDLE h, char* path, DWORD size) {
-  const DWORD n = GetFinalPathNameByHandleA(h, path, size, FILE_NAME_NORMALIZED);
-  if (n == 0 || n >= size) return false;
-  if (std::strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
-    std::memmove(path + 2, path + 8, n - 8 + 1);  // \\?\UNC\server -> \\server
-  } else if (std::strncmp(path, "\\\\?\\", 4) == 0) {
-    std::memmove(path, path + 4, n - 4 + 1);
+// Closes a handle when it goes out of scope, exceptions included.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h) : h_(h) {}
+  ~ScopedHandle() { CloseHandle(h_); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+ private:
+  HANDLE h_;
+};
+
+// `name` as GetFinalPathNameByHandleA gives it, in the plain form the ANSI
+// calls take where it has one: a drive letter or a server within MAX_PATH
+// loses the "\\?\" prefix; a longer path or a volume without a letter
+// ("\\?\Volume{...}") keeps it.
+std::string PlainPath(std::string name) {
+  if (name.compare(0, 8, "\\\\?\\UNC\\") == 0 && name.size() - 6 < MAX_PATH) {
+    return "\\\\" + name.substr(8);  // \\?\UNC\server -> \\server
   }
-  return true;
+  if (name.compare(0, 4, "\\\\?\\") == 0 && name.size() > 5 && name[5] == ':' &&
+      name.size() - 4 < MAX_PATH) {
+    return name.substr(4);
+  }
+  return name;
 }
 
-// Wine differs from Windows in two calls the save makes: it hides a link to
-// nothing (IsDanglingLink), and its ReplaceFileA is no single step
-// (ReplaceOnce).
+// The path of the file `h` is open on, links followed by the system. Some
+// file systems cannot give the normalized name (RAM disks, some network
+// shares) or a drive letter (a volume mounted in a folder): the name as
+// opened, then the volume's own name, serve as well. False when none can
+// be had; `path` is then left as it was.
+bool FinalPath(HANDLE h, std::string* path) {
+  for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED}, DWORD{FILE_NAME_OPENED},
+                            DWORD{FILE_NAME_NORMALIZED | VOLUME_NAME_GUID}}) {
+    // The first call gives the size: Windows counts the NUL, Wine does not.
+    const DWORD need = calls.final_path(h, nullptr, 0, flags);
+    if (need == 0 || need >= 0x10000) continue;
+    std::string name(need + 1, '\0');
+    const DWORD n = calls.final_path(h, name.data(), need + 1, flags);
+    if (n == 0 || n > need) continue;
+    name.resize(n);
+    *path = PlainPath(std::move(name));
+    return true;
+  }
+  return false;
+}
+
+// Wine differs from Windows in three calls the save makes: it shows a Unix
+// link as the file it names (MayBeLink), hides a link to nothing
+// (IsDanglingLink), and its ReplaceFileA is no single step (ReplaceOnce).
 bool RunningOnWine() {
   static const bool wine =
       GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   return wine;
 }
 
+// Whether the last part of `path` may be a link the system followed (a
+// reparse point: a symbolic link, a junction), whose destination the save
+// must then name itself. Under Wine any file may be one.
+bool MayBeLink(const char* path) {
+  if (RunningOnWine()) return true;
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // A symbolic link whose destination does not exist: Windows shows it as a
-// reparse point. Wine hides a Unix link to nothing entirely; there only an
-// exclusive create at its name tells, failing because the name is taken
-// (the probe, where the name is free, is deleted as it is closed).
+// reparse point. Wine hides a Unix link to nothing entirely, from listings
+// too; there only an exclusive create at its name tells, failing because the
+// name is taken. Where the name is free, that probe is a real file for a
+// moment, deleted as it is closed: visible to other programs meanwhile, and
+// a program creating the same name exclusively in that moment fails. Wine
+// offers no probe without it.
 bool IsDanglingLink(const char* path) {
-  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return true;
@@ -143,52 +192,76 @@ bool IsDanglingLink(const char* path) {
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+// Sorts what the system shows at `path`, open as `h`.
+void Classify(HANDLE h, const char* path, Target* target) {
+  BY_HANDLE_FILE_INFORMATION about;
+  const bool known = GetFileInformationByHandle(h, &about) != 0;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    target->kind = TargetKind::kStream;  // NUL, a console, a pipe
+    return;
+  }
+  if (known && (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    target->kind = TargetKind::kFolder;
+    return;
+  }
+  target->exists = true;
+  if (known && about.nNumberOfLinks > 1) target->kind = TargetKind::kInPlace;
+  // A link whose destination the system cannot name is written through.
+  if (MayBeLink(path) && !FinalPath(h, &target->path)) target->kind = TargetKind::kInPlace;
+}
+
+// Has the system create the destination of a link to nothing, as a plain
+// create would, to learn where it is, and deletes it again at once through
+// its handle. Windows says whether the open created the file; Wine says
+// ERROR_ALREADY_EXISTS either way (the link's own name exists), so there
+// the file just made is told by being empty.
+Target InspectDanglingLink(const char* path) {
+  Target target;
+  target.path = path;
+  const HANDLE h = CreateFileA(path, GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      target.kind = TargetKind::kRefused;
+    }
+    return target;
+  }
+  ScopedHandle closer(h);
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  LARGE_INTEGER size;
+  const bool made =
+      RunningOnWine() ? GetFileSizeEx(h, &size) && size.QuadPart == 0 : !existed;
+  if (!made) {
+    Classify(h, path, &target);
+    return target;
+  }
+  if (!FinalPath(h, &target.path)) target.kind = TargetKind::kInPlace;
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose);
+  return target;
+}
+
 Target WinInspectTarget(const char* path) {
   Target target;
   target.path = path;
   // Asks for no access, so no sharing rule of another handle can refuse it;
   // the system follows links as it opens.
-  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                         nullptr);
+  const HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) {
-      // Has the system create the link's destination, as a plain create would.
-      h = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
-      target.created = h != INVALID_HANDLE_VALUE;
-      if (!target.created) error = GetLastError();
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) return InspectDanglingLink(path);
+    // Nothing there: a new file (a missing folder fails when the temporary
+    // file cannot be made). Anything else, a loop of links among them, is
+    // the system's refusal.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      target.kind = TargetKind::kRefused;
     }
-    if (h == INVALID_HANDLE_VALUE) {
-      // Nothing there: a new file (a missing folder fails when the
-      // temporary file cannot be made). Anything else, a loop of links
-      // among them, is the system's refusal.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        target.kind = TargetKind::kRefused;
-      }
-      return target;
-    }
+    return target;
   }
-  BY_HANDLE_FILE_INFORMATION about;
-  const bool known = GetFileInformationByHandle(h, &about) != 0;
-  char final_path[MAX_PATH + 8];
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    target.kind = TargetKind::kStream;  // NUL, a console, a pipe
-  } else if (known && (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    target.kind = TargetKind::kFolder;
-  } else if (!FinalPath(h, final_path, sizeof final_path)) {
-    target.kind = TargetKind::kRefused;
-  } else if (known && about.nNumberOfLinks > 1) {
-    target.kind = TargetKind::kInPlace;
-  }
-  CloseHandle(h);
-  if (target.kind == TargetKind::kRefused && target.created) DeleteFileA(path);
-  if (target.kind == TargetKind::kReplace || target.kind == TargetKind::kInPlace) {
-    target.path = final_path;
-    target.exists = !target.created;
-  } else {
-    target.created = false;
-  }
+  ScopedHandle closer(h);
+  Classify(h, path, &target);
   return target;
 }
 
