@@ -13,25 +13,29 @@
 //   - A regular file, or nothing yet: a temporary file beside it
 //     (NAME.~XXXXXXXX.tmp, random; .~XXXXXXXX.tmp where that name would be
 //     too long). Save() gives it the target's owner, group and permissions
-//     (attributes and access list on Windows), flushes it to the disk and
-//     puts it in the target's place in one step, then flushes the folder.
-//     After a crash at any moment the target is either whole and old or
-//     whole and new.
+//     (on Windows the attributes and access list, not the owner: the caller
+//     becomes the owner), flushes it to the disk and puts it in the target's
+//     place in one step, then flushes the folder. After a crash at any
+//     moment the target is either whole and old or whole and new.
 //   - A regular file that a replacement would change in more than its
 //     content: one whose owner or group the caller cannot give a new file,
 //     one with more than one hard link, an access list or other extended
 //     attributes (checked again at Save(): a second name gained meanwhile
 //     counts), one beside which no temporary file can be made or that the
-//     system refuses to have replaced. Its owner, permissions, links and
+//     system refuses to have replaced, one reached through /proc/PID/fd
+//     (/dev/fd/N, /dev/stdout: a file a process holds open), one behind a
+//     link the system cannot name. Its owner, permissions, links and
 //     attributes stay: Save() rewrites it in place, from the temporary file
 //     or from a spool in the system's temporary folder, only after the
-//     conversion has succeeded. Room for the new
-//     content is reserved first where the file system can (not on
-//     copy-on-write ones), so a full disk fails the save with the file
-//     whole; any other failure while it is being rewritten can leave it
-//     partly written.
+//     conversion has succeeded. Room for the new content is reserved first
+//     where the file system can (not on copy-on-write ones), so a full disk
+//     fails the save with the file whole; any other failure while it is
+//     being rewritten can leave it partly written.
 //   - A device or a pipe: spooled the same way and written into it by
 //     Save(), so nothing reaches it before the conversion has succeeded.
+//     The spool holds the whole output, so the temporary folder ($TMPDIR or
+//     /tmp, often a file system in memory; on Windows GetTempPathA's)
+//     needs room for it, even when the device is /dev/null.
 //   - A folder, or a path the system refuses to follow (a loop of links):
 //     the output is dropped and Save() fails.
 // Failures of that stream are held back and raised by Save(), where a save
@@ -40,8 +44,9 @@
 //   - "Cannot create file <path>": the path is empty, a folder, or refused;
 //     no temporary file or spool can be made for it; the target cannot be
 //     replaced (read-only, held open elsewhere) or opened to be rewritten.
-//   - "Stream write error": fewer bytes were written than the output holds,
-//     or the system could not flush them to the disk.
+//   - "Stream write error": fewer bytes were written than the output holds
+//     (the spool's folder or the target's disk is full), or the system
+//     could not flush them to the disk.
 // A failure to flush the folder after the replacement is not reported: the
 // new file is already in place, and a failure must mean the old one is.
 // Should Windows remove the old file and then fail to give the new one its
