@@ -513,13 +513,15 @@ void InstallTightDisk(platform::Api& api) {
     return true;
   };
   api.reserve = [](platform::Handle h, std::uint64_t size) {
-    return (h != TightDisk::target || size <= TightDisk::room) && platform::Native().reserve(h, size);
+    return (h != TightDisk::target || size <= TightDisk::room) &&
+           platform::Native().reserve(h, size);
   };
   api.write = [](platform::Handle h, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     if (h != TightDisk::target) return platform::Native().write(h, bytes, size);
     const std::uint64_t left = TightDisk::room - std::min(TightDisk::room, TightDisk::at);
     if (left == 0) return -1;
-    const std::ptrdiff_t n = platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
+    const std::ptrdiff_t n =
+        platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
     if (n > 0) TightDisk::at += static_cast<std::uint64_t>(n);
     return n;
   };
@@ -1069,8 +1071,8 @@ TEST_F(SaveTest, FileHeldOpenAndReachedThroughDevFdIsRewrittenInPlace) {
   const int fd = ::open("log", O_WRONLY | O_TRUNC);
   ASSERT_GE(fd, 0);
   const std::string identity = FileIdentity("log");
-  for (const std::string& path : {"/dev/fd/" + std::to_string(fd),
-                                 "/proc/self/fd/" + std::to_string(fd)}) {
+  for (const std::string& path :
+       {"/dev/fd/" + std::to_string(fd), "/proc/self/fd/" + std::to_string(fd)}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q"), QUORVEL_RESULT_OK)
         << LastError();

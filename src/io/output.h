@@ -180,7 +180,7 @@ class LineWriter {
   Sink sink_ = Sink::kUndecided;
   platform::Target target_;
   platform::Handle temp_ = platform::kNoHandle;
-  std::string temp_path_;  // empty for a spool, which has no name
+  std::string temp_path_;      // empty for a spool, which has no name
   std::uint64_t written_ = 0;  // bytes in the temporary file or spool
   bool create_failed_ = false;
   bool write_failed_ = false;

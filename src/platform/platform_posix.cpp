@@ -177,14 +177,15 @@ bool SameFile(const char* path, const struct stat& st) {
   return ::lstat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
 }
 
-// The path of the regular file `fd` (whose status is `st`) is open on, as the
-// system resolved it; false when the system cannot name it (a file removed
-// meanwhile, no /proc and a path the C library cannot resolve).
-bool FinalPath(int fd, const char* path, const struct stat& st, std::string* resolved) {
-  char name[PATH_MAX];
+// The path of the regular file that `fd` is open on (its status `st`), as
+// the system resolved it, into `name` (PATH_MAX bytes); false when the
+// system cannot name it (a file removed meanwhile, no /proc and a path the
+// C library cannot resolve). Allocates nothing, so the descriptor cannot
+// leak through an exception.
+bool FinalPath(int fd, const char* path, const struct stat& st, char* name) {
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  const ssize_t n = ::readlink(link, name, sizeof name - 1);
+  const ssize_t n = ::readlink(link, name, PATH_MAX - 1);
   if (n > 0 && name[0] == '/') {
     name[n] = '\0';
   } else if (::realpath(path, name) == nullptr) {
@@ -192,9 +193,7 @@ bool FinalPath(int fd, const char* path, const struct stat& st, std::string* res
   }
   // A name that no longer leads to the file (" (deleted)", a rename
   // meanwhile) would save elsewhere.
-  if (!SameFile(name, st)) return false;
-  *resolved = name;
-  return true;
+  return SameFile(name, st);
 }
 
 // Whether following the link at `path` ends in a link of /proc
@@ -269,11 +268,11 @@ Target InspectLink(const char* path) {
     return target;
   }
   made = made && st.st_size == 0;
-  std::string resolved;
-  const bool named = FinalPath(fd, path, st, &resolved);
+  char resolved[PATH_MAX];
+  const bool named = FinalPath(fd, path, st, resolved);
   ::close(fd);
   if (made && named) {
-    ::unlink(resolved.c_str());
+    ::unlink(resolved);
     target.path = resolved;
     return target;
   }

@@ -114,6 +114,22 @@ class ScopedHandle {
   HANDLE h_;
 };
 
+// Marks a file for deletion when it goes out of scope, exceptions included:
+// the file goes when its last handle is closed.
+class DeleteOnClose {
+ public:
+  explicit DeleteOnClose(HANDLE h) : h_(h) {}
+  ~DeleteOnClose() {
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    SetFileInformationByHandle(h_, FileDispositionInfo, &dispose, sizeof dispose);
+  }
+  DeleteOnClose(const DeleteOnClose&) = delete;
+  DeleteOnClose& operator=(const DeleteOnClose&) = delete;
+
+ private:
+  HANDLE h_;
+};
+
 // `name` as GetFinalPathNameByHandleA gives it, in the plain form the ANSI
 // calls take where it has one: a drive letter or a server within MAX_PATH
 // loses the "\\?\" prefix; a longer path or a volume without a letter
@@ -227,18 +243,16 @@ Target InspectDanglingLink(const char* path) {
     }
     return target;
   }
-  ScopedHandle closer(h);
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  ScopedHandle closer(h);
   LARGE_INTEGER size;
-  const bool made =
-      RunningOnWine() ? GetFileSizeEx(h, &size) && size.QuadPart == 0 : !existed;
+  const bool made = RunningOnWine() ? GetFileSizeEx(h, &size) && size.QuadPart == 0 : !existed;
   if (!made) {
     Classify(h, path, &target);
     return target;
   }
+  DeleteOnClose deleter(h);
   if (!FinalPath(h, &target.path)) target.kind = TargetKind::kInPlace;
-  FILE_DISPOSITION_INFO dispose = {TRUE};
-  SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose);
   return target;
 }
 
@@ -247,8 +261,8 @@ Target WinInspectTarget(const char* path) {
   target.path = path;
   // Asks for no access, so no sharing rule of another handle can refuse it;
   // the system follows links as it opens.
-  const HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h =
+      CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) return InspectDanglingLink(path);
@@ -327,8 +341,8 @@ bool WinOpenSpool(Handle* handle) {
 
 // The number of names the file at `path` has; 1 when it cannot be told.
 DWORD LinkCount(const char* path) {
-  const HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h =
+      CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 1;
   BY_HANDLE_FILE_INFORMATION about;
   const bool known = GetFileInformationByHandle(h, &about) != 0;

@@ -58,7 +58,8 @@ std::vector<std::string> ListDir(const std::string& path) {
 // file, which is waited for and removed.
 int RunUnix(const std::string& command) {
   if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) return -1;
-  std::string line = "/bin/sh -c \"(" + command + "); echo $? > .status.tmp && mv .status.tmp .status\"";
+  std::string line =
+      "/bin/sh -c \"(" + command + "); echo $? > .status.tmp && mv .status.tmp .status\"";
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
