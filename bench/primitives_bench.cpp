@@ -207,7 +207,7 @@ void InstallMemoryPlatform(std::string_view content) {
     return true;
   };
   api.take_over = [](platform::Handle, const char*, const char*) { return true; };
-  api.replace = [](const char*, const char*) { return true; };
+  api.replace = [](const char*, const char*) { return platform::Replaced::kYes; };
   api.sync_folder = [](const char*) { return true; };
   api.remove = [](const char*) {};
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };

@@ -5,6 +5,7 @@
 #define QUORVEL_FUZZ_MEMORY_PLATFORM_H
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -65,11 +66,13 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.replace = [](const char*, const char*) {
     MemoryFiles::saved = MemoryFiles::written;
     MemoryFiles::replaced = true;
-    return true;
+    return platform::Replaced::kYes;
   };
   api.sync_folder = [](const char*) { return true; };
   api.remove = [](const char*) {};
   api.open_in_place = [](const char*, platform::Handle*) { return false; };
+  api.reserve = [](platform::Handle, std::uint64_t) { return true; };
+  api.set_length = [](platform::Handle, std::uint64_t) { return true; };
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
 }
 

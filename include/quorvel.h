@@ -121,11 +121,16 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_GetLastError(char *MessageBuffer);
 ** The output file is written only when the whole conversion succeeds: after
 ** a failure of the conversion an existing file at OutputFileName is exactly
 ** as it was. A regular file is replaced in one step, keeping its owner and
-** permissions, so that holds after any failure. A file that a new file could
-** not stand in for (another user's, one with a second hard link or an access
-** list), a device or a pipe is written in place, where a failure while
-** writing (a full disk) can leave it partly written. Symbolic links are
-** followed: the file a link names is written and the link stays.
+** permissions (on Windows its attributes and access list, not its owner),
+** so that holds after any failure. A file that a new file could not stand
+** in for (another user's, one with a second hard link or an access list, one
+** in a folder where the caller may not create files, one a process holds
+** open through /dev/fd), a device or a pipe is written in place. Room for
+** it is reserved first where the file system can, so a full disk leaves it
+** unchanged; another failure while writing can leave it partly written.
+** Output for a device or a pipe waits in a spool in the system's temporary
+** folder, which needs room for all of it. Symbolic links are followed: the
+** file a link names is written and the link stays.
 */
 QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char *InputFileName,
                                                  const char *OutputFileName,

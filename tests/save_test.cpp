@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -186,15 +187,56 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
   ExpectFailureLeavesOutput("a\tb", "Stream write error");
 }
 
+// Where no temporary file can be made beside the output (a folder where the
+// caller may not create files), a new file cannot be created; an existing
+// one is rewritten in place instead, and still only once the conversion has
+// succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
   platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
-  ExpectFailureLeavesOutput("a\tb", "Cannot create file out.xml");
-  ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file new.xml");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+  ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
+  const std::string identity = FileIdentity("out.xml");
+  WriteFile("in.txt", LargeInput());
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_GT(ReadFile("out.xml").size(), std::size_t{3} << 20);
+  EXPECT_EQ(Leftovers().size(), 2u);
 }
 
+// A replace the system refuses leaves an existing target to be rewritten in
+// place from the finished temporary file (a new one cannot be created). A
+// replace that removed the old file and could not put the new one in its
+// place keeps the new content under the temporary name rather than lose
+// both. A close that fails is a write that failed.
 TEST_F(SaveTest, ReplaceOrCloseThatFails) {
-  platform_.api().replace = [](const char*, const char*) { return false; };
-  ExpectFailureLeavesOutput(LargeInput(), "Cannot create file out.xml");
+  platform_.api().replace = [](const char*, const char*) { return platform::Replaced::kRefused; };
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file new.xml");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+  WriteFile("out.xml", "previous");
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
+
+  platform_.api().replace = [](const char*, const char* target) {
+    std::remove(target);
+    return platform::Replaced::kStranded;
+  };
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  const std::vector<std::string> names = Leftovers();
+  ASSERT_EQ(names.size(), 2u);
+  const std::string kept = names[0] == "in.txt" ? names[1] : names[0];
+  EXPECT_EQ(kept.substr(0, 9), "out.xml.~");
+  EXPECT_NE(ReadFile(kept).find("<row id=\"1\">"), std::string::npos);
+  std::remove(kept.c_str());
+
   platform_.api().replace = platform::Native().replace;
   platform_.api().close = [](platform::Handle h) {
     platform::Native().close(h);
@@ -223,7 +265,8 @@ void RecordSaveSteps(platform::Api& api) {
     return Steps::Record("flush") && platform::Native().flush(h);
   };
   api.replace = [](const char* temp, const char* target) {
-    return Steps::Record("replace") && platform::Native().replace(temp, target);
+    if (!Steps::Record("replace")) return platform::Replaced::kRefused;
+    return platform::Native().replace(temp, target);
   };
   api.sync_folder = [](const char* target) {
     return Steps::Record("sync_folder") && platform::Native().sync_folder(target);
@@ -235,8 +278,9 @@ void RecordSaveSteps(platform::Api& api) {
 
 // The data reaches the disk before the new file takes the old one's place,
 // and the name change is made durable after it. A flush that fails is a
-// write that failed; a folder that cannot be flushed after the replacement
-// changes nothing, since the new file is in place by then.
+// write that failed; a refused replacement leaves the file to be rewritten
+// in place; a folder that cannot be flushed after the replacement changes
+// nothing, since the new file is in place by then.
 TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
   RecordSaveSteps(platform_.api());
   struct Case {
@@ -247,7 +291,7 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
   const Case cases[] = {
       {"", "", "take_over flush replace sync_folder"},
       {"flush", "Stream write error", "take_over flush"},
-      {"replace", "Cannot create file out.xml", "take_over flush replace"},
+      {"replace", "", "take_over flush replace open_in_place flush"},
       {"sync_folder", "", "take_over flush replace sync_folder"},
   };
   for (const Case& c : cases) {
@@ -433,6 +477,254 @@ TEST_F(SaveTest, Xml2TxtIncompleteRowsWriteNoFile) {
   EXPECT_EQ(ReadFile("out.txt"), "previous");
   EXPECT_EQ(Leftovers().size(), 2u);
 }
+
+// Gives the file `existing` the further name `name`.
+bool AddName(const char* existing, const char* name) {
+#ifdef _WIN32
+  return CreateHardLinkA(name, existing, nullptr) != 0;
+#else
+  return ::link(existing, name) == 0;
+#endif
+}
+
+// Makes `name` a symbolic link to `to`; false where the test cannot (on
+// Windows itself; under Wine the Unix side makes it).
+bool MakeLink(const std::string& to, const std::string& name) {
+#ifdef _WIN32
+  return qtest::RunUnix("ln -s " + to + " " + name) == 0;
+#else
+  return ::symlink(to.c_str(), name.c_str()) == 0;
+#endif
+}
+
+// A disk with room for the spool but none to spare for the target opened in
+// place: it may hold no more than `room` bytes.
+struct TightDisk {
+  static inline platform::Handle target = platform::kNoHandle;
+  static inline std::uint64_t room = 0;
+  static inline std::uint64_t at = 0;  // the target's write position
+};
+
+void InstallTightDisk(platform::Api& api) {
+  api.open_in_place = [](const char* path, platform::Handle* h) {
+    if (!platform::Native().open_in_place(path, h)) return false;
+    TightDisk::target = *h;
+    TightDisk::at = 0;
+    return true;
+  };
+  api.reserve = [](platform::Handle h, std::uint64_t size) {
+    return (h != TightDisk::target || size <= TightDisk::room) &&
+           platform::Native().reserve(h, size);
+  };
+  api.write = [](platform::Handle h, const char* bytes, std::size_t size) -> std::ptrdiff_t {
+    if (h != TightDisk::target) return platform::Native().write(h, bytes, size);
+    const std::uint64_t left = TightDisk::room - std::min(TightDisk::room, TightDisk::at);
+    if (left == 0) return -1;
+    const std::ptrdiff_t n =
+        platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
+    if (n > 0) TightDisk::at += static_cast<std::uint64_t>(n);
+    return n;
+  };
+}
+
+// A file rewritten in place gets room for its new length before a byte of it
+// is written over: a disk without that room fails the save with the file
+// whole (both its names still show the old content). A shorter output is cut
+// to its length.
+TEST_F(SaveTest, RewriteInPlaceReservesItsLengthFirst) {
+  InstallTightDisk(platform_.api());
+  WriteFile("in.txt", "a\tb");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string small = ReadFile("expected.xml");
+  std::remove("expected.xml");
+  struct Case {
+    std::string previous;
+    std::string input;
+    const char* message;  // "" for success
+  };
+  const Case cases[] = {{"previous", LargeInput(), "Stream write error"},
+                        {std::string(5 << 20, 'x'), "a\tb", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.previous.size());
+    WriteFile("in.txt", c.input);
+    WriteFile("out.xml", c.previous);
+    ASSERT_TRUE(AddName("out.xml", "second.xml"));  // rewritten in place
+    TightDisk::room = c.previous.size();
+    const std::string identity = FileIdentity("out.xml");
+    const int32_t result = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    EXPECT_EQ(LastError(), c.message);
+    EXPECT_EQ(result, c.message[0] == '\0' ? QUORVEL_RESULT_OK : QUORVEL_RESULT_FAILED);
+    const std::string expected = c.message[0] == '\0' ? small : c.previous;
+    EXPECT_TRUE(ReadFile("out.xml") == expected) << "out.xml holds " << ReadFile("out.xml").size();
+    EXPECT_TRUE(ReadFile("second.xml") == expected);
+    EXPECT_EQ(FileIdentity("out.xml"), identity);
+    EXPECT_EQ(Leftovers().size(), 3u);
+    std::remove("second.xml");
+  }
+}
+
+// What the file gains while a large output is converted is kept: the choice
+// to replace it is made as the first megabyte goes out, long before the save,
+// and a second name or extended attributes gained meanwhile still make the
+// save rewrite it in place.
+struct Gain {
+  const char* what;
+  bool (*make)();  // gives "out.xml" the thing
+  bool (*kept)();  // whether "out.xml" has it still
+  static inline bool (*making)() = nullptr;
+};
+
+TEST_F(SaveTest, WhatTheFileGainsDuringTheConversionIsKept) {
+  std::vector<Gain> gains = {{"a second name", [] { return AddName("out.xml", "second.xml"); },
+                              [] { return ReadFile("second.xml") == ReadFile("out.xml"); }}};
+#ifndef _WIN32
+  WriteFile("probe", "");
+  if (::setxattr("probe", "user.origin", "x", 1, 0) == 0) {
+    gains.push_back({"a user attribute",
+                     [] { return ::setxattr("out.xml", "user.origin", "x", 1, 0) == 0; },
+                     [] { return ::getxattr("out.xml", "user.origin", nullptr, 0) == 1; }});
+  }
+  std::remove("probe");
+#endif
+  platform_.api().inspect_target = [](const char* path) {
+    const platform::Target target = platform::Native().inspect_target(path);
+    EXPECT_TRUE(Gain::making());
+    return target;
+  };
+  WriteFile("in.txt", LargeInput());
+  for (const Gain& gain : gains) {
+    SCOPED_TRACE(gain.what);
+    Gain::making = gain.make;
+    WriteFile("out.xml", "previous");
+    const std::string identity = FileIdentity("out.xml");
+    ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK)
+        << LastError();
+    EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+    EXPECT_GT(ReadFile("out.xml").size(), std::size_t{3} << 20);
+    EXPECT_TRUE(gain.kept());
+    std::remove("second.xml");
+    std::remove("out.xml");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+  }
+}
+
+// A link to nothing yet: the file at its end that the save learns its place
+// from is gone again before the conversion goes on, so a file another
+// program writes there meanwhile is its own, and a failed conversion leaves
+// it alone (and the link too).
+TEST_F(SaveTest, FileMadeAtALinksEndMeanwhileIsNotTheSavesToRemove) {
+  qtest::MakeDir("real");
+  if (!MakeLink("real/new.xml", "dangling.xml")) GTEST_SKIP() << "no symbolic links here";
+  platform_.api().inspect_target = [](const char* path) {
+    const platform::Target target = platform::Native().inspect_target(path);
+    EXPECT_EQ(qtest::ListDir("real").size(), 0u) << "the probe was left";
+    WriteFile("real/new.xml", "theirs");
+    return target;
+  };
+  WriteFile("in.txt", LargeInput("bad"));
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "dangling.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "'bad' is not a valid integer value");
+  EXPECT_EQ(ReadFile("real/new.xml"), "theirs");
+  std::vector<std::string> names = Leftovers();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling.xml", "in.txt", "real"}));
+}
+
+#ifdef _WIN32
+// ReplaceFileA stopping half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the old
+// file deleted, the new one still under its temporary name. Under Wine,
+// whose replace is one move, the first move stands in for it.
+struct HalfWay {
+  static inline int calls = 0;
+  static inline bool moves_fail = false;
+};
+
+BOOL WINAPI ReplaceHalfWay(LPCSTR replaced, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID) {
+  ++HalfWay::calls;
+  DeleteFileA(replaced);
+  SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+  return FALSE;
+}
+
+BOOL WINAPI MoveAfterHalfWay(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (HalfWay::calls++ == 0) return ReplaceHalfWay(to, from, nullptr, 0, nullptr, nullptr);
+  if (HalfWay::moves_fail) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  return MoveFileExA(from, to, flags);
+}
+
+// A replace that stops half-way is finished by a move; where every try of
+// the move fails too, the save fails and the new content stays in the
+// temporary file: the temporary file is never removed while the target is
+// missing.
+TEST_F(SaveTest, ReplaceThatStopsHalfWayIsFinishedOrKeepsTheNewContent) {
+  ASSERT_TRUE(platform_.SetSystemCall("ReplaceFileA", &ReplaceHalfWay));
+  ASSERT_TRUE(platform_.SetSystemCall("MoveFileExA", &MoveAfterHalfWay));
+  WriteFile("in.txt", "a\tb");
+  for (const bool moves_fail : {false, true}) {
+    SCOPED_TRACE(moves_fail);
+    HalfWay::calls = 0;
+    HalfWay::moves_fail = moves_fail;
+    WriteFile("out.xml", "previous");
+    const int32_t result = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    std::vector<std::string> names = Leftovers();
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "in.txt");
+    if (!moves_fail) {
+      EXPECT_EQ(result, QUORVEL_RESULT_OK) << LastError();
+      EXPECT_EQ(names[1], "out.xml");
+    } else {
+      EXPECT_EQ(result, QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(LastError(), "Cannot create file out.xml");
+      EXPECT_EQ(names[1].substr(0, 9), "out.xml.~");
+    }
+    EXPECT_NE(ReadFile(names[1]).find("<row id=\"1\">"), std::string::npos);
+    DeleteFileA(names[1].c_str());
+  }
+}
+
+DWORD WINAPI NoFinalPath(HANDLE, LPSTR, DWORD, DWORD) {
+  SetLastError(ERROR_INVALID_FUNCTION);
+  return 0;
+}
+
+DWORD WINAPI OnlyTheNameAsOpened(HANDLE h, LPSTR path, DWORD size, DWORD flags) {
+  if ((flags & FILE_NAME_OPENED) == 0) return NoFinalPath(h, path, size, flags);
+  return GetFinalPathNameByHandleA(h, path, size, flags);
+}
+
+// File systems that cannot name a file's normalized path (RAM disks, some
+// network shares): a plain file is saved all the same; a link is followed
+// through the name as opened, and where no name can be had at all, written
+// through in place. The link stays either way.
+TEST_F(SaveTest, FilesWhosePathTheSystemCannotNameAreSaved) {
+  ASSERT_TRUE(platform_.SetSystemCall("GetFinalPathNameByHandleA", &NoFinalPath));
+  WriteFile("in.txt", "a\tb");
+  WriteFile("out.xml", "previous");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
+  qtest::MakeDir("real");
+  if (!MakeLink("real/target.xml", "link.xml")) GTEST_SKIP() << "no symbolic links here";
+  for (const auto call : {&OnlyTheNameAsOpened, &NoFinalPath}) {
+    SCOPED_TRACE(call == &NoFinalPath ? "no name" : "the name as opened");
+    ASSERT_TRUE(platform_.SetSystemCall("GetFinalPathNameByHandleA", call));
+    WriteFile("real/target.xml", "previous");
+    const std::string identity = FileIdentity("real/target.xml");
+    EXPECT_EQ(Quorvel_TXT2XML("in.txt", "link.xml", 100, "N", "Q"), QUORVEL_RESULT_OK)
+        << LastError();
+    EXPECT_NE(ReadFile("real/target.xml").find("<row id=\"1\">"), std::string::npos);
+    if (call == &NoFinalPath) {
+      EXPECT_EQ(FileIdentity("real/target.xml"), identity) << "the file was replaced";
+    }
+    EXPECT_EQ(qtest::RunUnix("test -L link.xml"), 0);
+    EXPECT_EQ(qtest::ListDir("real").size(), 1u);
+  }
+}
+#endif
 
 #ifndef _WIN32
 TEST_F(SaveTest, SymbolicLinksAreFollowedAndKept) {
@@ -768,6 +1060,56 @@ TEST_F(SaveTest, PipesAreWrittenInPlaceOnlyOnSuccess) {
   struct stat st;
   ASSERT_EQ(::lstat("pipe", &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+// A pipe reached through a link of /dev/fd (a shell's >(...), /dev/stdout
+// piped on) is written like any pipe: only a regular file needs the path a
+// link leads to.
+TEST_F(SaveTest, PipeReachedThroughDevFdIsWritten) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+  const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+  WriteFile("in.txt", "a\tb");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q"), QUORVEL_RESULT_OK)
+      << LastError();
+  char buffer[8192];
+  const ssize_t n = ::read(ends[0], buffer, sizeof buffer);
+  ::close(ends[0]);
+  ::close(ends[1]);
+  ASSERT_GT(n, 0);
+  const std::string got(buffer, static_cast<std::size_t>(n));
+  EXPECT_EQ(got.substr(0, 39), "<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n");
+  EXPECT_EQ(got.substr(got.size() - 9), "</body>\r\n");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+}
+
+// A regular file reached through /dev/fd or /proc/PID/fd (/dev/stdout
+// redirected to a file) is one a process holds open: it is rewritten in
+// place, so the descriptor still names it and what goes through it
+// afterwards lands after the document, in the file.
+TEST_F(SaveTest, FileHeldOpenAndReachedThroughDevFdIsRewrittenInPlace) {
+  WriteFile("in.txt", "a\tb");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "expected.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  const std::string expected = ReadFile("expected.xml");
+  std::remove("expected.xml");
+  WriteFile("log", "an earlier line\n");
+  const int fd = ::open("log", O_WRONLY | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  const std::string identity = FileIdentity("log");
+  for (const std::string& path :
+       {"/dev/fd/" + std::to_string(fd), "/proc/self/fd/" + std::to_string(fd)}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q"), QUORVEL_RESULT_OK)
+        << LastError();
+    EXPECT_EQ(FileIdentity("log"), identity) << "the file was replaced";
+  }
+  ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(expected.size()));
+  ASSERT_EQ(::write(fd, "after\n", 6), 6);
+  ::close(fd);
+  EXPECT_EQ(ReadFile("log"), expected + "after\n");
+  std::vector<std::string> names = Leftovers();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"in.txt", "log"}));
 }
 #endif
 

@@ -19,6 +19,7 @@ extern "C" int32_t QuorvelProbeCall(const void* fn, const uint32_t* args, int32_
 namespace {
 
 using qtest::ReadFile;
+using qtest::RunUnix;
 using qtest::WriteFile;
 
 uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
@@ -173,26 +174,6 @@ TEST_F(Win32Test, FieldLongerThanTheWindowAndTheReservedRoom) {
   const std::string fields = "D\tH\tG\tX\t2024/01/31\t1.00\t0.17\t";
   EXPECT_EQ(ReadFile("back.txt"), fields + mw + "\t255\t" + jg + "\t2026/12/07\r\n" + fields +
                                       "m\t-1\t" + jg + "\t2026/12/07\r\n");
-}
-
-// Runs a Unix command line under Wine (Wine starts Unix programs too); its
-// exit status, or -1 where that cannot be done (on Windows itself). Wine
-// gives no handle to a Unix process, so the shell leaves its status in a
-// file, which is waited for and removed.
-int RunUnix(const std::string& command) {
-  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) return -1;
-  std::string line = "/bin/sh -c \"(" + command + "); echo $? > .status.tmp && mv .status.tmp .status\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA("/bin/sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
-  }
-  for (int wait = 0; wait < 1000 && !qtest::FileExists(".status"); ++wait) Sleep(10);
-  const std::string status = ReadFile(".status");
-  DeleteFileA(".status");
-  return status == "<missing>" ? -1 : std::atoi(status.c_str());
 }
 
 // Links are followed as on POSIX: the file a link names is saved in its own

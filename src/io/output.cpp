@@ -30,19 +30,19 @@ LineWriter::LineWriter(const char* path)
 
 LineWriter::~LineWriter() { Abandon(); }
 
-// Removes whatever the save has created and not yet put in place.
+// Removes the temporary file the save has made and not yet put in place.
 void LineWriter::Abandon() {
   platform::Api& api = platform::Current();
   if (temp_ != platform::kNoHandle) api.close(std::exchange(temp_, platform::kNoHandle));
   if (!temp_path_.empty()) api.remove(temp_path_.c_str());
   temp_path_.clear();
-  if (target_.created) api.remove(target_.path.c_str());
-  target_.created = false;
 }
 
 // Chooses where the bytes go, on the first full buffer or at Save(). A
 // target that cannot be saved to is known here, before any output is kept;
-// its failure waits for Save().
+// its failure waits for Save(). An existing file beside which no temporary
+// file can be made (a folder where the caller may not create files) is
+// rewritten in place instead.
 void LineWriter::Decide() {
   sink_ = Sink::kDiscard;
   if (path_.empty()) {
@@ -52,24 +52,19 @@ void LineWriter::Decide() {
   platform::Api& api = platform::Current();
   target_ = api.inspect_target(path_.c_str());
   bool created = false;
-  switch (target_.kind) {
-    case platform::TargetKind::kReplace:
-      created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
-      sink_ = Sink::kTempFile;
-      break;
-    case platform::TargetKind::kInPlace:
-    case platform::TargetKind::kStream:
-      created = api.open_spool(&temp_);
-      sink_ = Sink::kSpool;
-      break;
-    case platform::TargetKind::kFolder:
-    case platform::TargetKind::kRefused:
-      break;
+  if (target_.kind == platform::TargetKind::kReplace) {
+    created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
+    sink_ = Sink::kTempFile;
+    if (!created && target_.exists) target_.kind = platform::TargetKind::kInPlace;
+  }
+  if (target_.kind == platform::TargetKind::kInPlace ||
+      target_.kind == platform::TargetKind::kStream) {
+    created = api.open_spool(&temp_);
+    sink_ = Sink::kSpool;
   }
   if (!created) {
     temp_ = platform::kNoHandle;
     temp_path_.clear();
-    Abandon();
     create_failed_ = true;
     sink_ = Sink::kDiscard;
   }
@@ -79,7 +74,10 @@ void LineWriter::Decide() {
 // save's outcome is settled: the file is given up at once (freeing its disk
 // space) and later bytes are dropped.
 void LineWriter::Write(const char* bytes, std::size_t size) {
-  if (WriteAll(temp_, bytes, size)) return;
+  if (WriteAll(temp_, bytes, size)) {
+    written_ += size;
+    return;
+  }
   write_failed_ = true;
   Abandon();
   sink_ = Sink::kDiscard;
@@ -104,10 +102,6 @@ void LineWriter::AppendSlow(std::string_view bytes) {
   used_ = bytes.size();
 }
 
-// Makes room for a reservation (at most kMaxReserve bytes, well within the
-// buffer) by emptying the buffer.
-void LineWriter::MakeRoom(std::size_t) { Drain(); }
-
 void LineWriter::Save() {
   Drain();
   if (create_failed_) RaiseCannotCreateFile(path_);
@@ -119,9 +113,10 @@ void LineWriter::Save() {
   }
 }
 
-// Puts the temporary file in the target's place, durably; or, where the
-// system will not let a new file stand in for the target (its owner or
-// group cannot be given), rewrites the target in place from it.
+// Puts the temporary file in the target's place, durably; or, where a new
+// file may not stand in for the target (its owner or group cannot be given,
+// it has gained a second name, the system refuses the replacement), rewrites
+// the target in place from it.
 void LineWriter::ReplaceTarget() {
   platform::Api& api = platform::Current();
   if (!api.take_over(temp_, temp_path_.c_str(), target_.path.c_str())) {
@@ -131,20 +126,39 @@ void LineWriter::ReplaceTarget() {
   // Failures leave the cleaning up to the destructor.
   if (!api.flush(temp_)) RaiseStreamWriteError();
   if (!api.close(std::exchange(temp_, platform::kNoHandle))) RaiseStreamWriteError();
-  if (!api.replace(temp_path_.c_str(), target_.path.c_str())) RaiseCannotCreateFile(path_);
-  temp_path_.clear();
-  target_.created = false;
-  // The new file is in place whatever this reports: see the header.
-  (void)api.sync_folder(target_.path.c_str());
+  switch (api.replace(temp_path_.c_str(), target_.path.c_str())) {
+    case platform::Replaced::kYes:
+      temp_path_.clear();
+      // The new file is in place whatever this reports: see the header.
+      (void)api.sync_folder(target_.path.c_str());
+      return;
+    case platform::Replaced::kStranded:
+      // The old file is gone: the new content is kept under its temporary
+      // name rather than lost with it.
+      temp_path_.clear();
+      RaiseCannotCreateFile(path_);
+    case platform::Replaced::kRefused: {
+      platform::InputInfo info;
+      if (!target_.exists || !api.open_for_read(temp_path_.c_str(), &temp_, &info)) {
+        temp_ = platform::kNoHandle;
+        RaiseCannotCreateFile(path_);
+      }
+      CopyInPlace();
+      return;
+    }
+  }
 }
 
 // Copies the finished output from the temporary file or spool into the
-// target, opened in place, through the writer's own buffer.
+// target, opened in place, through the writer's own buffer. The output's
+// length is reserved first, so that a disk without room for it fails the
+// save while the target is still whole; then the target is written from its
+// first byte and cut to that length.
 void LineWriter::CopyInPlace() {
   platform::Api& api = platform::Current();
   platform::Handle out;
   if (!api.open_in_place(target_.path.c_str(), &out)) RaiseCannotCreateFile(path_);
-  bool copied = api.rewind(temp_);
+  bool copied = api.reserve(out, written_) && api.rewind(temp_);
   while (copied) {
     const std::ptrdiff_t n = api.read(temp_, buffer_.get(), capacity_);
     if (n <= 0) {
@@ -153,10 +167,9 @@ void LineWriter::CopyInPlace() {
     }
     copied = WriteAll(out, buffer_.get(), static_cast<std::size_t>(n));
   }
-  copied = copied && api.flush(out);
+  copied = copied && api.set_length(out, written_) && api.flush(out);
   const bool closed = api.close(out);
   if (!copied || !closed) RaiseStreamWriteError();
-  target_.created = false;
 }
 
 }  // namespace quorvel

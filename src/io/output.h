@@ -13,36 +13,50 @@
 //   - A regular file, or nothing yet: a temporary file beside it
 //     (NAME.~XXXXXXXX.tmp, random; .~XXXXXXXX.tmp where that name would be
 //     too long). Save() gives it the target's owner, group and permissions
-//     (attributes and access list on Windows), flushes it to the disk and
-//     puts it in the target's place in one step, then flushes the folder.
-//     After a crash at any moment the target is either whole and old or
-//     whole and new.
+//     (on Windows the attributes and access list, not the owner: the caller
+//     becomes the owner), flushes it to the disk and puts it in the target's
+//     place in one step, then flushes the folder. After a crash at any
+//     moment the target is either whole and old or whole and new.
 //   - A regular file that a replacement would change in more than its
 //     content: one whose owner or group the caller cannot give a new file,
 //     one with more than one hard link, an access list or other extended
-//     attributes, or one in a folder that takes no new file. Its owner,
-//     permissions, links and attributes stay: Save() rewrites it in place,
-//     from the temporary file or from a spool in the system's temporary
-//     folder, only after the conversion has succeeded. A failure while it
-//     is being rewritten (a full disk) can leave it partly written.
+//     attributes (checked again at Save(): a second name gained meanwhile
+//     counts), one beside which no temporary file can be made or that the
+//     system refuses to have replaced, one reached through /proc/PID/fd
+//     (/dev/fd/N, /dev/stdout: a file a process holds open), one behind a
+//     link the system cannot name. Its owner, permissions, links and
+//     attributes stay: Save() rewrites it in place, from the temporary file
+//     or from a spool in the system's temporary folder, only after the
+//     conversion has succeeded. Room for the new content is reserved first
+//     where the file system can (not on copy-on-write ones), so a full disk
+//     fails the save with the file whole; any other failure while it is
+//     being rewritten can leave it partly written.
 //   - A device or a pipe: spooled the same way and written into it by
 //     Save(), so nothing reaches it before the conversion has succeeded.
+//     The spool holds the whole output, so the temporary folder ($TMPDIR or
+//     /tmp, often a file system in memory; on Windows GetTempPathA's)
+//     needs room for it, even when the device is /dev/null.
 //   - A folder, or a path the system refuses to follow (a loop of links):
 //     the output is dropped and Save() fails.
 // Failures of that stream are held back and raised by Save(), where a save
 // would meet them: a conversion that fails first still reports its own
 // failure.
 //   - "Cannot create file <path>": the path is empty, a folder, or refused;
-//     the temporary file cannot be made; the target cannot be replaced
-//     (read-only, held open elsewhere) or opened to be rewritten.
-//   - "Stream write error": fewer bytes were written than the output holds,
-//     or the system could not flush them to the disk.
+//     no temporary file or spool can be made for it; the target cannot be
+//     replaced (read-only, held open elsewhere) or opened to be rewritten.
+//   - "Stream write error": fewer bytes were written than the output holds
+//     (the spool's folder or the target's disk is full), or the system
+//     could not flush them to the disk.
 // A failure to flush the folder after the replacement is not reported: the
 // new file is already in place, and a failure must mean the old one is.
+// Should Windows remove the old file and then fail to give the new one its
+// name, every retry included, the save fails with "Cannot create file" and
+// the new content stays in the temporary file, never deleted.
 #ifndef QUORVEL_IO_OUTPUT_H
 #define QUORVEL_IO_OUTPUT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -137,7 +151,7 @@ class LineWriter {
   // bounded (at most kMaxReserve); larger output goes through Append.
   static constexpr std::size_t kMaxReserve = std::size_t{64} << 10;
   char* Reserve(std::size_t size) {
-    if (capacity_ - used_ < size) MakeRoom(size);
+    if (capacity_ - used_ < size) Drain();  // kMaxReserve fits an empty buffer
     return buffer_.get() + used_;
   }
   void Commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
@@ -152,7 +166,6 @@ class LineWriter {
   enum class Sink { kUndecided, kTempFile, kSpool, kDiscard };
 
   void AppendSlow(std::string_view bytes);
-  void MakeRoom(std::size_t size);
   void Write(const char* bytes, std::size_t size);
   void Decide();
   void Drain();
@@ -167,7 +180,8 @@ class LineWriter {
   Sink sink_ = Sink::kUndecided;
   platform::Target target_;
   platform::Handle temp_ = platform::kNoHandle;
-  std::string temp_path_;  // empty for a spool, which has no name
+  std::string temp_path_;      // empty for a spool, which has no name
+  std::uint64_t written_ = 0;  // bytes in the temporary file or spool
   bool create_failed_ = false;
   bool write_failed_ = false;
 };

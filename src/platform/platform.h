@@ -33,7 +33,9 @@ enum class TargetKind {
              // beside it, which then takes its place in one step
   kInPlace,  // a regular file that a replacement would change in more than
              // its content (more than one hard link, an ACL or other extended
-             // attributes, a folder that takes no new file): rewritten in place
+             // attributes, a folder that takes no new file, a file another
+             // process holds open through /proc), or a link whose destination
+             // the system cannot name: rewritten in place
   kStream,   // a device or a pipe: written in place
   kFolder,   // a folder: cannot be saved to
   kRefused,  // the system refuses the path: a loop of links, a link the
@@ -43,15 +45,29 @@ enum class TargetKind {
 
 struct Target {
   TargetKind kind = TargetKind::kReplace;
-  // kReplace and kInPlace: where the file is, symbolic links followed by the
-  // system itself, so a link stays and the file it points to is saved in
-  // its own folder. Otherwise the path as given.
+  // kReplace: where the file is, symbolic links followed by the system
+  // itself, so a link stays and the file it points to is saved in its own
+  // folder. kInPlace: that path where the system can name it, else the path
+  // as given (opening it follows the links). Otherwise the path as given.
   std::string path;
-  // A link to a file that did not exist: the system created that file,
-  // empty, as it followed the link. The caller removes it again when no
-  // save follows.
-  bool created = false;
+  // A file is there now (kReplace, kInPlace). Where the temporary file cannot
+  // be made or cannot take its place, it can still be rewritten in place.
+  bool exists = false;
 };
+
+// How a replace ended.
+enum class Replaced {
+  kYes,       // the temporary file is in the target's place
+  kRefused,   // nothing changed: the target may not be replaced (read-only,
+              // held open by another program, a folder that takes no new name)
+  kStranded,  // the system removed the target and then could not give the
+              // temporary file its name: the new content exists only under
+              // the temporary name, which must be kept
+};
+
+// One of the system's own calls, cast to and from its real type: see
+// Api::system_call.
+using SystemCall = void (*)();
 
 struct LocalDate {
   int year;
@@ -60,8 +76,9 @@ struct LocalDate {
 };
 
 struct Api {
-  // Opens an existing file for reading (others may read it meanwhile, not
-  // write it). Refuses folders. False when it cannot be opened.
+  // Opens an existing file for reading. Refuses folders. False when it cannot
+  // be opened. On Windows others may read the file meanwhile, not write it;
+  // POSIX has no such sharing rule, so there the file is not protected.
   bool (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
   // Reads up to `size` bytes; the count read (0 at the end), or -1 on error.
   std::ptrdiff_t (*read)(Handle handle, char* buffer, std::size_t size);
@@ -78,14 +95,17 @@ struct Api {
   // device, a pipe); false when the system reports that data was lost.
   bool (*flush)(Handle handle);
 
-  // Says how `path` is to be saved. Writes nothing, except the empty file at
-  // the end of a link that points to nothing yet (Target::created).
+  // Says how `path` is to be saved. Leaves the file system as it was: the
+  // file that following a link to nothing creates, to learn where it would
+  // be, is removed again at once.
   Target (*inspect_target)(const char* path);
   // Creates a new, empty file exclusively beside `target_path` (same folder)
   // under an unpredictable name, NAME.~XXXXXXXX.tmp, or .~XXXXXXXX.tmp in
   // the same folder when that name would be too long. Readable and
-  // writable, not shared; readable by its owner only while it replaces an
-  // existing file. Its name goes to `temp_path`.
+  // writable, not shared. On POSIX readable by its owner only while it
+  // replaces an existing file; on Windows it has the access list the folder
+  // gives a new file until the replace gives it the target's. Its name goes
+  // to `temp_path`.
   bool (*create_temp)(const char* target_path, Handle* handle, std::string* temp_path);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is
@@ -95,30 +115,48 @@ struct Api {
   // beyond its content, so that replacing it changes nothing else: owner,
   // group and permission bits (setuid and setgid included) on POSIX; file
   // attributes on Windows (where ReplaceFileA carries the access list over
-  // itself). True as well when there is no
-  // file at `target_path`. False when the system does not allow it (the
-  // caller may not give the file that owner or group): the target must then
-  // be rewritten in place.
+  // itself, not the owner). True as well when there is no file at
+  // `target_path`. False when a replacement would change the file in more
+  // than its content: the caller may not give the file that owner or group,
+  // or the target has meanwhile gained a second hard link or extended
+  // attributes. The target must then be rewritten in place.
   bool (*take_over)(Handle temp, const char* temp_path, const char* target_path);
   // Puts the closed temporary file in the place of `target_path` in one step
   // (written through to the disk where the system offers it). A sharing
-  // conflict on Windows is retried a few times. False, changing nothing,
-  // when the target may not be replaced (read-only, held open by another
-  // program) or the move fails.
-  bool (*replace)(const char* temp_path, const char* target_path);
+  // conflict on Windows is retried a few times.
+  Replaced (*replace)(const char* temp_path, const char* target_path);
   // Makes the latest change of name in the folder holding `target_path`
   // durable (POSIX: fsync of the folder; Windows: nothing, the move was
   // written through).
   bool (*sync_folder)(const char* target_path);
-  // Deletes a file; used only on files the save itself created.
+  // Deletes a file; used only on temporary files the save itself created.
   void (*remove)(const char* path);
-  // Opens `path` for writing in place: creates it, or cuts an existing file
-  // to length 0 keeping its owner, permissions and links; not shared with
-  // another writer meanwhile (POSIX: a write lock on a regular file).
+  // Opens `path` for writing in place, at its first byte: creates it, or
+  // opens an existing file as it is, keeping its content (until it is
+  // written over), owner, permissions and links; not shared with another
+  // writer meanwhile (POSIX: a write lock on a regular file).
   bool (*open_in_place)(const char* path, Handle* handle);
+  // Makes sure a file opened by open_in_place has room for `size` bytes
+  // before anything is written over its content, so that a full disk is met
+  // while the file is still whole: its content stays as it is (Windows
+  // lengthens a shorter file with zeros). True for a device or a pipe, and
+  // where the file system has no way to reserve room.
+  bool (*reserve)(Handle handle, std::uint64_t size);
+  // Cuts a file opened by open_in_place to `size` bytes (true for a device
+  // or a pipe).
+  bool (*set_length)(Handle handle, std::uint64_t size);
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();
+
+  // Swaps one of the system calls this implementation makes, by the
+  // system's own name ("ReplaceFileA"), for `call`, or puts the system's own
+  // back when `call` is null, as SQLite's xSetSystemCall does. Returns the
+  // call that was in place, or null for a name this implementation does not
+  // route through its table. Only for tests: a failure that no real
+  // condition can be made to give on demand (a replace that stops half-way,
+  // a file system that cannot name a file's path).
+  SystemCall (*system_call)(const char* name, SystemCall call);
 };
 
 const Api& Native();

@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -170,41 +171,124 @@ bool HasExtendedAttributes(const std::string& path) {
   return LosesAttributes(names, ::llistxattr(path.c_str(), names, sizeof names));
 }
 
-// The path of the file `fd` is open on, as the system resolved it, into
-// `resolved` (PATH_MAX bytes, NUL-terminated).
-bool FinalPath(int fd, const char* path, char* resolved) {
+// Whether `path` and `st` name one file.
+bool SameFile(const char* path, const struct stat& st) {
+  struct stat now;
+  return ::lstat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
+
+// The path of the regular file that `fd` is open on (its status `st`), as
+// the system resolved it, into `name` (PATH_MAX bytes); false when the
+// system cannot name it (a file removed meanwhile, no /proc and a path the
+// C library cannot resolve). Allocates nothing, so the descriptor cannot
+// leak through an exception.
+bool FinalPath(int fd, const char* path, const struct stat& st, char* name) {
   char link[64];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  const ssize_t n = ::readlink(link, resolved, PATH_MAX);
-  if (n > 0 && n < PATH_MAX && resolved[0] == '/') {
-    resolved[n] = '\0';
-    return true;
+  const ssize_t n = ::readlink(link, name, PATH_MAX - 1);
+  if (n > 0 && name[0] == '/') {
+    name[n] = '\0';
+  } else if (::realpath(path, name) == nullptr) {
+    return false;
   }
-  // No /proc: the C library's resolution of the same path.
-  return ::realpath(path, resolved) != nullptr;
+  // A name that no longer leads to the file (" (deleted)", a rename
+  // meanwhile) would save elsewhere.
+  return SameFile(name, st);
+}
+
+// Whether following the link at `path` ends in a link of /proc
+// (/proc/<pid>/fd/N, reached as /dev/fd/N or /dev/stdout): the file it names
+// is one a process holds open, a shell's redirection for example, which a
+// replacement would take away from under it. Walks the links as text, only
+// to look; the system has followed them already.
+bool EndsInProcLink(const char* path) {
+  constexpr long kProcSuperMagic = 0x9fa0;
+  std::string at = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    const int fd = ::open(at.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    struct statfs fs;
+    const bool link = ::fstat(fd, &st) == 0 && S_ISLNK(st.st_mode);
+    const bool proc = link && ::fstatfs(fd, &fs) == 0 && fs.f_type == kProcSuperMagic;
+    ::close(fd);
+    if (!link || proc) return proc;
+    char to[PATH_MAX];
+    const ssize_t n = ::readlink(at.c_str(), to, sizeof to);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof to)) return false;
+    at = to[0] == '/' ? std::string(to, n) : FolderOf(at) + "/" + std::string(to, n);
+  }
+  return false;
+}
+
+// Sorts what the system shows at a path: `st` is its status, `target->path`
+// the file's own path where it is a regular file.
+void Classify(const struct stat& st, const char* path, Target* target) {
+  if (S_ISDIR(st.st_mode)) {
+    target->kind = TargetKind::kFolder;
+    target->path = path;
+  } else if (!S_ISREG(st.st_mode)) {
+    target->kind = TargetKind::kStream;  // a device, a pipe, a socket
+    target->path = path;
+  } else {
+    target->exists = true;
+    if (st.st_nlink > 1 || HasExtendedAttributes(target->path) ||
+        ::faccessat(AT_FDCWD, FolderOf(target->path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+      target->kind = TargetKind::kInPlace;
+    }
+  }
 }
 
 // Follows the link at `path` as the system does, loops, permissions and
 // fs.protected_symlinks included. A link to nothing yet has the system
-// create the file at its end, as a plain open for writing would.
-bool ResolveLink(const char* path, Target* target, struct stat* st) {
+// create the file at its end, as a plain open for writing would, to learn
+// where that is; the empty file is removed again at once (only if it is
+// still empty and still the one at that name: POSIX cannot create through a
+// link exclusively, so a file another program made in the same instant is
+// told apart by its content). Only a regular file needs its own path; where
+// the system cannot name it, the link is written through in place.
+Target InspectLink(const char* path) {
+  Target target;
+  target.path = path;
   int fd = ::open(path, O_PATH | O_CLOEXEC);
-  bool created = false;
+  bool made = false;
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    created = fd >= 0;
+    fd = ::open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    made = fd >= 0;
   }
-  if (fd < 0) return false;
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    target.kind = TargetKind::kRefused;
+    return target;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Classify(st, path, &target);
+    return target;
+  }
+  made = made && st.st_size == 0;
   char resolved[PATH_MAX];
-  const bool found = ::fstat(fd, st) == 0 && FinalPath(fd, path, resolved);
+  const bool named = FinalPath(fd, path, st, resolved);
   ::close(fd);
-  if (!found) {
-    if (created) ::unlink(path);
-    return false;
+  if (made && named) {
+    ::unlink(resolved);
+    target.path = resolved;
+    return target;
   }
-  target->created = created;
-  target->path = resolved;
-  return true;
+  if (made) {
+    // Nowhere to remove it from: the save writes it through the link.
+    target.kind = TargetKind::kInPlace;
+    return target;
+  }
+  if (!named || EndsInProcLink(path)) {
+    target.kind = TargetKind::kInPlace;
+    target.exists = true;
+    return target;
+  }
+  target.path = resolved;
+  Classify(st, path, &target);
+  return target;
 }
 
 Target PosixInspectTarget(const char* path) {
@@ -217,26 +301,17 @@ Target PosixInspectTarget(const char* path) {
     if (errno != ENOENT) target.kind = TargetKind::kRefused;
     return target;
   }
-  if (S_ISLNK(st.st_mode) && !ResolveLink(path, &target, &st)) {
-    target.path = path;
-    target.kind = TargetKind::kRefused;
-    return target;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    target.kind = TargetKind::kFolder;
-  } else if (!S_ISREG(st.st_mode)) {
-    target.kind = TargetKind::kStream;
-    target.path = path;
-  } else if (st.st_nlink > 1 || HasExtendedAttributes(target.path) ||
-             ::faccessat(AT_FDCWD, FolderOf(target.path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    target.kind = TargetKind::kInPlace;
-  }
+  if (S_ISLNK(st.st_mode)) return InspectLink(path);
+  Classify(st, path, &target);
   return target;
 }
 
 bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
   struct stat target;
   if (::stat(target_path, &target) != 0) return errno == ENOENT;
+  // A second name or extended attributes gained since the save chose to
+  // replace the file (long before, for a large output) would be lost.
+  if (target.st_nlink > 1 || HasExtendedAttributes(target_path)) return false;
   // The owner first: a change of owner clears setuid and setgid, which the
   // mode then restores (the system drops setgid silently where the caller
   // may not have it, so the result is checked).
@@ -255,10 +330,13 @@ bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
   return !LosesAttributes(names, ::flistxattr(fd, names, sizeof names));
 }
 
-bool PosixReplace(const char* temp_path, const char* target_path) {
+Replaced PosixReplace(const char* temp_path, const char* target_path) {
   // A read-only target cannot be replaced, as it could not be rewritten.
-  if (::access(target_path, F_OK) == 0 && ::access(target_path, W_OK) != 0) return false;
-  return ::rename(temp_path, target_path) == 0;
+  if (::access(target_path, F_OK) == 0 && ::access(target_path, W_OK) != 0) {
+    return Replaced::kRefused;
+  }
+  // One step: the target is either the old file or the new one.
+  return ::rename(temp_path, target_path) == 0 ? Replaced::kYes : Replaced::kRefused;
 }
 
 bool PosixSyncFolder(const char* target_path) {
@@ -297,13 +375,46 @@ bool PosixOpenInPlace(const char* path, Handle* handle) {
   if (fd < 0) return false;
   struct stat st;
   const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (file && (!LockForWriting(fd) || ::ftruncate(fd, 0) != 0)) {
+  if (file && !LockForWriting(fd)) {
     ::close(fd);
     return false;
   }
   *handle = fd;
   return true;
 }
+
+bool IsRegular(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PosixReserve(Handle handle, std::uint64_t size) {
+  if (size == 0 || !IsRegular(Fd(handle))) return true;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  // The room is allocated, the length stays: until the first write the file
+  // is exactly as it was.
+  int rc;
+  do {
+    rc = ::fallocate(Fd(handle), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  // A file system that cannot reserve (some network and FUSE ones) is
+  // written without; one that reports no room keeps the file whole.
+  return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+bool PosixSetLength(Handle handle, std::uint64_t size) {
+  if (!IsRegular(Fd(handle))) return true;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(Fd(handle), static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+// No system call goes through a table here: every failure the POSIX tests
+// need can be caused for real or at the level of the platform table.
+SystemCall PosixSystemCall(const char*, SystemCall) { return nullptr; }
 
 LocalDate PosixLocalDate() {
   const time_t now = ::time(nullptr);
@@ -327,7 +438,10 @@ constexpr Api kNative = {
     .sync_folder = PosixSyncFolder,
     .remove = PosixRemove,
     .open_in_place = PosixOpenInPlace,
+    .reserve = PosixReserve,
+    .set_length = PosixSetLength,
     .local_date = PosixLocalDate,
+    .system_call = PosixSystemCall,
 };
 
 }  // namespace

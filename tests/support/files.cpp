@@ -1,12 +1,14 @@
 #include "files.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <random>
 
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #define chdir _chdir
 #define getcwd _getcwd
 #else
@@ -50,6 +52,27 @@ std::vector<std::string> ListDir(const std::string& path) {
   }
   return names;
 }
+
+#ifdef _WIN32
+// Wine gives no handle to a Unix process, so the shell leaves its status in a
+// file, which is waited for and removed.
+int RunUnix(const std::string& command) {
+  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) return -1;
+  std::string line =
+      "/bin/sh -c \"(" + command + "); echo $? > .status.tmp && mv .status.tmp .status\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA("/bin/sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return -1;
+  }
+  for (int wait = 0; wait < 1000 && !FileExists(".status"); ++wait) Sleep(10);
+  const std::string status = ReadFile(".status");
+  DeleteFileA(".status");
+  return status == "<missing>" ? -1 : std::atoi(status.c_str());
+}
+#endif
 
 std::string CrLfLines(const std::vector<std::string>& lines) {
   std::string out;

@@ -20,6 +20,13 @@ void MakeDir(const std::string& path);
 // Names in a folder, without "." and "..".
 std::vector<std::string> ListDir(const std::string& path);
 
+#ifdef _WIN32
+// Runs a Unix command line under Wine (Wine starts Unix programs too), in
+// the working folder; its exit status, or -1 where that cannot be done (on
+// Windows itself). Makes what only the Unix side can, symbolic links.
+int RunUnix(const std::string& command);
+#endif
+
 // Lines joined, each followed by CR LF.
 std::string CrLfLines(const std::vector<std::string>& lines);
 
