@@ -2,8 +2,8 @@
 // exports, its own arguments, file names as the library takes them, private
 // temporary files, and standard streams that carry bytes unchanged.
 //
-// system_posix.cpp and system_win32.cpp implement this, each with the
-// program's entry point; the build picks one.
+// system_posix.cpp and system_win32.cpp implement this; the build picks one.
+// The program's entry point is main.cpp's, the same on both.
 #ifndef QUORVEL_TOOLS_SYSTEM_H
 #define QUORVEL_TOOLS_SYSTEM_H
 

@@ -1,5 +1,5 @@
-// The Windows side: a Unicode command line (wmain), file names in the ANSI
-// code page, Quorvel.dll from the program's folder only.
+// The Windows side: the command line read as UTF-16 (GetCommandLineW), file
+// names in the ANSI code page, Quorvel.dll from the program's folder only.
 #define _CRT_RAND_S
 #include <fcntl.h>
 #include <io.h>
