@@ -123,17 +123,24 @@ bool SetOption(std::string_view name, std::string_view value, Request* request) 
   return true;
 }
 
-bool ParseCommand(std::string_view word, Command* command, unsigned* bit, std::size_t* file_count) {
-  if (word == "txt2xml") {
-    *command = Command::kTxt2Xml, *bit = kTxt2XmlBit, *file_count = 2;
-  } else if (word == "xml2txt") {
-    *command = Command::kXml2Txt, *bit = kXml2TxtBit, *file_count = 2;
-  } else if (word == "check") {
-    *command = Command::kCheck, *bit = kCheckBit, *file_count = 1;
-  } else {
-    return false;
+struct CommandSpec {
+  std::string_view word;
+  Command command;
+  unsigned bit;            // its CommandBit
+  std::size_t file_count;  // INPUT OUTPUT, or FILE
+};
+
+constexpr std::array<CommandSpec, 3> kCommands = {{
+    {"txt2xml", Command::kTxt2Xml, kTxt2XmlBit, 2},
+    {"xml2txt", Command::kXml2Txt, kXml2TxtBit, 2},
+    {"check", Command::kCheck, kCheckBit, 1},
+}};
+
+const CommandSpec* FindCommand(std::string_view word) {
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.word == word) return &spec;
   }
-  return true;
+  return nullptr;
 }
 
 }  // namespace
@@ -145,9 +152,9 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     request->command = first == "--version" ? Command::kVersion : Command::kHelp;
     return arguments.size() == 1;
   }
-  unsigned bit = 0;
-  std::size_t file_count = 0;
-  if (!ParseCommand(first, &request->command, &bit, &file_count)) return false;
+  const CommandSpec* command = FindCommand(first);
+  if (command == nullptr) return false;
+  request->command = command->command;
   bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
@@ -163,7 +170,7 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     const std::string_view name = argument.substr(0, equals);
     const OptionSpec* spec = nullptr;
     for (const OptionSpec& option : kOptions) {
-      if (option.name == name && (option.commands & bit) != 0) spec = &option;
+      if (option.name == name && (option.commands & command->bit) != 0) spec = &option;
     }
     if (spec == nullptr) return false;
     std::string_view value;
@@ -176,7 +183,7 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     }
     if (!SetOption(name, value, request)) return false;
   }
-  return request->files.size() == file_count;
+  return request->files.size() == command->file_count;
 }
 
 std::string_view UsageText() { return kUsage; }
