@@ -168,7 +168,7 @@ TEST_F(AgainstLibrary, TextScanCountsWhatTheLibraryWrites) {
     TextFindings findings;
     EncodingStop stop;
     const File in = file.Open();
-    ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop), PassStatus::kOk);
+    ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop).status, PassStatus::kOk);
     ASSERT_EQ(library.txt2xml(file.path().c_str(), output.path().c_str(), 100, "", ""),
               QUORVEL_RESULT_OK);
     const std::string document = ReadAll(output.path());

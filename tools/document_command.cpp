@@ -1,6 +1,8 @@
 // xml2txt, and check on a returned document: the library reads the document
 // (converted to UTF-8 first with --encoding utf-8, or copied from a stream),
 // and the incomplete rows it reports are then named by a pass of our own.
+#include <cerrno>
+
 #include "commands.h"
 #include "document_scan.h"
 #include "session.h"
@@ -25,17 +27,17 @@ int PrepareDocument(Session& session, const Endpoint& in, PreparedDocument* docu
   std::FILE* source = session.OpenInput(in, &holder, &regular);
   const bool convert = session.utf8();
   document->input.path = in.path;
-  if (source == nullptr) return convert ? session.ReportUnreadable(in, false) : kGoOn;
+  if (source == nullptr) return convert ? session.ReportUnreadable(in, false, errno) : kGoOn;
   if (regular && !convert) return kGoOn;
   Converter to_utf8(Charset::kGbk, Charset::kUtf8);
   if (convert && !session.Usable(to_utf8)) return kExitFailed;
   File copy = session.StartCopy(in, &document->input);
   if (copy == nullptr) return kExitFailed;
   EncodingStop stop;
-  const PassStatus status =
-      convert ? ConvertDocument(source, &to_utf8, copy.get(), &document->date, &stop)
-              : CopyStream(source, copy.get());
-  return session.EndCopy(status, stop, in, false, std::move(copy), &document->input);
+  const PassEnd end = convert
+                          ? ConvertDocument(source, &to_utf8, copy.get(), &document->date, &stop)
+                          : CopyStream(source, copy.get());
+  return session.EndCopy(end, stop, in, false, std::move(copy), &document->input);
 }
 
 // The library cuts kr and rq by bytes. A date with other than ASCII among

@@ -1,15 +1,21 @@
 #include "files.h"
 
+#include <cerrno>
+
 #include "system.h"
 
 namespace quorvel::cli {
 
-PassStatus CopyStream(std::FILE* in, std::FILE* out) {
+PassEnd ReadFailed() { return {PassStatus::kReadFailed, errno}; }
+
+PassEnd WriteFailed() { return {PassStatus::kWriteFailed, errno}; }
+
+PassEnd CopyStream(std::FILE* in, std::FILE* out) {
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-    if (got == 0) return std::ferror(in) != 0 ? PassStatus::kReadFailed : PassStatus::kOk;
-    if (std::fwrite(buffer, 1, got, out) != got) return PassStatus::kWriteFailed;
+    if (got == 0) return std::ferror(in) != 0 ? ReadFailed() : PassEnd{};
+    if (std::fwrite(buffer, 1, got, out) != got) return WriteFailed();
   }
 }
 

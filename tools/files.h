@@ -18,8 +18,19 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // How a pass over a file ended.
 enum class PassStatus { kOk, kReadFailed, kWriteFailed, kNotConvertible };
 
+// A pass's status and, for a failed read or write, the system's error code
+// as the failing call left it: taken there, since any later call may change
+// errno before the failure is reported.
+struct PassEnd {
+  PassStatus status = PassStatus::kOk;
+  int error = 0;
+};
+// The end of a pass whose read or write just failed (errno as it stands).
+PassEnd ReadFailed();
+PassEnd WriteFailed();
+
 // Copies `in` to `out` as it is, to the end of `in`.
-PassStatus CopyStream(std::FILE* in, std::FILE* out);
+PassEnd CopyStream(std::FILE* in, std::FILE* out);
 
 // Opens `path` (as NativePath gives it) in binary mode; null on failure.
 File OpenFile(const std::string& path, const char* mode);

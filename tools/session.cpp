@@ -93,15 +93,17 @@ bool Session::Usable(const Converter& converter) {
 File Session::StartCopy(const Endpoint& in, LibraryInput* input) {
   if (!CreateTemp(&input->temp)) return nullptr;
   File copy = OpenFile(input->temp.path(), "wb");
-  if (copy == nullptr) ReportPassFailure(PassStatus::kWriteFailed, in, {});
+  if (copy == nullptr) ReportPassFailure(WriteFailed(), in, {});
   return copy;
 }
 
-int Session::EndCopy(PassStatus status, const EncodingStop& stop, const Endpoint& in, bool text,
+int Session::EndCopy(PassEnd end, const EncodingStop& stop, const Endpoint& in, bool text,
                      File copy, LibraryInput* input) {
-  if (status == PassStatus::kReadFailed && !in.standard) return ReportUnreadable(in, text);
-  if (status == PassStatus::kOk && !CloseFile(std::move(copy))) status = PassStatus::kWriteFailed;
-  if (status != PassStatus::kOk) return ReportPassFailure(status, in, stop);
+  if (end.status == PassStatus::kReadFailed && !in.standard) {
+    return ReportUnreadable(in, text, end.error);
+  }
+  if (end.status == PassStatus::kOk && !CloseFile(std::move(copy))) end = WriteFailed();
+  if (end.status != PassStatus::kOk) return ReportPassFailure(end, in, stop);
   input->path = input->temp.path();
   Name(input->path, in.shown);
   return kGoOn;
@@ -141,14 +143,13 @@ Outcome Session::Xml2Txt(const std::string& in, const std::string& out) {
   return outcome;
 }
 
-int Session::ReportUnreadable(const Endpoint& in, bool text) {
-  const int saved = errno;
+int Session::ReportUnreadable(const Endpoint& in, bool text, int error) {
   TempFile out;
   if (!CreateTemp(&out)) return kExitFailed;
   const Outcome outcome =
       text ? Txt2Xml(in.path, out.path(), {}, {}) : Xml2Txt(in.path, out.path());
   if (!outcome.ok && !outcome.message.empty()) return ReportLibraryFailure(outcome, false);
-  report_.Error("cannot read " + in.shown + ": " + ErrorText(saved));
+  report_.Error("cannot read " + in.shown + ": " + ErrorText(error));
   return kExitFailed;
 }
 
@@ -187,15 +188,15 @@ std::string Session::At(const Endpoint& in, std::int64_t line, std::size_t colum
   return At(in, line) + std::to_string(column) + ":";
 }
 
-int Session::ReportPassFailure(PassStatus status, const Endpoint& in, const EncodingStop& stop) {
-  switch (status) {
+int Session::ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingStop& stop) {
+  switch (end.status) {
     case PassStatus::kOk:
       break;
     case PassStatus::kReadFailed:
-      report_.Error("cannot read " + in.shown + ": " + ErrorText(errno));
+      report_.Error("cannot read " + in.shown + ": " + ErrorText(end.error));
       break;
     case PassStatus::kWriteFailed:
-      report_.Error("cannot write a temporary file: " + ErrorText(errno));
+      report_.Error("cannot write a temporary file: " + ErrorText(end.error));
       break;
     case PassStatus::kNotConvertible:
       report_.Error(At(in, stop.line, stop.column) + " " +

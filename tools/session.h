@@ -67,13 +67,12 @@ class Session {
   // A private copy of an input, which the library then reads instead: a
   // stream's content, or the input converted. StartCopy creates it, open for
   // writing (null, after reporting, when it cannot). EndCopy ends the pass
-  // that wrote it with `status`: it closes the copy and makes it the
-  // library's input, shown in messages as `in`, and returns kGoOn; or it
-  // reports what stopped the pass (for a file this program could not read,
-  // the library's own message, from the conversion `text` names) and returns
-  // the exit code.
+  // that wrote it with `end`: it closes the copy and makes it the library's
+  // input, shown in messages as `in`, and returns kGoOn; or it reports what
+  // stopped the pass (for a file this program could not read, the library's
+  // own message, from the conversion `text` names) and returns the exit code.
   File StartCopy(const Endpoint& in, LibraryInput* input);
-  int EndCopy(PassStatus status, const EncodingStop& stop, const Endpoint& in, bool text, File copy,
+  int EndCopy(PassEnd end, const EncodingStop& stop, const Endpoint& in, bool text, File copy,
               LibraryInput* input);
   // Opens the endpoint `in` to read it: standard input, or the file. Null
   // when the file cannot be opened. `*regular` says whether the library could
@@ -85,13 +84,14 @@ class Session {
   Outcome Xml2Txt(const std::string& in, const std::string& out);
 
   // The library's message for an input this program could not read, from a
-  // conversion into a private file; reports it and returns kExitFailed.
-  int ReportUnreadable(const Endpoint& in, bool text);
+  // conversion into a private file (or, when the library reads it, the
+  // system's text for `error`); reports it and returns kExitFailed.
+  int ReportUnreadable(const Endpoint& in, bool text, int error);
   // Reports a library failure, the names of private files replaced by what
   // they stand for; returns kExitFailed.
   int ReportLibraryFailure(const Outcome& outcome, bool from_gbk);
   // Reports a stopped pass over `in`; returns kExitFailed.
-  int ReportPassFailure(PassStatus status, const Endpoint& in, const EncodingStop& stop);
+  int ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingStop& stop);
   // "FILE:LINE:" and "FILE:LINE:COLUMN:" prefixes.
   static std::string At(const Endpoint& in, std::int64_t line);
   static std::string At(const Endpoint& in, std::int64_t line, std::size_t column);

@@ -39,8 +39,8 @@ bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_bre
   return true;
 }
 
-PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
-                    EncodingStop* stop) {
+PassEnd ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
+                 EncodingStop* stop) {
   LineStream reader(in);
   FieldList fields;
   std::string converted;
@@ -62,13 +62,14 @@ PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindi
                  CountCharacters(text, bad) + 1,
                  DescribeStop(Charset::kUtf8, text, bad, "GBK form"),
                  {}};
-        return PassStatus::kNotConvertible;
+        return {PassStatus::kNotConvertible};
       }
       text = converted;
     }
-    if (copy != nullptr && !WriteLine(copy, text, line_break)) return PassStatus::kWriteFailed;
+    if (copy != nullptr && !WriteLine(copy, text, line_break)) return WriteFailed();
   }
-  return reader.failed() ? PassStatus::kReadFailed : PassStatus::kOk;
+  if (reader.failed()) return {PassStatus::kReadFailed, reader.error()};
+  return {};
 }
 
 }  // namespace quorvel::cli
