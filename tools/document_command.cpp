@@ -36,7 +36,7 @@ int PrepareDocument(Session& session, const Endpoint& in, PreparedDocument* docu
   EncodingStop stop;
   const PassEnd end = convert
                           ? ConvertDocument(source, &to_utf8, copy.get(), &document->date, &stop)
-                          : CopyStream(source, copy.get());
+                          : CopyContent(source, copy.get());
   return session.EndCopy(end, stop, in, false, std::move(copy), &document->input);
 }
 

@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "system.h"
 
@@ -10,14 +11,27 @@ PassEnd ReadFailed() { return {PassStatus::kReadFailed, errno}; }
 
 PassEnd WriteFailed() { return {PassStatus::kWriteFailed, errno}; }
 
-PassEnd CopyStream(std::FILE* in, std::FILE* out) {
+namespace {
+
+PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
     if (got == 0) return std::ferror(in) != 0 ? ReadFailed() : PassEnd{};
-    if (std::fwrite(buffer, 1, got, out) != got) return WriteFailed();
+    const void* nul = to_nul ? std::memchr(buffer, '\0', got) : nullptr;
+    const std::size_t kept = nul != nullptr ? static_cast<std::size_t>(
+                                                  static_cast<const char*>(nul) - buffer)
+                                            : got;
+    if (kept > 0 && std::fwrite(buffer, 1, kept, out) != kept) return WriteFailed();
+    if (nul != nullptr) return {};
   }
 }
+
+}  // namespace
+
+PassEnd CopyStream(std::FILE* in, std::FILE* out) { return Copy(in, out, false); }
+
+PassEnd CopyContent(std::FILE* in, std::FILE* out) { return Copy(in, out, true); }
 
 File OpenFile(const std::string& path, const char* mode) {
   return File(std::fopen(path.c_str(), mode));

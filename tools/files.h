@@ -31,6 +31,10 @@ PassEnd WriteFailed();
 
 // Copies `in` to `out` as it is, to the end of `in`.
 PassEnd CopyStream(std::FILE* in, std::FILE* out);
+// Copies the content of `in` to `out`: up to its first NUL (which the library
+// takes for the end), or its end. Nothing after the NUL is read, so an
+// endless stream of NULs ends at once.
+PassEnd CopyContent(std::FILE* in, std::FILE* out);
 
 // Opens `path` (as NativePath gives it) in binary mode; null on failure.
 File OpenFile(const std::string& path, const char* mode);

@@ -35,7 +35,7 @@ int CheckCommand(Session& session) {
     File target = session.StartCopy(in, &copy);
     if (target == nullptr) return kExitFailed;
     // (The pass first: `target` is moved into the call.)
-    const PassEnd end = CopyStream(source, target.get());
+    const PassEnd end = CopyContent(source, target.get());
     const int code = session.EndCopy(end, {}, in, true, std::move(target), &copy);
     if (code != kGoOn) return code;
     in = {in.shown, copy.path, false};

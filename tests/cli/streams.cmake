@@ -53,6 +53,28 @@ if(NOT EMULATOR)
          "0:/dev/stdin: returned document, 4 rows, nsr ${NSR}: converts cleanly\n")
 endif()
 
+# The content of a stream ends at its first NUL, as the library reads it: a
+# stream that goes on after one is not read to its end (here a writer that
+# only stops when its reader has gone, held to a pace that keeps what the
+# copy could gather before the time limit small).
+if(NOT EMULATOR)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  set(endless "printf 'a\\000'; while printf '%65536s' ''; do sleep 0.01; done")
+  foreach(case IN ITEMS
+          "xml2txt;-;nul.txt|1::quorvel: List index out of bounds (1)\n"
+          "check;-|3:(standard input): text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
+    string(REPLACE "|" ";" case "${case}")
+    list(POP_BACK case expected)
+    string(REPLACE "\\n" "\n" expected "${expected}")
+    execute_process(COMMAND sh -c "${endless}" COMMAND ${TOOL} ${case}
+                    WORKING_DIRECTORY "${WORK}" TIMEOUT 10 RESULTS_VARIABLE codes
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    list(GET codes -1 code)
+    expect("[${case}] fed a NUL, then bytes without end" "${code}:${out}:${err}" "${expected}")
+  endforeach()
+  unset(ENV{TMPDIR})
+endif()
+
 # A standard output that cannot be written fails with exit 1 and says so
 # (natively: /dev/full, where every write fails).
 if(NOT EMULATOR)
