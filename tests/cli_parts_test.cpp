@@ -184,6 +184,47 @@ TEST_F(AgainstLibrary, TextScanCountsWhatTheLibraryWrites) {
   }
 }
 
+// With --encoding utf-8 the library reads the converted copy: the counts are
+// of that copy, a leading byte order mark dropped first.
+TEST_F(AgainstLibrary, TextScanCountsTheConvertedCopy) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<std::string> contents = {
+      bom,
+      bom + "\r\n",
+      bom + "\r\n1\t2\t3\t4\t5\t6\t7\t8",
+      bom + "1\t2\t3\t4\t5\t6\t7\t8\n\xE4\xB8\xAD",
+      bom + "a\tb\n",
+      bom + "\0tail"s,
+      "\r\n",
+  };
+  Converter to_gbk(Charset::kUtf8, Charset::kGbk);
+  for (const std::string& content : contents) {
+    const ContentFile file(content);
+    TempFile copy;
+    std::string why;
+    ASSERT_TRUE(copy.Create(&why)) << why;
+    TextFindings findings;
+    EncodingStop stop;
+    {
+      const File in = file.Open();
+      File out = OpenFile(copy.path(), "wb");
+      ASSERT_EQ(ScanText(in.get(), &to_gbk, out.get(), &findings, &stop).status, PassStatus::kOk);
+      ASSERT_TRUE(CloseFile(std::move(out)));
+    }
+    ASSERT_EQ(library.txt2xml(copy.path().c_str(), output.path().c_str(), 100, "", ""),
+              QUORVEL_RESULT_OK);
+    const std::string document = ReadAll(output.path());
+    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
+              std::string::npos)
+        << content;
+    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
+    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
+    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
+      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
+    }
+  }
+}
+
 // A returned document of random lines: row blocks whole, open, closed on
 // their opening line, with values missing, given twice or empty; stray
 // markers; the data line sometimes first, sometimes absent.

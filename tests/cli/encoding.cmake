@@ -33,6 +33,16 @@ file(WRITE "${WORK}/plain.txt" "${gbk_zhong}\t1\r\n\r2\n3\t")
 run(txt2xml bom.txt bom.xml --encoding utf-8)
 run(txt2xml plain.txt plain.xml)
 expect_same_file("byte order mark and line breaks" "${WORK}/bom.xml" "${WORK}/plain.xml")
+# It is dropped before lines and fields are counted: alone it leaves no
+# line; before a line break, one empty line of 0 fields.
+file(WRITE "${WORK}/bom-only.txt" "${bom}")
+run(check bom-only.txt --encoding utf-8)
+expect("a byte order mark alone" "${code}:${out}:${err}"
+       "0:bom-only.txt: text, 0 lines (0 full rows, 0 short rows, 0 empty rows): converts cleanly\n:")
+file(WRITE "${WORK}/bom-crlf.txt" "${bom}\r\n")
+run(check bom-crlf.txt --encoding utf-8)
+expect("a byte order mark and a line break" "${code}:${out}:${err}"
+       "3:bom-crlf.txt: text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: bom-crlf.txt:1: 0 fields: written as an empty row\n")
 
 # What cannot become GBK fails at its place (the column counts characters),
 # and an existing output is left as it was.
