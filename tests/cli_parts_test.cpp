@@ -433,6 +433,21 @@ TEST(Converter, ConvertsExactlyOrStopsAtTheCharacter) {
   }
 }
 
+#ifndef _WIN32
+// Natively file names are bytes: there is no converter for the ANSI code
+// page, which stands here for a system without one.
+TEST(Converter, WithoutAConverterOnlyEmptyTextSucceeds) {
+  Converter none(Charset::kAnsi, Charset::kUtf8);
+  ASSERT_FALSE(none.ok());
+  std::string out = "kept";
+  std::size_t bad = 9;
+  EXPECT_TRUE(none.Append("", &out, &bad));
+  EXPECT_EQ(out, "kept");
+  EXPECT_FALSE(none.Append("a", &out, &bad));
+  EXPECT_EQ(bad, 0u);
+}
+#endif
+
 // Every GBK character, there and back: the system's tables agree with
 // themselves, and the conversions never substitute.
 TEST(Converter, EveryGbkCharacterRoundTrips) {

@@ -40,6 +40,7 @@ Converter::~Converter() {
 bool Converter::ok() const { return state_ != nullptr; }
 
 bool Converter::Append(std::string_view in, std::string* out, std::size_t* bad) {
+  if (in.empty()) return true;
   if (state_ == nullptr) {
     *bad = 0;
     return false;

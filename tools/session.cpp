@@ -68,6 +68,7 @@ bool Session::ValueForLibrary(std::string_view option, const std::string& value,
     return true;
   }
   Converter to_gbk(Charset::kUtf8, Charset::kGbk);
+  if (!Usable(to_gbk)) return false;
   std::size_t bad = 0;
   gbk->clear();
   if (to_gbk.Append(value, gbk, &bad)) return true;
