@@ -3,6 +3,7 @@
 # written or left alone, compared byte for byte.
 #   -DTOOL=path/to/quorvel[.exe]  -DEMULATOR="wine;..." (empty natively)
 #   -DSOURCE_DIR=...  -DWORK=scratch folder  -DVERSION=x.y.z
+#   -DSANITIZE=ON when the tool is built with the sanitizers
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 # The tool's own temporary files go here (natively), so that a check can tell
