@@ -50,8 +50,12 @@ bool Converter::Append(std::string_view in, std::string* out, std::size_t* bad) 
   std::size_t source_left = in.size();
   std::size_t used = out->size();
   while (source_left > 0) {
-    // One GBK byte can become three UTF-8 bytes (0x80 is U+20AC).
-    out->resize(used + 3 * source_left + 16);
+    // One GBK byte can become three UTF-8 bytes (0x80 is U+20AC), but the
+    // room grows a bounded step at a time (iconv stops with E2BIG where it
+    // ends): a long line takes what it converts to, not three times its size,
+    // and no size is multiplied.
+    constexpr std::size_t kStep = std::size_t{1} << 16;
+    out->resize(used + (source_left < kStep / 3 ? 3 * source_left + 16 : kStep));
     char* target = out->data() + used;
     std::size_t target_left = out->size() - used;
     const std::size_t result =
