@@ -45,4 +45,8 @@ TempFile::~TempFile() {
 
 bool TempFile::Create(std::string* why) { return CreatePrivateFile(&path_, why); }
 
+void TempFile::RemoveEarly() {
+  if (!path_.empty() && RemoveFile(path_)) path_.clear();
+}
+
 }  // namespace quorvel::cli

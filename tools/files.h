@@ -52,6 +52,11 @@ class TempFile {
 
   // Creates the file; false, with the reason, when it cannot.
   bool Create(std::string* why);
+  // Removes the file now if the system lets it (POSIX: even while it is
+  // open, which then goes on reading it); otherwise the object still does
+  // when it goes. A file opened just before is then gone even if the program
+  // is killed.
+  void RemoveEarly();
   const std::string& path() const { return path_; }
 
  private:

@@ -50,7 +50,7 @@ int CheckCommand(Session& session) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& arguments) {
-  SetBinaryStandardStreams();
+  PrepareProcess();
   Request request;
   const Reporter report;
   if (!ParseRequest(arguments, &request)) {

@@ -207,13 +207,14 @@ int Session::ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingSt
   return kExitFailed;
 }
 
-bool Session::Deliver(const Endpoint& out, const TempFile& temp) {
+bool Session::Deliver(const Endpoint& out, TempFile& temp) {
   if (!out.standard) return true;
   File converted = OpenFile(temp.path(), "rb");
   if (converted == nullptr) {
     report_.Error("cannot read a temporary file: " + ErrorText(errno));
     return false;
   }
+  temp.RemoveEarly();
   return report_.OutputFile(converted.get());
 }
 

@@ -97,8 +97,9 @@ class Session {
   static std::string At(const Endpoint& in, std::int64_t line, std::size_t column);
 
   // Copies the library's output in `temp` to standard output when `out` is
-  // standard output; false after reporting a failure.
-  bool Deliver(const Endpoint& out, const TempFile& temp);
+  // standard output, removing `temp` as soon as it is open where the system
+  // allows; false after reporting a failure.
+  bool Deliver(const Endpoint& out, TempFile& temp);
 
   // check's one-line report, on standard output unless --quiet; false after
   // reporting a failed write.

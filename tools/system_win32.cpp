@@ -14,6 +14,7 @@
 #include "charset.h"
 #include "report.h"
 #include "system.h"
+#include "temporaries.h"
 
 namespace quorvel::cli {
 namespace {
@@ -68,6 +69,16 @@ Function Export(HMODULE module, const char* name) {
 }
 
 std::string CodePageForm() { return "form in code page " + std::to_string(GetACP()); }
+
+void Delete(const char* path) { DeleteFileA(path); }
+
+// Runs on a thread of its own: removes the temporary files it can (not those
+// open at this moment), then leaves the event to the default handling, which
+// ends the program.
+BOOL WINAPI OnConsoleControl(DWORD) {
+  RemoveTemporaries(Delete);
+  return FALSE;
+}
 
 }  // namespace
 
@@ -160,6 +171,7 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
       std::string ignored;
       if (WideToUtf8(use_short ? short_name.c_str() : wide.c_str(), &utf8) &&
           NativePath(utf8, path, &ignored)) {
+        RememberTemporary(*path);
         return true;
       }
     }
@@ -171,7 +183,11 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
   return false;
 }
 
-void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
+bool RemoveFile(const std::string& path) {
+  const bool removed = DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (removed) ForgetTemporary(path);
+  return removed;
+}
 
 bool IsRegularFile(std::FILE* file) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
@@ -180,9 +196,10 @@ bool IsRegularFile(std::FILE* file) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-void SetBinaryStandardStreams() {
+void PrepareProcess() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 }  // namespace quorvel::cli

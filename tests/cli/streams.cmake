@@ -75,6 +75,56 @@ if(NOT EMULATOR)
   unset(ENV{TMPDIR})
 endif()
 
+# A document of 20000 rows, whose text fills a pipe many times over.
+string(CONCAT row "  <row id=\"1\">\n   <dm>3100224130</dm>\n   <hm>01234567</hm>\n"
+       "   <gf>913101157178123456</gf>\n   <xf>X</xf>\n   <kr>20261102</kr>\n"
+       "   <je>12800.00</je>\n   <se>1664.00</se>\n   <mw>M</mw>\n"
+       "   <sy>00000000000000FF</sy>\n   <jg>0000</jg>\n   <rq>20261205</rq>\n  </row>\n")
+string(REPEAT "${row}" 20000 rows)
+file(WRITE "${WORK}/big.xml" "<nsr>N</nsr>\n<rows>20000</rows>\n<data>\n${rows}")
+unset(rows)
+
+if(NOT EMULATOR)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  # A reader that goes away: the write fails like any other (exit 1, a
+  # message) instead of killing the program, and nothing is left in the
+  # temporary folder, whether this program writes the pipe ("-") or the
+  # library does (a path naming it).
+  foreach(target IN ITEMS - /dev/stdout)
+    execute_process(COMMAND ${TOOL} xml2txt big.xml ${target} --quiet COMMAND head -c 1
+                    WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes OUTPUT_QUIET
+                    ERROR_VARIABLE err)
+    list(GET codes 0 code)
+    if(target STREQUAL "-")
+      expect("xml2txt to a closed pipe" "${code}:${err}"
+             "1:quorvel: cannot write standard output: Broken pipe\n")
+    else()
+      expect("xml2txt to a closed pipe by its name" "${code}" 1)
+      expect_contains("xml2txt to a closed pipe by its name" "${err}" "quorvel: ")
+    endif()
+    expect_no_temporaries("xml2txt to a closed pipe (${target})")
+  endforeach()
+
+  # Asked to end (SIGTERM) while it copies standard input, it removes the
+  # copy and ends by the signal; writes nothing.
+  execute_process(COMMAND sh -c "cat big.xml; sleep 3"
+                  COMMAND timeout -s TERM 1.5 ${TOOL} xml2txt - term.txt
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes)
+  list(GET codes 1 code)
+  expect("SIGTERM while reading standard input: timeout's status" "${code}" 124)
+  expect_no_temporaries("SIGTERM while reading standard input")
+  if(EXISTS "${WORK}/term.txt")
+    message(SEND_ERROR "SIGTERM while reading standard input: the output was written")
+  endif()
+
+  # Killed outright while standard output is full, it leaves nothing either:
+  # the converted text was removed from the folder as soon as it was open.
+  execute_process(COMMAND timeout -s KILL 1.5 ${TOOL} xml2txt big.xml - COMMAND sleep 3
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60)
+  expect_no_temporaries("SIGKILL while writing standard output")
+  unset(ENV{TMPDIR})
+endif()
+
 # A standard output that cannot be written fails with exit 1 and says so
 # (natively: /dev/full, where every write fails).
 if(NOT EMULATOR)
