@@ -34,7 +34,7 @@ PassEnd CopyStream(std::FILE* in, std::FILE* out) { return Copy(in, out, false);
 PassEnd CopyContent(std::FILE* in, std::FILE* out) { return Copy(in, out, true); }
 
 File OpenFile(const std::string& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode));
+  return File(OpenBinaryFile(path, mode));
 }
 
 bool CloseFile(File file) { return std::fclose(file.release()) == 0; }

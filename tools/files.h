@@ -36,7 +36,8 @@ PassEnd CopyStream(std::FILE* in, std::FILE* out);
 // endless stream of NULs ends at once.
 PassEnd CopyContent(std::FILE* in, std::FILE* out);
 
-// Opens `path` (as NativePath gives it) in binary mode; null on failure.
+// Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" (see
+// OpenBinaryFile); null, with errno set, on failure.
 File OpenFile(const std::string& path, const char* mode);
 
 // Closes `file`; false when the system reports that written data was lost.

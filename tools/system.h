@@ -61,6 +61,12 @@ bool CreatePrivateFile(std::string* path, std::string* why);
 // when the system refused (on Windows, a file that is open).
 bool RemoveFile(const std::string& path);
 
+// Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" as
+// fopen does; null, with errno set, when it cannot. On Windows every kind of
+// sharing is allowed, removal included, so that a private file can be
+// removed while it is open (it goes when its last handle is closed).
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode);
+
 // Whether `file` is a regular file, which the library can read again after
 // this program did: not a pipe, a terminal, a device or a folder.
 bool IsRegularFile(std::FILE* file);

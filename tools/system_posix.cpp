@@ -95,6 +95,10 @@ bool RemoveFile(const std::string& path) {
   return removed;
 }
 
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 bool IsRegularFile(std::FILE* file) {
   struct stat status;
   return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);

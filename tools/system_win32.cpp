@@ -8,6 +8,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -187,6 +189,30 @@ bool RemoveFile(const std::string& path) {
   const bool removed = DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
   if (removed) ForgetTemporary(path);
   return removed;
+}
+
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
+  const bool write = mode[0] == 'w';
+  const HANDLE handle =
+      CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                                : EIO;
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                         _O_BINARY | (write ? _O_WRONLY : _O_RDONLY));
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, write ? "wb" : "rb");
+  if (file == nullptr) _close(descriptor);
+  return file;
 }
 
 bool IsRegularFile(std::FILE* file) {

@@ -125,6 +125,20 @@ if(NOT EMULATOR)
   unset(ENV{TMPDIR})
 endif()
 
+# Under Wine an interrupt is the console's Ctrl+C event: its handler removes
+# the copy of standard input, although this program has it open then.
+if(EMULATOR)
+  execute_process(COMMAND sh -c "cat big.xml; sleep 3"
+                  COMMAND timeout -s INT 1.5 ${EMULATOR} ${TOOL} xml2txt - int.txt
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes)
+  list(GET codes 1 code)
+  expect("Ctrl+C while reading standard input: timeout's status" "${code}" 124)
+  expect_no_temporaries("Ctrl+C while reading standard input")
+  if(EXISTS "${WORK}/int.txt")
+    message(SEND_ERROR "Ctrl+C while reading standard input: the output was written")
+  endif()
+endif()
+
 # A standard output that cannot be written fails with exit 1 and says so
 # (natively: /dev/full, where every write fails).
 if(NOT EMULATOR)
