@@ -55,7 +55,8 @@ constexpr std::string_view kHelp =
     "Exit status: 0 converted (check: would convert cleanly); 1 failed, nothing\n"
     "written (the reason follows \"quorvel: \" on standard error); 2 some rows\n"
     "lacked one of their eleven values, so nothing was written; 3 (check only) would\n"
-    "convert, with warnings; 64 wrong usage. OUTPUT is replaced only on success.\n";
+    "convert, with warnings; 4 (check only) could not tell, as its own temporary\n"
+    "file could not be written; 64 wrong usage. OUTPUT is written only on success.\n";
 
 enum CommandBit : unsigned { kTxt2XmlBit = 1, kXml2TxtBit = 2, kCheckBit = 4 };
 

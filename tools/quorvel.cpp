@@ -33,7 +33,7 @@ int CheckCommand(Session& session) {
   LibraryInput copy;
   if (!regular) {
     File target = session.StartCopy(in, &copy);
-    if (target == nullptr) return kExitFailed;
+    if (target == nullptr) return session.OwnFailureCode();
     // (The pass first: `target` is moved into the call.)
     const PassEnd end = CopyContent(source, target.get());
     const int code = session.EndCopy(end, {}, in, true, std::move(target), &copy);

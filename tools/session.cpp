@@ -81,8 +81,30 @@ bool Session::ValueForLibrary(std::string_view option, const std::string& value,
 bool Session::CreateTemp(TempFile* temp) {
   std::string why;
   if (temp->Create(&why)) return true;
-  report_.Error(why);
+  ReportOwnFailure(why);
   return false;
+}
+
+int Session::ReportOwnFailure(std::string_view why) {
+  report_.Error(request_.command == Command::kCheck ? "cannot check: " + std::string(why)
+                                                    : std::string(why));
+  return OwnFailureCode();
+}
+
+int Session::OwnFailureCode() const {
+  return request_.command == Command::kCheck ? kExitCannotCheck : kExitFailed;
+}
+
+bool Session::FailedAtOutput(const Outcome& outcome) {
+  return !outcome.ok && (outcome.message == "Stream write error" ||
+                         outcome.message.starts_with("Cannot create file "));
+}
+
+int Session::ReportOutputFailure(const Outcome& outcome) {
+  const std::string readable = Readable(outcome.message, false);
+  return ReportOwnFailure(outcome.message.starts_with("Cannot create file ")
+                              ? readable
+                              : "cannot write a temporary file: " + readable);
 }
 
 bool Session::Usable(const Converter& converter) {
@@ -146,7 +168,7 @@ Outcome Session::Xml2Txt(const std::string& in, const std::string& out) {
 
 int Session::ReportUnreadable(const Endpoint& in, bool text, int error) {
   TempFile out;
-  if (!CreateTemp(&out)) return kExitFailed;
+  if (!CreateTemp(&out)) return OwnFailureCode();
   const Outcome outcome =
       text ? Txt2Xml(in.path, out.path(), {}, {}) : Xml2Txt(in.path, out.path());
   if (!outcome.ok && !outcome.message.empty()) return ReportLibraryFailure(outcome, false);
@@ -197,8 +219,7 @@ int Session::ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingSt
       report_.Error("cannot read " + in.shown + ": " + ErrorText(end.error));
       break;
     case PassStatus::kWriteFailed:
-      report_.Error("cannot write a temporary file: " + ErrorText(end.error));
-      break;
+      return ReportOwnFailure("cannot write a temporary file: " + ErrorText(end.error));
     case PassStatus::kNotConvertible:
       report_.Error(At(in, stop.line, stop.column) + " " +
                     (stop.row.empty() ? "" : "row " + stop.row + ": ") + stop.what);

@@ -59,14 +59,28 @@ class Session {
   // reporting, when it cannot be converted.
   bool ValueForLibrary(std::string_view option, const std::string& value, std::string* gbk);
 
-  // Creates a private temporary file; false, after reporting, when it cannot.
+  // Creates a private temporary file; false, after reporting, when it cannot
+  // (the exit code is then OwnFailureCode()).
   bool CreateTemp(TempFile* temp);
+
+  // Reports a failure of this program's own temporary files, which says
+  // nothing about the input: in check "cannot check: " comes first. Returns
+  // OwnFailureCode().
+  int ReportOwnFailure(std::string_view why);
+  // kExitCannotCheck in check, else kExitFailed.
+  int OwnFailureCode() const;
+  // Whether a conversion into a private file failed at saving that file
+  // ("Stream write error", "Cannot create file"), not at its input.
+  static bool FailedAtOutput(const Outcome& outcome);
+  // Reports such a failure (ReportOwnFailure) and returns its exit code.
+  int ReportOutputFailure(const Outcome& outcome);
   // False, after reporting, when the system lacks the converter.
   bool Usable(const Converter& converter);
 
   // A private copy of an input, which the library then reads instead: a
   // stream's content, or the input converted. StartCopy creates it, open for
-  // writing (null, after reporting, when it cannot). EndCopy ends the pass
+  // writing (null, after reporting, when it cannot: the exit code is then
+  // OwnFailureCode()). EndCopy ends the pass
   // that wrote it with `end`: it closes the copy and makes it the library's
   // input, shown in messages as `in`, and returns kGoOn; or it reports what
   // stopped the pass (for a file this program could not read, the library's
@@ -90,7 +104,8 @@ class Session {
   // Reports a library failure, the names of private files replaced by what
   // they stand for; returns kExitFailed.
   int ReportLibraryFailure(const Outcome& outcome, bool from_gbk);
-  // Reports a stopped pass over `in`; returns kExitFailed.
+  // Reports a stopped pass over `in`; returns the exit code (a failed write
+  // is this program's own failure).
   int ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingStop& stop);
   // "FILE:LINE:" and "FILE:LINE:COLUMN:" prefixes.
   static std::string At(const Endpoint& in, std::int64_t line);

@@ -35,7 +35,9 @@ int PrepareText(Session& session, const Endpoint& in, bool must_scan, PreparedTe
   Converter to_gbk(Charset::kUtf8, Charset::kGbk);
   if (convert && !session.Usable(to_gbk)) return kExitFailed;
   File copy_file;
-  if (copy && (copy_file = session.StartCopy(in, &text->input)) == nullptr) return kExitFailed;
+  if (copy && (copy_file = session.StartCopy(in, &text->input)) == nullptr) {
+    return session.OwnFailureCode();
+  }
   EncodingStop stop;
   const PassEnd end =
       ScanText(source, convert ? &to_gbk : nullptr, copy_file.get(), &text->findings, &stop);
@@ -102,7 +104,7 @@ int Txt2XmlCommand(Session& session) {
     return kExitFailed;
   }
   TempFile spool;
-  if (out.standard && !session.CreateTemp(&spool)) return kExitFailed;
+  if (out.standard && !session.CreateTemp(&spool)) return session.OwnFailureCode();
   const std::string& target = out.standard ? spool.path() : out.path;
   session.Name(target, out.shown);
   const Outcome outcome = session.Txt2Xml(text.input.path, target, nsr, qymc);
@@ -118,9 +120,10 @@ int CheckTextCommand(Session& session, const Endpoint& in) {
   PreparedText text;
   if (const int code = PrepareText(session, in, true, &text); code != kGoOn) return code;
   TempFile scratch;
-  if (!session.CreateTemp(&scratch)) return kExitFailed;
+  if (!session.CreateTemp(&scratch)) return session.OwnFailureCode();
   session.Name(scratch.path(), "a temporary file");
   const Outcome outcome = session.Txt2Xml(text.input.path, scratch.path(), {}, {});
+  if (Session::FailedAtOutput(outcome)) return session.ReportOutputFailure(outcome);
   const TextFindings& findings = text.findings;
   ReportOddLines(session, in, findings, false);
   const bool looks_utf8 = WarnIfUtf8(session, in, text);

@@ -119,6 +119,17 @@ function(expect_no_temporaries what)
   expect("${what}: temporary files left" "${left}" "")
 endfunction()
 
+# Writes a returned document of `rows` complete rows (about 250 bytes each,
+# 100 as text) to `path`.
+function(write_document path rows)
+  string(CONCAT row "  <row id=\"1\">\n   <dm>3100224130</dm>\n   <hm>01234567</hm>\n"
+         "   <gf>913101157178123456</gf>\n   <xf>X</xf>\n   <kr>20261102</kr>\n"
+         "   <je>12800.00</je>\n   <se>1664.00</se>\n   <mw>M</mw>\n"
+         "   <sy>00000000000000FF</sy>\n   <jg>0000</jg>\n   <rq>20261205</rq>\n  </row>\n")
+  string(REPEAT "${row}" ${rows} all)
+  file(WRITE "${path}" "<nsr>N</nsr>\n<rows>${rows}</rows>\n<data>\n${all}")
+endfunction()
+
 # The sample company's name: "上海明远电子科技有限公司" in UTF-8 and GBK.
 set(QYMC_UTF8 "上海明远电子科技有限公司")
 string(ASCII 201 207 186 163 195 247 212 182 181 231 215 211 191 198 188 188 211 208 207 222

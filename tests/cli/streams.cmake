@@ -75,14 +75,8 @@ if(NOT EMULATOR)
   unset(ENV{TMPDIR})
 endif()
 
-# A document of 20000 rows, whose text fills a pipe many times over.
-string(CONCAT row "  <row id=\"1\">\n   <dm>3100224130</dm>\n   <hm>01234567</hm>\n"
-       "   <gf>913101157178123456</gf>\n   <xf>X</xf>\n   <kr>20261102</kr>\n"
-       "   <je>12800.00</je>\n   <se>1664.00</se>\n   <mw>M</mw>\n"
-       "   <sy>00000000000000FF</sy>\n   <jg>0000</jg>\n   <rq>20261205</rq>\n  </row>\n")
-string(REPEAT "${row}" 20000 rows)
-file(WRITE "${WORK}/big.xml" "<nsr>N</nsr>\n<rows>20000</rows>\n<data>\n${rows}")
-unset(rows)
+# A document whose text fills a pipe many times over.
+write_document("${WORK}/big.xml" 20000)
 
 if(NOT EMULATOR)
   set(ENV{TMPDIR} "${TEMP_DIR}")
