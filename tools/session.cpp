@@ -52,9 +52,10 @@ bool Session::Resolve(const std::string& argument, bool input, Endpoint* endpoin
     report_.Error(std::string(input ? "INPUT" : "OUTPUT") + " name: " + why);
     return false;
   }
-  // Messages show names as the library does.
+  // Messages show names as the library does (whole, where it cut them).
   endpoint->shown = endpoint->path;
   endpoint->standard = false;
+  Name(endpoint->path, endpoint->shown);
   return true;
 }
 
@@ -180,19 +181,25 @@ std::string Session::Readable(std::string_view message, bool from_gbk) const {
   auto plain = [from_gbk](std::string_view bytes) {
     return from_gbk ? Utf8OrBytes(bytes) : std::string(bytes);
   };
+  // The library cuts a longer message at this many bytes, which can cut the
+  // name at its end: a name that the rest of such a message begins is that
+  // name.
+  const bool cut = message.size() >= QUORVEL_BUFFER_SIZE - 1;
   std::string readable;
   std::size_t copied = 0;  // message[0, copied) is in `readable`
   std::size_t at = 0;
   while (at < message.size()) {
+    const std::string_view rest = message.substr(at);
     const auto name = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) {
-      return !entry.first.empty() && message.substr(at).starts_with(entry.first);
+      return !entry.first.empty() &&
+             (rest.starts_with(entry.first) || (cut && entry.first.starts_with(rest)));
     });
     if (name == names_.end()) {
       ++at;
       continue;
     }
     readable += plain(message.substr(copied, at - copied)) + name->second;
-    at += name->first.size();
+    at = std::min(at + name->first.size(), message.size());
     copied = at;
   }
   return readable + plain(message.substr(copied));

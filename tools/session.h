@@ -120,7 +120,9 @@ class Session {
   // reporting a failed write.
   bool Summarize(const std::string& line) const;
 
-  // Remembers that the library sees `shown` as `passed`.
+  // Remembers that the library sees `shown` as `passed`: its messages show
+  // `shown` where they name `passed`, or a piece of it that the cut at 255
+  // bytes left at their end.
   void Name(const std::string& passed, const std::string& shown);
 
  private:

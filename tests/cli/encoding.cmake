@@ -74,6 +74,16 @@ file(WRITE "${WORK}/sy.txt" "1\t2\t3\t4\t5\t6\t7\t8\t中\t10\n")
 run(txt2xml sy.txt keep.xml --encoding utf-8)
 expect("library message" "${code}:${err}" "1:quorvel: '中' is not a valid integer value\n")
 
+# A message the library cut at 255 bytes, inside a name, still shows the
+# whole name, and in UTF-8 (natively: on Windows names are in the ANSI code
+# page, where this one is not long enough to be cut).
+if(NOT EMULATOR)
+  string(REPEAT "é" 120 long_folder)
+  run(txt2xml "${SAMPLES}/invoices-utf8.txt" "${long_folder}/out.xml" --encoding utf-8)
+  expect("a long name in a cut message" "${code}:${err}"
+         "1:quorvel: Cannot create file ${long_folder}/out.xml\n")
+endif()
+
 # Without the option, a UTF-8 text side draws one warning (a GBK one does
 # not); saying --encoding gbk means it.
 run(txt2xml "${SAMPLES}/invoices-utf8.txt" hint.xml)
