@@ -1,5 +1,11 @@
-// The system's iconv. GNU iconv's "GBK" is the same table as Windows code
-// page 936, single-byte 0x80 (the euro sign) included.
+// The system's iconv. Its "GBK" (glibc's "CP936" is the same table) is
+// Windows code page 936, single-byte 0x80 (the euro sign) included, less the
+// 2149 double-byte codes that Windows maps to private-use characters
+// (U+E000-U+E864): the user-defined areas AAA1-AFFE, F8A1-FEFE and A140-A7A0,
+// FE50-FEA0, and unassigned places among the symbols and at D7FA-D7FE. Those
+// are refused here, where quorvel.exe converts them. No iconv table is code
+// page 936 exactly: "GB18030" gives 106 of those codes standard characters
+// instead (A2E3 is U+20AC there), refuses 0x80, and has four-byte forms.
 #include <iconv.h>
 
 #include <cerrno>
