@@ -406,6 +406,8 @@ TEST(Converter, ConvertsExactlyOrStopsAtTheCharacter) {
       {Charset::kUtf8, Charset::kGbk, "\xC2\xB7", "\xA1\xA4", kNone, ""},
       {Charset::kUtf8, Charset::kGbk, "\xE2\x82\xAC", "\x80", kNone, ""},
       {Charset::kUtf8, Charset::kGbk, "ab\xF0\x9F\x98\x80", "", 2, "U+1F600 has no GBK form"},
+      // Windows pairs U+F8F5 with byte 0xFF, which is not GBK.
+      {Charset::kUtf8, Charset::kGbk, "a\xEF\xA3\xB5", "", 1, "U+F8F5 has no GBK form"},
       // U+00E1 (a with acute) has a GBK form; U+00C0 (A with grave) has none, and no
       // best-fit "A" may stand in for it.
       {Charset::kUtf8, Charset::kGbk, "\xC3\xA1\xC3\x80", "", 2, "U+00C0 has no GBK form"},
