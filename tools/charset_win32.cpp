@@ -21,6 +21,9 @@ constexpr UINT kGbkCodePage = 936;
 // MB_ERR_INVALID_CHARS): neither crosses.
 constexpr wchar_t kNotGbk = 0xF8F5;
 
+// The code page by number: the system's ANSI code page as GetACP gives it,
+// not CP_ACP, so that where it is UTF-8 (65001) the UTF-8 path is taken:
+// WideCharToMultiByte refuses the flags for exact conversion there.
 UINT CodePage(Charset charset) {
   switch (charset) {
     case Charset::kGbk:
@@ -28,9 +31,9 @@ UINT CodePage(Charset charset) {
     case Charset::kUtf8:
       return CP_UTF8;
     case Charset::kAnsi:
-      return CP_ACP;
+      return GetACP();
   }
-  return CP_ACP;
+  return GetACP();
 }
 
 bool HoldsNotGbk(UINT code_page, std::wstring_view wide) {
