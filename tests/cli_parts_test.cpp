@@ -500,6 +500,7 @@ TEST(Options, ParsesWhatTheUsageAllows) {
       {{"xml2txt", "a", "b", "--encoding", "UTF-8"}, true, {"a", "b"}},
       {{"check", "--encoding=utf8", "f"}, true, {"f"}},
       {{"--help"}, true, {}},
+      {{"-h"}, true, {}},
       {{"--version"}, true, {}},
       {{}, false, {}},
       {{"--help", "x"}, false, {}},
