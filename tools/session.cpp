@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "commands.h"
+#include "common/failure.h"
 #include "utf8.h"
 
 namespace quorvel::cli {
@@ -34,6 +35,22 @@ std::string Utf8OrBytes(std::string_view text) {
     text.remove_prefix(bad + 1);
   }
   return out;
+}
+
+// The text of a library message before the name it carries: "Cannot create
+// file " (the library's own template, up to its placeholder).
+std::string_view Lead(MessageId id) {
+  const std::string_view pattern = MessageTemplate(id);
+  return pattern.substr(0, pattern.find('%'));
+}
+
+// Where a message naming a file has the name: after "Cannot open file " or
+// "Cannot create file "; npos for any other message.
+std::size_t FileNameAt(std::string_view message) {
+  for (const MessageId id : {MessageId::kCannotOpenFile, MessageId::kCannotCreateFile}) {
+    if (message.starts_with(Lead(id))) return Lead(id).size();
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -97,13 +114,13 @@ int Session::OwnFailureCode() const {
 }
 
 bool Session::FailedAtOutput(const Outcome& outcome) {
-  return !outcome.ok && (outcome.message == "Stream write error" ||
-                         outcome.message.starts_with("Cannot create file "));
+  return !outcome.ok && (outcome.message == MessageTemplate(MessageId::kStreamWriteError) ||
+                         outcome.message.starts_with(Lead(MessageId::kCannotCreateFile)));
 }
 
 int Session::ReportOutputFailure(const Outcome& outcome) {
   const std::string readable = Readable(outcome.message, false);
-  return ReportOwnFailure(outcome.message.starts_with("Cannot create file ")
+  return ReportOwnFailure(outcome.message.starts_with(Lead(MessageId::kCannotCreateFile))
                               ? readable
                               : "cannot write a temporary file: " + readable);
 }
@@ -182,17 +199,18 @@ std::string Session::Readable(std::string_view message, bool from_gbk) const {
     return from_gbk ? Utf8OrBytes(bytes) : std::string(bytes);
   };
   // The library cuts a longer message at this many bytes, which can cut the
-  // name at its end: a name that the rest of such a message begins is that
-  // name.
-  const bool cut = message.size() >= QUORVEL_BUFFER_SIZE - 1;
+  // file name it ends with: a name that the rest of such a message begins is
+  // that name.
+  const std::size_t cut_name_at =
+      message.size() >= QUORVEL_BUFFER_SIZE - 1 ? FileNameAt(message) : std::string_view::npos;
   std::string readable;
   std::size_t copied = 0;  // message[0, copied) is in `readable`
   std::size_t at = 0;
   while (at < message.size()) {
     const std::string_view rest = message.substr(at);
     const auto name = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) {
-      return !entry.first.empty() &&
-             (rest.starts_with(entry.first) || (cut && entry.first.starts_with(rest)));
+      return !entry.first.empty() && (rest.starts_with(entry.first) ||
+                                      (at == cut_name_at && entry.first.starts_with(rest)));
     });
     if (name == names_.end()) {
       ++at;

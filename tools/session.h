@@ -121,8 +121,8 @@ class Session {
   bool Summarize(const std::string& line) const;
 
   // Remembers that the library sees `shown` as `passed`: its messages show
-  // `shown` where they name `passed`, or a piece of it that the cut at 255
-  // bytes left at their end.
+  // `shown` where they name `passed`, or where the cut at 255 bytes left a
+  // piece of it at the end of "Cannot open file" or "Cannot create file".
   void Name(const std::string& passed, const std::string& shown);
 
  private:

@@ -82,6 +82,13 @@ if(NOT EMULATOR)
   run(txt2xml "${SAMPLES}/invoices-utf8.txt" "${long_folder}/out.xml" --encoding utf-8)
   expect("a long name in a cut message" "${code}:${err}"
          "1:quorvel: Cannot create file ${long_folder}/out.xml\n")
+  # Only a file's name: a cut value whose last byte begins the input's name
+  # stays as it is.
+  string(REPEAT "x" 300 value)
+  string(REPEAT "x" 254 shown)
+  file(WRITE "${WORK}/x.txt" "1\t2\t3\t4\t5\t6\t7\t8\t${value}\t10\n")
+  run(txt2xml x.txt keep.xml --encoding utf-8)
+  expect("a cut value" "${code}:${err}" "1:quorvel: '${shown}\n")
 endif()
 
 # Without the option, a UTF-8 text side draws one warning (a GBK one does
