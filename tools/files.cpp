@@ -19,9 +19,8 @@ PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
     if (got == 0) return std::ferror(in) != 0 ? ReadFailed() : PassEnd{};
     const void* nul = to_nul ? std::memchr(buffer, '\0', got) : nullptr;
-    const std::size_t kept = nul != nullptr ? static_cast<std::size_t>(
-                                                  static_cast<const char*>(nul) - buffer)
-                                            : got;
+    const std::size_t kept =
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : got;
     if (kept > 0 && std::fwrite(buffer, 1, kept, out) != kept) return WriteFailed();
     if (nul != nullptr) return {};
   }

@@ -199,9 +199,9 @@ std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
                   write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND     ? ENOENT
             : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
-                                                                                : EIO;
+                                                                               : EIO;
     return nullptr;
   }
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle),

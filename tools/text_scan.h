@@ -52,7 +52,7 @@ struct EncodingStop {
 // (converted, or as read) and their line breaks are written there. Content
 // after a NUL is never read: the library ignores it.
 PassEnd ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
-                    EncodingStop* stop);
+                 EncodingStop* stop);
 
 // Writes `text` and `line_break` to `copy`; false when the write failed.
 bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_break);
