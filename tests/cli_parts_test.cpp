@@ -156,6 +156,23 @@ class AgainstLibrary : public testing::Test {
     ASSERT_TRUE(output.Create(&why)) << why;
   }
 
+  // Converts the text `path` (made from `content`) with the library, and
+  // holds `findings` to the document: its rows count, and which are empty.
+  void ExpectFindingsOf(const std::string& path, const TextFindings& findings,
+                        const std::string& content) {
+    ASSERT_EQ(library.txt2xml(path.c_str(), output.path().c_str(), 100, "", ""), QUORVEL_RESULT_OK);
+    const std::string document = ReadAll(output.path());
+    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
+              std::string::npos)
+        << content;
+    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
+    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
+    EXPECT_EQ(findings.full_rows + findings.short_rows + findings.odd_count, findings.lines);
+    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
+      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
+    }
+  }
+
   Library library;
   TempFile output;
 };
@@ -169,18 +186,7 @@ TEST_F(AgainstLibrary, TextScanCountsWhatTheLibraryWrites) {
     EncodingStop stop;
     const File in = file.Open();
     ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop).status, PassStatus::kOk);
-    ASSERT_EQ(library.txt2xml(file.path().c_str(), output.path().c_str(), 100, "", ""),
-              QUORVEL_RESULT_OK);
-    const std::string document = ReadAll(output.path());
-    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
-              std::string::npos)
-        << content;
-    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
-    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
-    EXPECT_EQ(findings.full_rows + findings.short_rows + findings.odd_count, findings.lines);
-    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
-      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
-    }
+    ExpectFindingsOf(file.path(), findings, content);
   }
 }
 
@@ -211,17 +217,7 @@ TEST_F(AgainstLibrary, TextScanCountsTheConvertedCopy) {
       ASSERT_EQ(ScanText(in.get(), &to_gbk, out.get(), &findings, &stop).status, PassStatus::kOk);
       ASSERT_TRUE(CloseFile(std::move(out)));
     }
-    ASSERT_EQ(library.txt2xml(copy.path().c_str(), output.path().c_str(), 100, "", ""),
-              QUORVEL_RESULT_OK);
-    const std::string document = ReadAll(output.path());
-    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
-              std::string::npos)
-        << content;
-    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
-    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
-    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
-      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
-    }
+    ExpectFindingsOf(copy.path(), findings, content);
   }
 }
 
