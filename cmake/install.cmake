@@ -36,10 +36,8 @@ if(NOT WIN32)
   configure_file(cmake/quorvel.pc.in ${CMAKE_CURRENT_BINARY_DIR}/quorvel.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quorvel.pc
           DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  # The command-line host's manual page, once it is written.
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tools/quorvel.1)
-    install(FILES tools/quorvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  # The command-line host's manual page.
+  install(FILES tools/quorvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 install(FILES README.md NOTICE DESTINATION ${QUORVEL_DOC_DIR})

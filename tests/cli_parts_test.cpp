@@ -156,6 +156,23 @@ class AgainstLibrary : public testing::Test {
     ASSERT_TRUE(output.Create(&why)) << why;
   }
 
+  // Converts the text `path` (made from `content`) with the library, and
+  // holds `findings` to the document: its rows count, and which are empty.
+  void ExpectFindingsOf(const std::string& path, const TextFindings& findings,
+                        const std::string& content) {
+    ASSERT_EQ(library.txt2xml(path.c_str(), output.path().c_str(), 100, "", ""), QUORVEL_RESULT_OK);
+    const std::string document = ReadAll(output.path());
+    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
+              std::string::npos)
+        << content;
+    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
+    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
+    EXPECT_EQ(findings.full_rows + findings.short_rows + findings.odd_count, findings.lines);
+    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
+      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
+    }
+  }
+
   Library library;
   TempFile output;
 };
@@ -168,19 +185,39 @@ TEST_F(AgainstLibrary, TextScanCountsWhatTheLibraryWrites) {
     TextFindings findings;
     EncodingStop stop;
     const File in = file.Open();
-    ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop), PassStatus::kOk);
-    ASSERT_EQ(library.txt2xml(file.path().c_str(), output.path().c_str(), 100, "", ""),
-              QUORVEL_RESULT_OK);
-    const std::string document = ReadAll(output.path());
-    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
-              std::string::npos)
-        << content;
-    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
-    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
-    EXPECT_EQ(findings.full_rows + findings.short_rows + findings.odd_count, findings.lines);
-    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
-      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
+    ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop).status, PassStatus::kOk);
+    ExpectFindingsOf(file.path(), findings, content);
+  }
+}
+
+// With --encoding utf-8 the library reads the converted copy: the counts are
+// of that copy, a leading byte order mark dropped first.
+TEST_F(AgainstLibrary, TextScanCountsTheConvertedCopy) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<std::string> contents = {
+      bom,
+      bom + "\r\n",
+      bom + "\r\n1\t2\t3\t4\t5\t6\t7\t8",
+      bom + "1\t2\t3\t4\t5\t6\t7\t8\n\xE4\xB8\xAD",
+      bom + "a\tb\n",
+      bom + "\0tail"s,
+      "\r\n",
+  };
+  Converter to_gbk(Charset::kUtf8, Charset::kGbk);
+  for (const std::string& content : contents) {
+    const ContentFile file(content);
+    TempFile copy;
+    std::string why;
+    ASSERT_TRUE(copy.Create(&why)) << why;
+    TextFindings findings;
+    EncodingStop stop;
+    {
+      const File in = file.Open();
+      File out = OpenFile(copy.path(), "wb");
+      ASSERT_EQ(ScanText(in.get(), &to_gbk, out.get(), &findings, &stop).status, PassStatus::kOk);
+      ASSERT_TRUE(CloseFile(std::move(out)));
     }
+    ExpectFindingsOf(copy.path(), findings, content);
   }
 }
 
@@ -365,6 +402,8 @@ TEST(Converter, ConvertsExactlyOrStopsAtTheCharacter) {
       {Charset::kUtf8, Charset::kGbk, "\xC2\xB7", "\xA1\xA4", kNone, ""},
       {Charset::kUtf8, Charset::kGbk, "\xE2\x82\xAC", "\x80", kNone, ""},
       {Charset::kUtf8, Charset::kGbk, "ab\xF0\x9F\x98\x80", "", 2, "U+1F600 has no GBK form"},
+      // Windows pairs U+F8F5 with byte 0xFF, which is not GBK.
+      {Charset::kUtf8, Charset::kGbk, "a\xEF\xA3\xB5", "", 1, "U+F8F5 has no GBK form"},
       // U+00E1 (a with acute) has a GBK form; U+00C0 (A with grave) has none, and no
       // best-fit "A" may stand in for it.
       {Charset::kUtf8, Charset::kGbk, "\xC3\xA1\xC3\x80", "", 2, "U+00C0 has no GBK form"},
@@ -392,8 +431,26 @@ TEST(Converter, ConvertsExactlyOrStopsAtTheCharacter) {
   }
 }
 
+#ifndef _WIN32
+// Natively file names are bytes: there is no converter for the ANSI code
+// page, which stands here for a system without one.
+TEST(Converter, WithoutAConverterOnlyEmptyTextSucceeds) {
+  Converter none(Charset::kAnsi, Charset::kUtf8);
+  ASSERT_FALSE(none.ok());
+  std::string out = "kept";
+  std::size_t bad = 9;
+  EXPECT_TRUE(none.Append("", &out, &bad));
+  EXPECT_EQ(out, "kept");
+  EXPECT_FALSE(none.Append("a", &out, &bad));
+  EXPECT_EQ(bad, 0u);
+}
+#endif
+
 // Every GBK character, there and back: the system's tables agree with
-// themselves, and the conversions never substitute.
+// themselves, and the conversions never substitute. The count is each
+// system's table exactly, so that a change to it shows: Windows' code page
+// 936 maps every double-byte code, 2149 of them to private-use characters,
+// which iconv's GBK refuses.
 TEST(Converter, EveryGbkCharacterRoundTrips) {
   Converter to_utf8(Charset::kGbk, Charset::kUtf8);
   Converter to_gbk(Charset::kUtf8, Charset::kGbk);
@@ -411,7 +468,18 @@ TEST(Converter, EveryGbkCharacterRoundTrips) {
           << std::hex << lead << " " << trail;
     }
   }
-  EXPECT_GT(characters, 21000);  // GBK has 21886 double-byte characters
+#ifdef _WIN32
+  EXPECT_EQ(characters, 23940);  // 126 lead bytes, 190 trail bytes each
+#else
+  EXPECT_EQ(characters, 21791);
+#endif
+  // Of the single bytes above ASCII only 0x80, the euro sign, is a character.
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    std::string utf8;
+    std::size_t bad = 0;
+    EXPECT_EQ(to_utf8.Append(std::string(1, static_cast<char>(byte)), &utf8, &bad), byte == 0x80)
+        << std::hex << byte;
+  }
 }
 
 TEST(Options, ParsesWhatTheUsageAllows) {
@@ -428,6 +496,7 @@ TEST(Options, ParsesWhatTheUsageAllows) {
       {{"xml2txt", "a", "b", "--encoding", "UTF-8"}, true, {"a", "b"}},
       {{"check", "--encoding=utf8", "f"}, true, {"f"}},
       {{"--help"}, true, {}},
+      {{"-h"}, true, {}},
       {{"--version"}, true, {}},
       {{}, false, {}},
       {{"--help", "x"}, false, {}},

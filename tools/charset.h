@@ -33,7 +33,8 @@ class Converter {
   // Appends `in`, converted, to `*out`. False when a character of `in` is not
   // valid in the source set or has no form in the target set: `*bad` is then
   // the offset of that character's first byte in `in`, and what was appended
-  // is unspecified. An empty `in` appends nothing and succeeds.
+  // is unspecified. An empty `in` appends nothing and succeeds, even without
+  // a converter; any other `in` fails at offset 0 without one.
   bool Append(std::string_view in, std::string* out, std::size_t* bad);
 
  private:

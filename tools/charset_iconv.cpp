@@ -1,5 +1,11 @@
-// The system's iconv. GNU iconv's "GBK" is the same table as Windows code
-// page 936, single-byte 0x80 (the euro sign) included.
+// The system's iconv. Its "GBK" (glibc's "CP936" is the same table) is
+// Windows code page 936, single-byte 0x80 (the euro sign) included, less the
+// 2149 double-byte codes that Windows maps to private-use characters
+// (U+E000-U+E864): the user-defined areas AAA1-AFFE, F8A1-FEFE and A140-A7A0,
+// FE50-FEA0, and unassigned places among the symbols and at D7FA-D7FE. Those
+// are refused here, where quorvel.exe converts them. No iconv table is code
+// page 936 exactly: "GB18030" gives 106 of those codes standard characters
+// instead (A2E3 is U+20AC there), refuses 0x80, and has four-byte forms.
 #include <iconv.h>
 
 #include <cerrno>
@@ -40,6 +46,7 @@ Converter::~Converter() {
 bool Converter::ok() const { return state_ != nullptr; }
 
 bool Converter::Append(std::string_view in, std::string* out, std::size_t* bad) {
+  if (in.empty()) return true;
   if (state_ == nullptr) {
     *bad = 0;
     return false;
@@ -49,8 +56,12 @@ bool Converter::Append(std::string_view in, std::string* out, std::size_t* bad) 
   std::size_t source_left = in.size();
   std::size_t used = out->size();
   while (source_left > 0) {
-    // One GBK byte can become three UTF-8 bytes (0x80 is U+20AC).
-    out->resize(used + 3 * source_left + 16);
+    // One GBK byte can become three UTF-8 bytes (0x80 is U+20AC), but the
+    // room grows a bounded step at a time (iconv stops with E2BIG where it
+    // ends): a long line takes what it converts to, not three times its size,
+    // and no size is multiplied.
+    constexpr std::size_t kStep = std::size_t{1} << 16;
+    out->resize(used + (source_left < kStep / 3 ? 3 * source_left + 16 : kStep));
     char* target = out->data() + used;
     std::size_t target_left = out->size() - used;
     const std::size_t result =

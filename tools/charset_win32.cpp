@@ -14,16 +14,30 @@
 namespace quorvel::cli {
 namespace {
 
+constexpr UINT kGbkCodePage = 936;
+
+// Windows' table for code page 936 pairs byte 0xFF, which is not GBK, with
+// the private-use character U+F8F5 (some versions even with
+// MB_ERR_INVALID_CHARS): neither crosses.
+constexpr wchar_t kNotGbk = 0xF8F5;
+
+// The code page by number: the system's ANSI code page as GetACP gives it,
+// not CP_ACP, so that where it is UTF-8 (65001) the UTF-8 path is taken:
+// WideCharToMultiByte refuses the flags for exact conversion there.
 UINT CodePage(Charset charset) {
   switch (charset) {
     case Charset::kGbk:
-      return 936;
+      return kGbkCodePage;
     case Charset::kUtf8:
       return CP_UTF8;
     case Charset::kAnsi:
-      return CP_ACP;
+      return GetACP();
   }
-  return CP_ACP;
+  return GetACP();
+}
+
+bool HoldsNotGbk(UINT code_page, std::wstring_view wide) {
+  return code_page == kGbkCodePage && wide.find(kNotGbk) != std::wstring_view::npos;
 }
 
 bool ToWide(UINT code_page, std::string_view in, std::wstring* wide) {
@@ -34,12 +48,13 @@ bool ToWide(UINT code_page, std::string_view in, std::wstring* wide) {
   if (count <= 0) return false;
   wide->resize(static_cast<std::size_t>(count));
   return MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, in.data(), size, wide->data(),
-                             count) == count;
+                             count) == count &&
+         !HoldsNotGbk(code_page, *wide);
 }
 
 // Appends `wide` in `code_page`; false when a character has no exact form.
 bool FromWide(UINT code_page, std::wstring_view wide, std::string* out) {
-  if (wide.size() > INT_MAX / 4) return false;
+  if (wide.size() > INT_MAX / 4 || HoldsNotGbk(code_page, wide)) return false;
   const int size = static_cast<int>(wide.size());
   const bool utf8 = code_page == CP_UTF8;
   const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;

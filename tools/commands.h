@@ -8,9 +8,10 @@
 namespace quorvel::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;      // nothing was written
-inline constexpr int kExitIncomplete = 2;  // rows lacked values; nothing was written
-inline constexpr int kExitWarnings = 3;    // check: would convert, with warnings
+inline constexpr int kExitFailed = 1;       // nothing was written
+inline constexpr int kExitIncomplete = 2;   // rows lacked values; nothing was written
+inline constexpr int kExitWarnings = 3;     // check: would convert, with warnings
+inline constexpr int kExitCannotCheck = 4;  // check: its own temporary files failed; no verdict
 inline constexpr int kExitUsage = 64;
 
 // Runs the command line given its arguments after the program's name; the

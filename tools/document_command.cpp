@@ -1,6 +1,8 @@
 // xml2txt, and check on a returned document: the library reads the document
 // (converted to UTF-8 first with --encoding utf-8, or copied from a stream),
 // and the incomplete rows it reports are then named by a pass of our own.
+#include <cerrno>
+
 #include "commands.h"
 #include "document_scan.h"
 #include "session.h"
@@ -25,29 +27,32 @@ int PrepareDocument(Session& session, const Endpoint& in, PreparedDocument* docu
   std::FILE* source = session.OpenInput(in, &holder, &regular);
   const bool convert = session.utf8();
   document->input.path = in.path;
-  if (source == nullptr) return convert ? session.ReportUnreadable(in, false) : kGoOn;
+  if (source == nullptr) return convert ? session.ReportUnreadable(in, false, errno) : kGoOn;
   if (regular && !convert) return kGoOn;
   Converter to_utf8(Charset::kGbk, Charset::kUtf8);
   if (convert && !session.Usable(to_utf8)) return kExitFailed;
   File copy = session.StartCopy(in, &document->input);
-  if (copy == nullptr) return kExitFailed;
+  if (copy == nullptr) return session.OwnFailureCode();
   EncodingStop stop;
-  const PassStatus status =
-      convert ? ConvertDocument(source, &to_utf8, copy.get(), &document->date, &stop)
-              : CopyStream(source, copy.get());
-  return session.EndCopy(status, stop, in, false, std::move(copy), &document->input);
+  const PassEnd end = convert
+                          ? ConvertDocument(source, &to_utf8, copy.get(), &document->date, &stop)
+                          : CopyContent(source, copy.get());
+  return session.EndCopy(end, stop, in, false, std::move(copy), &document->input);
 }
 
 // The library cuts kr and rq by bytes. A date with other than ASCII among
 // its first eight bytes would be cut differently in UTF-8 than in GBK, so it
 // fails, if the library reads its row: the row count tells, from a
-// conversion into a private file.
+// conversion into a private file. When that file cannot be written, nothing
+// is known, and that fails too.
 int RefuseNonAsciiDate(Session& session, const Endpoint& in, const PreparedDocument& document) {
   const NonAsciiDate& date = document.date;
   if (date.ordinal == 0) return kGoOn;
   TempFile scratch;
-  if (!session.CreateTemp(&scratch)) return kExitFailed;
+  if (!session.CreateTemp(&scratch)) return session.OwnFailureCode();
+  session.Name(scratch.path(), "a temporary file");
   const Outcome outcome = session.Xml2Txt(document.input.path, scratch.path());
+  if (Session::FailedAtOutput(outcome)) return session.ReportOutputFailure(outcome);
   if (!outcome.ok || outcome.rows < date.ordinal) return kGoOn;
   session.report().Error(Session::At(in, date.place.line, date.place.column) + " row " + date.row +
                          ": " + std::string(date.element) +
@@ -94,7 +99,7 @@ int Xml2TxtCommand(Session& session) {
   if (const int code = PrepareDocument(session, in, &document); code != kGoOn) return code;
   if (const int code = RefuseNonAsciiDate(session, in, document); code != kGoOn) return code;
   TempFile spool;
-  if (out.standard && !session.CreateTemp(&spool)) return kExitFailed;
+  if (out.standard && !session.CreateTemp(&spool)) return session.OwnFailureCode();
   const std::string& target = out.standard ? spool.path() : out.path;
   session.Name(target, out.shown);
   const Outcome outcome = session.Xml2Txt(document.input.path, target);
@@ -119,14 +124,17 @@ int CheckDocumentCommand(Session& session, const Endpoint& in) {
   if (const int code = PrepareDocument(session, in, &document); code != kGoOn) return code;
   std::string summary = in.shown + ": returned document";
   int code = RefuseNonAsciiDate(session, in, document);
+  if (code == kExitCannotCheck) return code;
   Outcome outcome;
   if (code == kGoOn) {
     TempFile scratch;
-    if (!session.CreateTemp(&scratch)) return kExitFailed;
+    if (!session.CreateTemp(&scratch)) return session.OwnFailureCode();
     session.Name(scratch.path(), "a temporary file");
     outcome = session.Xml2Txt(document.input.path, scratch.path());
-    if (!outcome.ok && !outcome.message.empty())
+    if (Session::FailedAtOutput(outcome)) return session.ReportOutputFailure(outcome);
+    if (!outcome.ok && !outcome.message.empty()) {
       code = session.ReportLibraryFailure(outcome, false);
+    }
   }
   if (code == kGoOn) {
     summary += ", " + Counted(outcome.rows, "row") + ", nsr " + ShownNsr(session, outcome.nsr);

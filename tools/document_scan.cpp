@@ -16,8 +16,8 @@ void NoteNonAsciiDate(const RowBlock& block, NonAsciiDate* date) {
 
 }  // namespace
 
-PassStatus ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, NonAsciiDate* date,
-                           EncodingStop* stop) {
+PassEnd ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, NonAsciiDate* date,
+                        EncodingStop* stop) {
   LineStream reader(in);
   RowTracker rows;
   std::string converted;
@@ -35,12 +35,13 @@ PassStatus ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, N
       *stop = {reader.number(), CountCharacters(before, before.size()) + 1,
                DescribeStop(Charset::kGbk, text, bad, "UTF-8 form"),
                rows.InBlock() ? rows.block().Name() : std::string()};
-      return PassStatus::kNotConvertible;
+      return {PassStatus::kNotConvertible};
     }
     if (rows.Feed(converted)) NoteNonAsciiDate(rows.block(), date);
-    if (!WriteLine(copy, converted, line_break)) return PassStatus::kWriteFailed;
+    if (!WriteLine(copy, converted, line_break)) return WriteFailed();
   }
-  return reader.failed() ? PassStatus::kReadFailed : PassStatus::kOk;
+  if (reader.failed()) return {PassStatus::kReadFailed, reader.error()};
+  return {};
 }
 
 bool FindIncompleteRows(std::FILE* in, std::int64_t rows, IncompleteRows* found) {

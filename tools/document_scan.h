@@ -28,8 +28,8 @@ struct NonAsciiDate {
 // to UTF-8, with its line break, to `copy`. A line that is not GBK ends the
 // pass with kNotConvertible and `*stop` (naming its row block, if any).
 // Content after a NUL is never read: the library ignores it.
-PassStatus ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, NonAsciiDate* date,
-                           EncodingStop* stop);
+PassEnd ConvertDocument(std::FILE* in, Converter* to_utf8, std::FILE* copy, NonAsciiDate* date,
+                        EncodingStop* stop);
 
 struct IncompleteRows {
   std::vector<RowBlock> shown;  // the first kShownNotes of them

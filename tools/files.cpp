@@ -1,20 +1,39 @@
 #include "files.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "system.h"
 
 namespace quorvel::cli {
 
-PassStatus CopyStream(std::FILE* in, std::FILE* out) {
+PassEnd ReadFailed() { return {PassStatus::kReadFailed, errno}; }
+
+PassEnd WriteFailed() { return {PassStatus::kWriteFailed, errno}; }
+
+namespace {
+
+PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
-    if (got == 0) return std::ferror(in) != 0 ? PassStatus::kReadFailed : PassStatus::kOk;
-    if (std::fwrite(buffer, 1, got, out) != got) return PassStatus::kWriteFailed;
+    if (got == 0) return std::ferror(in) != 0 ? ReadFailed() : PassEnd{};
+    const void* nul = to_nul ? std::memchr(buffer, '\0', got) : nullptr;
+    const std::size_t kept =
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : got;
+    if (kept > 0 && std::fwrite(buffer, 1, kept, out) != kept) return WriteFailed();
+    if (nul != nullptr) return {};
   }
 }
 
+}  // namespace
+
+PassEnd CopyStream(std::FILE* in, std::FILE* out) { return Copy(in, out, false); }
+
+PassEnd CopyContent(std::FILE* in, std::FILE* out) { return Copy(in, out, true); }
+
 File OpenFile(const std::string& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode));
+  return File(OpenBinaryFile(path, mode));
 }
 
 bool CloseFile(File file) { return std::fclose(file.release()) == 0; }
@@ -24,5 +43,9 @@ TempFile::~TempFile() {
 }
 
 bool TempFile::Create(std::string* why) { return CreatePrivateFile(&path_, why); }
+
+void TempFile::RemoveEarly() {
+  if (!path_.empty() && RemoveFile(path_)) path_.clear();
+}
 
 }  // namespace quorvel::cli

@@ -18,10 +18,26 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // How a pass over a file ended.
 enum class PassStatus { kOk, kReadFailed, kWriteFailed, kNotConvertible };
 
-// Copies `in` to `out` as it is, to the end of `in`.
-PassStatus CopyStream(std::FILE* in, std::FILE* out);
+// A pass's status and, for a failed read or write, the system's error code
+// as the failing call left it: taken there, since any later call may change
+// errno before the failure is reported.
+struct PassEnd {
+  PassStatus status = PassStatus::kOk;
+  int error = 0;
+};
+// The end of a pass whose read or write just failed (errno as it stands).
+PassEnd ReadFailed();
+PassEnd WriteFailed();
 
-// Opens `path` (as NativePath gives it) in binary mode; null on failure.
+// Copies `in` to `out` as it is, to the end of `in`.
+PassEnd CopyStream(std::FILE* in, std::FILE* out);
+// Copies the content of `in` to `out`: up to its first NUL (which the library
+// takes for the end), or its end. Nothing after the NUL is read, so an
+// endless stream of NULs ends at once.
+PassEnd CopyContent(std::FILE* in, std::FILE* out);
+
+// Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" (see
+// OpenBinaryFile); null, with errno set, on failure.
 File OpenFile(const std::string& path, const char* mode);
 
 // Closes `file`; false when the system reports that written data was lost.
@@ -37,6 +53,11 @@ class TempFile {
 
   // Creates the file; false, with the reason, when it cannot.
   bool Create(std::string* why);
+  // Removes the file now if the system lets it (POSIX: even while it is
+  // open, which then goes on reading it); otherwise the object still does
+  // when it goes. A file opened just before is then gone even if the program
+  // is killed.
+  void RemoveEarly();
   const std::string& path() const { return path_; }
 
  private:

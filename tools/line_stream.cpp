@@ -1,5 +1,6 @@
 #include "line_stream.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "text/scan.h"
@@ -28,6 +29,7 @@ bool LineStream::Refill() {
       end_ += got;
       ended_ = got == 0;
       failed_ = ended_ && std::ferror(file_) != 0;
+      if (failed_) error_ = errno;
     }
     const std::string_view unwalked(buffer_.data() + walked_, end_ - walked_);
     std::size_t begin = 0;

@@ -35,6 +35,8 @@ class LineStream {
   // The 1-based number of the line Next gave last (0 before the first).
   std::int64_t number() const { return number_; }
   bool failed() const { return failed_; }
+  // The system's error code of the failed read (see failed()).
+  int error() const { return error_; }
 
  private:
   // The line at [begin, stop) and its break [stop, next), in buffer_.
@@ -55,6 +57,7 @@ class LineStream {
   std::size_t end_ = 0;     // the end of the content read
   bool ended_ = false;      // no byte follows end_: the stream ended, or a NUL
   bool failed_ = false;
+  int error_ = 0;
   std::vector<Line> lines_;
   std::size_t given_ = 0;  // lines_[0, given_) were given
   std::int64_t number_ = 0;

@@ -10,14 +10,15 @@ constexpr std::string_view kUsage =
     "                       [--encoding gbk|utf-8] [--strict] [--quiet]\n"
     "       quorvel xml2txt INPUT OUTPUT [--encoding gbk|utf-8] [--quiet]\n"
     "       quorvel check FILE [--encoding gbk|utf-8] [--quiet]\n"
-    "       quorvel --help | --version\n";
+    "       quorvel --help | -h | --version\n";
 
 constexpr std::string_view kHelp =
     "\n"
     "Converts VAT special-invoice data between a tab-separated text file (one\n"
     "invoice a line) and the GBK exchange document. INPUT, OUTPUT or FILE may be\n"
     "\"-\": standard input or standard output, which then carries nothing but the\n"
-    "converted bytes. Messages, counts and \"wrote\" lines go to standard error.\n"
+    "converted bytes. Messages, counts and \"wrote\" lines go to standard error;\n"
+    "only check's summary goes to standard output.\n"
     "\n"
     "  txt2xml INPUT OUTPUT   Reads INPUT, one invoice a line with 10 TAB-separated\n"
     "                         fields (8 for a short row), and writes the exchange\n"
@@ -42,20 +43,32 @@ constexpr std::string_view kHelp =
     "                         returned document and reports what converting it\n"
     "                         would do, writing nothing: its rows, the lines that\n"
     "                         would become empty rows, the incomplete rows, or the\n"
-    "                         reason the conversion would fail.\n"
+    "                         reason the conversion would fail; then a one-line\n"
+    "                         summary on standard output.\n"
     "\n"
     "  --encoding gbk|utf-8   the character set of the text side: the text file,\n"
-    "                         --nsr, --qymc and the nsr shown. gbk (the default)\n"
-    "                         passes bytes through unchanged; utf-8 converts them\n"
-    "                         to and from the document's GBK, failing on a\n"
-    "                         character GBK lacks. Without the option, a text side\n"
-    "                         that looks like UTF-8 draws a warning.\n"
-    "  --quiet                no counts and no \"wrote\" lines\n"
+    "                         --nsr, --qymc and the nsr shown (utf8, and capital\n"
+    "                         letters, are taken too). gbk (the default) passes\n"
+    "                         bytes through unchanged; utf-8 converts them to and\n"
+    "                         from the document's GBK, failing on a character GBK\n"
+    "                         lacks. Without the option, a text side that looks\n"
+    "                         like UTF-8 draws a warning.\n"
+    "  --quiet                no counts, no \"wrote\" lines and no check summary\n"
+    "  --help, -h             this text\n"
+    "  --version              the library's version: quorvel.exe that of the\n"
+    "                         Quorvel.dll it loaded, natively the one it was built\n"
+    "                         with\n"
     "\n"
     "Exit status: 0 converted (check: would convert cleanly); 1 failed, nothing\n"
     "written (the reason follows \"quorvel: \" on standard error); 2 some rows\n"
     "lacked one of their eleven values, so nothing was written; 3 (check only) would\n"
-    "convert, with warnings; 64 wrong usage. OUTPUT is replaced only on success.\n";
+    "convert, with warnings; 4 (check only) could not tell, as its own temporary\n"
+    "file could not be written; 64 wrong usage.\n"
+    "\n"
+    "OUTPUT is written only on success. A regular file is replaced in one step; one\n"
+    "a new file cannot stand in for (another user's, hard-linked), a device or a\n"
+    "pipe is written in place afterwards, and a failed write (a full disk) can\n"
+    "leave it partly written, as it can standard output.\n";
 
 enum CommandBit : unsigned { kTxt2XmlBit = 1, kXml2TxtBit = 2, kCheckBit = 4 };
 
@@ -123,17 +136,24 @@ bool SetOption(std::string_view name, std::string_view value, Request* request) 
   return true;
 }
 
-bool ParseCommand(std::string_view word, Command* command, unsigned* bit, std::size_t* file_count) {
-  if (word == "txt2xml") {
-    *command = Command::kTxt2Xml, *bit = kTxt2XmlBit, *file_count = 2;
-  } else if (word == "xml2txt") {
-    *command = Command::kXml2Txt, *bit = kXml2TxtBit, *file_count = 2;
-  } else if (word == "check") {
-    *command = Command::kCheck, *bit = kCheckBit, *file_count = 1;
-  } else {
-    return false;
+struct CommandSpec {
+  std::string_view word;
+  Command command;
+  unsigned bit;            // its CommandBit
+  std::size_t file_count;  // INPUT OUTPUT, or FILE
+};
+
+constexpr std::array<CommandSpec, 3> kCommands = {{
+    {"txt2xml", Command::kTxt2Xml, kTxt2XmlBit, 2},
+    {"xml2txt", Command::kXml2Txt, kXml2TxtBit, 2},
+    {"check", Command::kCheck, kCheckBit, 1},
+}};
+
+const CommandSpec* FindCommand(std::string_view word) {
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.word == word) return &spec;
   }
-  return true;
+  return nullptr;
 }
 
 }  // namespace
@@ -145,9 +165,9 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     request->command = first == "--version" ? Command::kVersion : Command::kHelp;
     return arguments.size() == 1;
   }
-  unsigned bit = 0;
-  std::size_t file_count = 0;
-  if (!ParseCommand(first, &request->command, &bit, &file_count)) return false;
+  const CommandSpec* command = FindCommand(first);
+  if (command == nullptr) return false;
+  request->command = command->command;
   bool options_ended = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string_view argument = arguments[i];
@@ -163,7 +183,7 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     const std::string_view name = argument.substr(0, equals);
     const OptionSpec* spec = nullptr;
     for (const OptionSpec& option : kOptions) {
-      if (option.name == name && (option.commands & bit) != 0) spec = &option;
+      if (option.name == name && (option.commands & command->bit) != 0) spec = &option;
     }
     if (spec == nullptr) return false;
     std::string_view value;
@@ -176,7 +196,7 @@ bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
     }
     if (!SetOption(name, value, request)) return false;
   }
-  return request->files.size() == file_count;
+  return request->files.size() == command->file_count;
 }
 
 std::string_view UsageText() { return kUsage; }

@@ -1,4 +1,6 @@
 // The command line's entry: parse, load the library, run one command.
+#include <cerrno>
+
 #include "commands.h"
 #include "options.h"
 #include "report.h"
@@ -27,20 +29,20 @@ int CheckCommand(Session& session) {
   File holder;
   bool regular = false;
   std::FILE* source = session.OpenInput(in, &holder, &regular);
-  if (source == nullptr) return session.ReportUnreadable(in, true);
+  if (source == nullptr) return session.ReportUnreadable(in, true, errno);
   LibraryInput copy;
   if (!regular) {
     File target = session.StartCopy(in, &copy);
-    if (target == nullptr) return kExitFailed;
-    // (The status first: `target` is moved into the call.)
-    const PassStatus status = CopyStream(source, target.get());
-    const int code = session.EndCopy(status, {}, in, true, std::move(target), &copy);
+    if (target == nullptr) return session.OwnFailureCode();
+    // (The pass first: `target` is moved into the call.)
+    const PassEnd end = CopyContent(source, target.get());
+    const int code = session.EndCopy(end, {}, in, true, std::move(target), &copy);
     if (code != kGoOn) return code;
     in = {in.shown, copy.path, false};
   }
   holder.reset();
   const File file = OpenFile(in.path, "rb");
-  if (file == nullptr) return session.ReportUnreadable(in, true);
+  if (file == nullptr) return session.ReportUnreadable(in, true, errno);
   return LooksLikeDocument(file.get()) ? CheckDocumentCommand(session, in)
                                        : CheckTextCommand(session, in);
 }
@@ -48,7 +50,7 @@ int CheckCommand(Session& session) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& arguments) {
-  SetBinaryStandardStreams();
+  PrepareProcess();
   Request request;
   const Reporter report;
   if (!ParseRequest(arguments, &request)) {

@@ -32,7 +32,9 @@ class Reporter {
   bool FinishOutput() const;
 
  private:
-  bool OutputFailed() const;
+  // Reports a failed write of standard output, with the system's text for
+  // `error` (0: none known); false.
+  bool OutputFailed(int error) const;
   bool quiet_;
 };
 

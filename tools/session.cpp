@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "commands.h"
+#include "common/failure.h"
 #include "utf8.h"
 
 namespace quorvel::cli {
@@ -36,6 +37,22 @@ std::string Utf8OrBytes(std::string_view text) {
   return out;
 }
 
+// The text of a library message before the name it carries: "Cannot create
+// file " (the library's own template, up to its placeholder).
+std::string_view Lead(MessageId id) {
+  const std::string_view pattern = MessageTemplate(id);
+  return pattern.substr(0, pattern.find('%'));
+}
+
+// Where a message naming a file has the name: after "Cannot open file " or
+// "Cannot create file "; npos for any other message.
+std::size_t FileNameAt(std::string_view message) {
+  for (const MessageId id : {MessageId::kCannotOpenFile, MessageId::kCannotCreateFile}) {
+    if (message.starts_with(Lead(id))) return Lead(id).size();
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string Counted(std::int64_t count, std::string_view noun) {
@@ -52,9 +69,10 @@ bool Session::Resolve(const std::string& argument, bool input, Endpoint* endpoin
     report_.Error(std::string(input ? "INPUT" : "OUTPUT") + " name: " + why);
     return false;
   }
-  // Messages show names as the library does.
+  // Messages show names as the library does (whole, where it cut them).
   endpoint->shown = endpoint->path;
   endpoint->standard = false;
+  Name(endpoint->path, endpoint->shown);
   return true;
 }
 
@@ -68,6 +86,7 @@ bool Session::ValueForLibrary(std::string_view option, const std::string& value,
     return true;
   }
   Converter to_gbk(Charset::kUtf8, Charset::kGbk);
+  if (!Usable(to_gbk)) return false;
   std::size_t bad = 0;
   gbk->clear();
   if (to_gbk.Append(value, gbk, &bad)) return true;
@@ -80,8 +99,30 @@ bool Session::ValueForLibrary(std::string_view option, const std::string& value,
 bool Session::CreateTemp(TempFile* temp) {
   std::string why;
   if (temp->Create(&why)) return true;
-  report_.Error(why);
+  ReportOwnFailure(why);
   return false;
+}
+
+int Session::ReportOwnFailure(std::string_view why) {
+  report_.Error(request_.command == Command::kCheck ? "cannot check: " + std::string(why)
+                                                    : std::string(why));
+  return OwnFailureCode();
+}
+
+int Session::OwnFailureCode() const {
+  return request_.command == Command::kCheck ? kExitCannotCheck : kExitFailed;
+}
+
+bool Session::FailedAtOutput(const Outcome& outcome) {
+  return !outcome.ok && (outcome.message == MessageTemplate(MessageId::kStreamWriteError) ||
+                         outcome.message.starts_with(Lead(MessageId::kCannotCreateFile)));
+}
+
+int Session::ReportOutputFailure(const Outcome& outcome) {
+  const std::string readable = Readable(outcome.message, false);
+  return ReportOwnFailure(outcome.message.starts_with(Lead(MessageId::kCannotCreateFile))
+                              ? readable
+                              : "cannot write a temporary file: " + readable);
 }
 
 bool Session::Usable(const Converter& converter) {
@@ -93,15 +134,17 @@ bool Session::Usable(const Converter& converter) {
 File Session::StartCopy(const Endpoint& in, LibraryInput* input) {
   if (!CreateTemp(&input->temp)) return nullptr;
   File copy = OpenFile(input->temp.path(), "wb");
-  if (copy == nullptr) ReportPassFailure(PassStatus::kWriteFailed, in, {});
+  if (copy == nullptr) ReportPassFailure(WriteFailed(), in, {});
   return copy;
 }
 
-int Session::EndCopy(PassStatus status, const EncodingStop& stop, const Endpoint& in, bool text,
+int Session::EndCopy(PassEnd end, const EncodingStop& stop, const Endpoint& in, bool text,
                      File copy, LibraryInput* input) {
-  if (status == PassStatus::kReadFailed && !in.standard) return ReportUnreadable(in, text);
-  if (status == PassStatus::kOk && !CloseFile(std::move(copy))) status = PassStatus::kWriteFailed;
-  if (status != PassStatus::kOk) return ReportPassFailure(status, in, stop);
+  if (end.status == PassStatus::kReadFailed && !in.standard) {
+    return ReportUnreadable(in, text, end.error);
+  }
+  if (end.status == PassStatus::kOk && !CloseFile(std::move(copy))) end = WriteFailed();
+  if (end.status != PassStatus::kOk) return ReportPassFailure(end, in, stop);
   input->path = input->temp.path();
   Name(input->path, in.shown);
   return kGoOn;
@@ -141,14 +184,13 @@ Outcome Session::Xml2Txt(const std::string& in, const std::string& out) {
   return outcome;
 }
 
-int Session::ReportUnreadable(const Endpoint& in, bool text) {
-  const int saved = errno;
+int Session::ReportUnreadable(const Endpoint& in, bool text, int error) {
   TempFile out;
-  if (!CreateTemp(&out)) return kExitFailed;
+  if (!CreateTemp(&out)) return OwnFailureCode();
   const Outcome outcome =
       text ? Txt2Xml(in.path, out.path(), {}, {}) : Xml2Txt(in.path, out.path());
   if (!outcome.ok && !outcome.message.empty()) return ReportLibraryFailure(outcome, false);
-  report_.Error("cannot read " + in.shown + ": " + ErrorText(saved));
+  report_.Error("cannot read " + in.shown + ": " + ErrorText(error));
   return kExitFailed;
 }
 
@@ -156,19 +198,26 @@ std::string Session::Readable(std::string_view message, bool from_gbk) const {
   auto plain = [from_gbk](std::string_view bytes) {
     return from_gbk ? Utf8OrBytes(bytes) : std::string(bytes);
   };
+  // The library cuts a longer message at this many bytes, which can cut the
+  // file name it ends with: a name that the rest of such a message begins is
+  // that name.
+  const std::size_t cut_name_at =
+      message.size() >= QUORVEL_BUFFER_SIZE - 1 ? FileNameAt(message) : std::string_view::npos;
   std::string readable;
   std::size_t copied = 0;  // message[0, copied) is in `readable`
   std::size_t at = 0;
   while (at < message.size()) {
+    const std::string_view rest = message.substr(at);
     const auto name = std::find_if(names_.begin(), names_.end(), [&](const auto& entry) {
-      return !entry.first.empty() && message.substr(at).starts_with(entry.first);
+      return !entry.first.empty() && (rest.starts_with(entry.first) ||
+                                      (at == cut_name_at && entry.first.starts_with(rest)));
     });
     if (name == names_.end()) {
       ++at;
       continue;
     }
     readable += plain(message.substr(copied, at - copied)) + name->second;
-    at += name->first.size();
+    at = std::min(at + name->first.size(), message.size());
     copied = at;
   }
   return readable + plain(message.substr(copied));
@@ -187,16 +236,15 @@ std::string Session::At(const Endpoint& in, std::int64_t line, std::size_t colum
   return At(in, line) + std::to_string(column) + ":";
 }
 
-int Session::ReportPassFailure(PassStatus status, const Endpoint& in, const EncodingStop& stop) {
-  switch (status) {
+int Session::ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingStop& stop) {
+  switch (end.status) {
     case PassStatus::kOk:
       break;
     case PassStatus::kReadFailed:
-      report_.Error("cannot read " + in.shown + ": " + ErrorText(errno));
+      report_.Error("cannot read " + in.shown + ": " + ErrorText(end.error));
       break;
     case PassStatus::kWriteFailed:
-      report_.Error("cannot write a temporary file: " + ErrorText(errno));
-      break;
+      return ReportOwnFailure("cannot write a temporary file: " + ErrorText(end.error));
     case PassStatus::kNotConvertible:
       report_.Error(At(in, stop.line, stop.column) + " " +
                     (stop.row.empty() ? "" : "row " + stop.row + ": ") + stop.what);
@@ -205,13 +253,14 @@ int Session::ReportPassFailure(PassStatus status, const Endpoint& in, const Enco
   return kExitFailed;
 }
 
-bool Session::Deliver(const Endpoint& out, const TempFile& temp) {
+bool Session::Deliver(const Endpoint& out, TempFile& temp) {
   if (!out.standard) return true;
   File converted = OpenFile(temp.path(), "rb");
   if (converted == nullptr) {
     report_.Error("cannot read a temporary file: " + ErrorText(errno));
     return false;
   }
+  temp.RemoveEarly();
   return report_.OutputFile(converted.get());
 }
 

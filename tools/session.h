@@ -59,21 +59,34 @@ class Session {
   // reporting, when it cannot be converted.
   bool ValueForLibrary(std::string_view option, const std::string& value, std::string* gbk);
 
-  // Creates a private temporary file; false, after reporting, when it cannot.
+  // Creates a private temporary file; false, after reporting, when it cannot
+  // (the exit code is then OwnFailureCode()).
   bool CreateTemp(TempFile* temp);
+
+  // Reports a failure of this program's own temporary files, which says
+  // nothing about the input: in check "cannot check: " comes first. Returns
+  // OwnFailureCode().
+  int ReportOwnFailure(std::string_view why);
+  // kExitCannotCheck in check, else kExitFailed.
+  int OwnFailureCode() const;
+  // Whether a conversion into a private file failed at saving that file
+  // ("Stream write error", "Cannot create file"), not at its input.
+  static bool FailedAtOutput(const Outcome& outcome);
+  // Reports such a failure (ReportOwnFailure) and returns its exit code.
+  int ReportOutputFailure(const Outcome& outcome);
   // False, after reporting, when the system lacks the converter.
   bool Usable(const Converter& converter);
 
   // A private copy of an input, which the library then reads instead: a
   // stream's content, or the input converted. StartCopy creates it, open for
-  // writing (null, after reporting, when it cannot). EndCopy ends the pass
-  // that wrote it with `status`: it closes the copy and makes it the
-  // library's input, shown in messages as `in`, and returns kGoOn; or it
-  // reports what stopped the pass (for a file this program could not read,
-  // the library's own message, from the conversion `text` names) and returns
-  // the exit code.
+  // writing (null, after reporting, when it cannot: the exit code is then
+  // OwnFailureCode()). EndCopy ends the pass
+  // that wrote it with `end`: it closes the copy and makes it the library's
+  // input, shown in messages as `in`, and returns kGoOn; or it reports what
+  // stopped the pass (for a file this program could not read, the library's
+  // own message, from the conversion `text` names) and returns the exit code.
   File StartCopy(const Endpoint& in, LibraryInput* input);
-  int EndCopy(PassStatus status, const EncodingStop& stop, const Endpoint& in, bool text, File copy,
+  int EndCopy(PassEnd end, const EncodingStop& stop, const Endpoint& in, bool text, File copy,
               LibraryInput* input);
   // Opens the endpoint `in` to read it: standard input, or the file. Null
   // when the file cannot be opened. `*regular` says whether the library could
@@ -85,26 +98,31 @@ class Session {
   Outcome Xml2Txt(const std::string& in, const std::string& out);
 
   // The library's message for an input this program could not read, from a
-  // conversion into a private file; reports it and returns kExitFailed.
-  int ReportUnreadable(const Endpoint& in, bool text);
+  // conversion into a private file (or, when the library reads it, the
+  // system's text for `error`); reports it and returns kExitFailed.
+  int ReportUnreadable(const Endpoint& in, bool text, int error);
   // Reports a library failure, the names of private files replaced by what
   // they stand for; returns kExitFailed.
   int ReportLibraryFailure(const Outcome& outcome, bool from_gbk);
-  // Reports a stopped pass over `in`; returns kExitFailed.
-  int ReportPassFailure(PassStatus status, const Endpoint& in, const EncodingStop& stop);
+  // Reports a stopped pass over `in`; returns the exit code (a failed write
+  // is this program's own failure).
+  int ReportPassFailure(PassEnd end, const Endpoint& in, const EncodingStop& stop);
   // "FILE:LINE:" and "FILE:LINE:COLUMN:" prefixes.
   static std::string At(const Endpoint& in, std::int64_t line);
   static std::string At(const Endpoint& in, std::int64_t line, std::size_t column);
 
   // Copies the library's output in `temp` to standard output when `out` is
-  // standard output; false after reporting a failure.
-  bool Deliver(const Endpoint& out, const TempFile& temp);
+  // standard output, removing `temp` as soon as it is open where the system
+  // allows; false after reporting a failure.
+  bool Deliver(const Endpoint& out, TempFile& temp);
 
   // check's one-line report, on standard output unless --quiet; false after
   // reporting a failed write.
   bool Summarize(const std::string& line) const;
 
-  // Remembers that the library sees `shown` as `passed`.
+  // Remembers that the library sees `shown` as `passed`: its messages show
+  // `shown` where they name `passed`, or where the cut at 255 bytes left a
+  // piece of it at the end of "Cannot open file" or "Cannot create file".
   void Name(const std::string& passed, const std::string& shown);
 
  private:

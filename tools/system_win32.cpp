@@ -1,5 +1,5 @@
-// The Windows side: a Unicode command line (wmain), file names in the ANSI
-// code page, Quorvel.dll from the program's folder only.
+// The Windows side: the command line read as UTF-16 (GetCommandLineW), file
+// names in the ANSI code page, Quorvel.dll from the program's folder only.
 #define _CRT_RAND_S
 #include <fcntl.h>
 #include <io.h>
@@ -8,12 +8,15 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "charset.h"
 #include "report.h"
 #include "system.h"
+#include "temporaries.h"
 
 namespace quorvel::cli {
 namespace {
@@ -68,6 +71,16 @@ Function Export(HMODULE module, const char* name) {
 }
 
 std::string CodePageForm() { return "form in code page " + std::to_string(GetACP()); }
+
+void Delete(const char* path) { DeleteFileA(path); }
+
+// Runs on a thread of its own: removes the temporary files it can (not those
+// open at this moment), then leaves the event to the default handling, which
+// ends the program.
+BOOL WINAPI OnConsoleControl(DWORD) {
+  RemoveTemporaries(Delete);
+  return FALSE;
+}
 
 }  // namespace
 
@@ -160,6 +173,7 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
       std::string ignored;
       if (WideToUtf8(use_short ? short_name.c_str() : wide.c_str(), &utf8) &&
           NativePath(utf8, path, &ignored)) {
+        RememberTemporary(*path);
         return true;
       }
     }
@@ -171,7 +185,35 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
   return false;
 }
 
-void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
+bool RemoveFile(const std::string& path) {
+  const bool removed = DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (removed) ForgetTemporary(path);
+  return removed;
+}
+
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
+  const bool write = mode[0] == 'w';
+  const HANDLE handle =
+      CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND     ? ENOENT
+            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                               : EIO;
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                         _O_BINARY | (write ? _O_WRONLY : _O_RDONLY));
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, write ? "wb" : "rb");
+  if (file == nullptr) _close(descriptor);
+  return file;
+}
 
 bool IsRegularFile(std::FILE* file) {
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
@@ -180,9 +222,10 @@ bool IsRegularFile(std::FILE* file) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-void SetBinaryStandardStreams() {
+void PrepareProcess() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 }  // namespace quorvel::cli

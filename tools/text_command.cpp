@@ -1,5 +1,7 @@
 // txt2xml, and check on a text: one pass over the text (field counts, the
 // encoding, a copy for the library when it needs one), then the library.
+#include <cerrno>
+
 #include "commands.h"
 #include "session.h"
 #include "text_scan.h"
@@ -28,20 +30,22 @@ int PrepareText(Session& session, const Endpoint& in, bool must_scan, PreparedTe
   const bool copy = convert || !regular;
   text->input.path = in.path;
   if (source == nullptr) {
-    return convert || must_scan ? session.ReportUnreadable(in, true) : kGoOn;
+    return convert || must_scan ? session.ReportUnreadable(in, true, errno) : kGoOn;
   }
   Converter to_gbk(Charset::kUtf8, Charset::kGbk);
   if (convert && !session.Usable(to_gbk)) return kExitFailed;
   File copy_file;
-  if (copy && (copy_file = session.StartCopy(in, &text->input)) == nullptr) return kExitFailed;
+  if (copy && (copy_file = session.StartCopy(in, &text->input)) == nullptr) {
+    return session.OwnFailureCode();
+  }
   EncodingStop stop;
-  const PassStatus status =
+  const PassEnd end =
       ScanText(source, convert ? &to_gbk : nullptr, copy_file.get(), &text->findings, &stop);
-  text->scanned = status == PassStatus::kOk;
-  if (copy) return session.EndCopy(status, stop, in, true, std::move(copy_file), &text->input);
+  text->scanned = end.status == PassStatus::kOk;
+  if (copy) return session.EndCopy(end, stop, in, true, std::move(copy_file), &text->input);
   // Only read: the library reads the file itself, and reports it if it
   // cannot either.
-  return text->scanned || !must_scan ? kGoOn : session.ReportUnreadable(in, true);
+  return text->scanned || !must_scan ? kGoOn : session.ReportUnreadable(in, true, end.error);
 }
 
 // Names the lines that become empty rows (or, with --strict, that stop the
@@ -100,7 +104,7 @@ int Txt2XmlCommand(Session& session) {
     return kExitFailed;
   }
   TempFile spool;
-  if (out.standard && !session.CreateTemp(&spool)) return kExitFailed;
+  if (out.standard && !session.CreateTemp(&spool)) return session.OwnFailureCode();
   const std::string& target = out.standard ? spool.path() : out.path;
   session.Name(target, out.shown);
   const Outcome outcome = session.Txt2Xml(text.input.path, target, nsr, qymc);
@@ -116,9 +120,10 @@ int CheckTextCommand(Session& session, const Endpoint& in) {
   PreparedText text;
   if (const int code = PrepareText(session, in, true, &text); code != kGoOn) return code;
   TempFile scratch;
-  if (!session.CreateTemp(&scratch)) return kExitFailed;
+  if (!session.CreateTemp(&scratch)) return session.OwnFailureCode();
   session.Name(scratch.path(), "a temporary file");
   const Outcome outcome = session.Txt2Xml(text.input.path, scratch.path(), {}, {});
+  if (Session::FailedAtOutput(outcome)) return session.ReportOutputFailure(outcome);
   const TextFindings& findings = text.findings;
   ReportOddLines(session, in, findings, false);
   const bool looks_utf8 = WarnIfUtf8(session, in, text);

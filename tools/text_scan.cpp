@@ -39,8 +39,8 @@ bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_bre
   return true;
 }
 
-PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
-                    EncodingStop* stop) {
+PassEnd ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
+                 EncodingStop* stop) {
   LineStream reader(in);
   FieldList fields;
   std::string converted;
@@ -48,13 +48,18 @@ PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindi
   std::string_view line_break;
   while (reader.Next(&text, &line_break)) {
     const std::int64_t line = reader.number();
+    if (to_gbk != nullptr && line == 1 && text.starts_with(kUtf8Bom)) {
+      // Dropped before anything is counted: the library never sees it. A
+      // mark with nothing after it leaves no line at all.
+      text.remove_prefix(kUtf8Bom.size());
+      if (text.empty() && line_break.empty()) break;
+    }
     findings->lines = line;
     CountFields(text, line, fields, findings);
     if (!findings->non_ascii) findings->non_ascii = HasNonAscii(text);
     if (findings->valid_utf8)
       findings->valid_utf8 = FindInvalidUtf8(text) == std::string_view::npos;
     if (to_gbk != nullptr) {
-      if (line == 1 && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
       converted.clear();
       std::size_t bad = 0;
       if (!to_gbk->Append(text, &converted, &bad)) {
@@ -62,13 +67,14 @@ PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindi
                  CountCharacters(text, bad) + 1,
                  DescribeStop(Charset::kUtf8, text, bad, "GBK form"),
                  {}};
-        return PassStatus::kNotConvertible;
+        return {PassStatus::kNotConvertible};
       }
       text = converted;
     }
-    if (copy != nullptr && !WriteLine(copy, text, line_break)) return PassStatus::kWriteFailed;
+    if (copy != nullptr && !WriteLine(copy, text, line_break)) return WriteFailed();
   }
-  return reader.failed() ? PassStatus::kReadFailed : PassStatus::kOk;
+  if (reader.failed()) return {PassStatus::kReadFailed, reader.error()};
+  return {};
 }
 
 }  // namespace quorvel::cli

@@ -51,8 +51,8 @@ struct EncodingStop {
 // ends the pass with kNotConvertible and `*stop`. With `copy`, the lines
 // (converted, or as read) and their line breaks are written there. Content
 // after a NUL is never read: the library ignores it.
-PassStatus ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
-                    EncodingStop* stop);
+PassEnd ScanText(std::FILE* in, Converter* to_gbk, std::FILE* copy, TextFindings* findings,
+                 EncodingStop* stop);
 
 // Writes `text` and `line_break` to `copy`; false when the write failed.
 bool WriteLine(std::FILE* copy, std::string_view text, std::string_view line_break);

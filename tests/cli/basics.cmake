@@ -94,4 +94,20 @@ if(EMULATOR)
   expect_contains("a DLL in the current folder is not loaded" "${err}"
                   "quorvel: cannot load Quorvel.dll from the program's folder")
 endif()
+# Exhausted memory ends with a message, exit 1 and no temporary file left
+# (the copy of standard input is removed), not with an abort: a 32 MiB line
+# read under a 24 MB limit on the address space. Natively, and not under
+# the sanitizers, which need more address space than that.
+if(NOT EMULATOR AND NOT SANITIZE)
+  string(REPEAT "x" 33554432 line)
+  file(WRITE "${WORK}/long.txt" "${line}")
+  unset(line)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  execute_process(COMMAND sh -c "ulimit -v 24000 && exec \"$0\" check -" "${TOOL}"
+                  INPUT_FILE "${WORK}/long.txt" WORKING_DIRECTORY "${WORK}"
+                  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  unset(ENV{TMPDIR})
+  expect("out of memory" "${code}:${out}:${err}" "1::quorvel: out of memory\n")
+  file(REMOVE "${WORK}/long.txt")
+endif()
 expect_no_temporaries("basics")

@@ -112,6 +112,25 @@ foreach(case IN LISTS cases)
   file(GLOB after "${WORK}/*")
   expect("check ${file} writes nothing" "${after}" "${before}")
 endforeach()
+# A temporary file of check's own that cannot be written is no verdict on
+# FILE: "cannot check", exit 4. (Natively: a limit on the size of the files
+# this program writes, with SIGXFSZ ignored so that the write fails.)
+if(NOT EMULATOR)
+  string(REPEAT "${invoices}" 200 long)
+  file(WRITE "${WORK}/long.txt" "${long}")
+  write_document("${WORK}/long.xml" 2000)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  foreach(file IN ITEMS long.txt long.xml)
+    execute_process(COMMAND sh -c "trap '' XFSZ; ulimit -f 64 && exec \"$0\" check \"$1\""
+                            "${TOOL}" "${file}"
+                    WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE out
+                    ERROR_VARIABLE err)
+    expect("check ${file}, its temporary file too large" "${code}:${out}:${err}"
+           "4::quorvel: cannot check: cannot write a temporary file: Stream write error\n")
+  endforeach()
+  unset(ENV{TMPDIR})
+endif()
+
 run(check "${SAMPLES}/invoices-utf8.txt" --encoding utf-8 --quiet)
 expect("check --encoding utf-8 --quiet" "${code}:${out}:${err}" "0::")
 expect_no_temporaries("diagnostics")

@@ -33,6 +33,16 @@ file(WRITE "${WORK}/plain.txt" "${gbk_zhong}\t1\r\n\r2\n3\t")
 run(txt2xml bom.txt bom.xml --encoding utf-8)
 run(txt2xml plain.txt plain.xml)
 expect_same_file("byte order mark and line breaks" "${WORK}/bom.xml" "${WORK}/plain.xml")
+# It is dropped before lines and fields are counted: alone it leaves no
+# line; before a line break, one empty line of 0 fields.
+file(WRITE "${WORK}/bom-only.txt" "${bom}")
+run(check bom-only.txt --encoding utf-8)
+expect("a byte order mark alone" "${code}:${out}:${err}"
+       "0:bom-only.txt: text, 0 lines (0 full rows, 0 short rows, 0 empty rows): converts cleanly\n:")
+file(WRITE "${WORK}/bom-crlf.txt" "${bom}\r\n")
+run(check bom-crlf.txt --encoding utf-8)
+expect("a byte order mark and a line break" "${code}:${out}:${err}"
+       "3:bom-crlf.txt: text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: bom-crlf.txt:1: 0 fields: written as an empty row\n")
 
 # What cannot become GBK fails at its place (the column counts characters),
 # and an existing output is left as it was.
@@ -63,6 +73,23 @@ expect_kept("value without GBK form" "${WORK}/keep.xml" "previous")
 file(WRITE "${WORK}/sy.txt" "1\t2\t3\t4\t5\t6\t7\t8\t中\t10\n")
 run(txt2xml sy.txt keep.xml --encoding utf-8)
 expect("library message" "${code}:${err}" "1:quorvel: '中' is not a valid integer value\n")
+
+# A message the library cut at 255 bytes, inside a name, still shows the
+# whole name, and in UTF-8 (natively: on Windows names are in the ANSI code
+# page, where this one is not long enough to be cut).
+if(NOT EMULATOR)
+  string(REPEAT "é" 120 long_folder)
+  run(txt2xml "${SAMPLES}/invoices-utf8.txt" "${long_folder}/out.xml" --encoding utf-8)
+  expect("a long name in a cut message" "${code}:${err}"
+         "1:quorvel: Cannot create file ${long_folder}/out.xml\n")
+  # Only a file's name: a cut value whose last byte begins the input's name
+  # stays as it is.
+  string(REPEAT "x" 300 value)
+  string(REPEAT "x" 254 shown)
+  file(WRITE "${WORK}/x.txt" "1\t2\t3\t4\t5\t6\t7\t8\t${value}\t10\n")
+  run(txt2xml x.txt keep.xml --encoding utf-8)
+  expect("a cut value" "${code}:${err}" "1:quorvel: '${shown}\n")
+endif()
 
 # Without the option, a UTF-8 text side draws one warning (a GBK one does
 # not); saying --encoding gbk means it.

@@ -53,6 +53,86 @@ if(NOT EMULATOR)
          "0:/dev/stdin: returned document, 4 rows, nsr ${NSR}: converts cleanly\n")
 endif()
 
+# The content of a stream ends at its first NUL, as the library reads it: a
+# stream that goes on after one is not read to its end (here a writer that
+# only stops when its reader has gone, held to a pace that keeps what the
+# copy could gather before the time limit small).
+if(NOT EMULATOR)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  set(endless "printf 'a\\000'; while printf '%65536s' ''; do sleep 0.01; done")
+  foreach(case IN ITEMS
+          "xml2txt;-;nul.txt|1::quorvel: List index out of bounds (1)\n"
+          "check;-|3:(standard input): text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
+    string(REPLACE "|" ";" case "${case}")
+    list(POP_BACK case expected)
+    string(REPLACE "\\n" "\n" expected "${expected}")
+    execute_process(COMMAND sh -c "${endless}" COMMAND ${TOOL} ${case}
+                    WORKING_DIRECTORY "${WORK}" TIMEOUT 10 RESULTS_VARIABLE codes
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    list(GET codes -1 code)
+    expect("[${case}] fed a NUL, then bytes without end" "${code}:${out}:${err}" "${expected}")
+  endforeach()
+  unset(ENV{TMPDIR})
+endif()
+
+# A document whose text fills a pipe many times over.
+write_document("${WORK}/big.xml" 20000)
+
+if(NOT EMULATOR)
+  set(ENV{TMPDIR} "${TEMP_DIR}")
+  # A reader that goes away: the write fails like any other (exit 1, a
+  # message) instead of killing the program, and nothing is left in the
+  # temporary folder, whether this program writes the pipe ("-") or the
+  # library does (a path naming it).
+  foreach(target IN ITEMS - /dev/stdout)
+    execute_process(COMMAND ${TOOL} xml2txt big.xml ${target} --quiet COMMAND head -c 1
+                    WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes OUTPUT_QUIET
+                    ERROR_VARIABLE err)
+    list(GET codes 0 code)
+    if(target STREQUAL "-")
+      expect("xml2txt to a closed pipe" "${code}:${err}"
+             "1:quorvel: cannot write standard output: Broken pipe\n")
+    else()
+      expect("xml2txt to a closed pipe by its name" "${code}" 1)
+      expect_contains("xml2txt to a closed pipe by its name" "${err}" "quorvel: ")
+    endif()
+    expect_no_temporaries("xml2txt to a closed pipe (${target})")
+  endforeach()
+
+  # Asked to end (SIGTERM) while it copies standard input, it removes the
+  # copy and ends by the signal; writes nothing.
+  execute_process(COMMAND sh -c "cat big.xml; sleep 3"
+                  COMMAND timeout -s TERM 1.5 ${TOOL} xml2txt - term.txt
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes)
+  list(GET codes 1 code)
+  expect("SIGTERM while reading standard input: timeout's status" "${code}" 124)
+  expect_no_temporaries("SIGTERM while reading standard input")
+  if(EXISTS "${WORK}/term.txt")
+    message(SEND_ERROR "SIGTERM while reading standard input: the output was written")
+  endif()
+
+  # Killed outright while standard output is full, it leaves nothing either:
+  # the converted text was removed from the folder as soon as it was open.
+  execute_process(COMMAND timeout -s KILL 1.5 ${TOOL} xml2txt big.xml - COMMAND sleep 3
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60)
+  expect_no_temporaries("SIGKILL while writing standard output")
+  unset(ENV{TMPDIR})
+endif()
+
+# Under Wine an interrupt is the console's Ctrl+C event: its handler removes
+# the copy of standard input, although this program has it open then.
+if(EMULATOR)
+  execute_process(COMMAND sh -c "cat big.xml; sleep 3"
+                  COMMAND timeout -s INT 1.5 ${EMULATOR} ${TOOL} xml2txt - int.txt
+                  WORKING_DIRECTORY "${WORK}" TIMEOUT 60 RESULTS_VARIABLE codes)
+  list(GET codes 1 code)
+  expect("Ctrl+C while reading standard input: timeout's status" "${code}" 124)
+  expect_no_temporaries("Ctrl+C while reading standard input")
+  if(EXISTS "${WORK}/int.txt")
+    message(SEND_ERROR "Ctrl+C while reading standard input: the output was written")
+  endif()
+endif()
+
 # A standard output that cannot be written fails with exit 1 and says so
 # (natively: /dev/full, where every write fails).
 if(NOT EMULATOR)
