@@ -198,6 +198,7 @@ void InstallMemoryPlatform(std::string_view content) {
   };
   api.close = [](platform::Handle) { return true; };
   api.flush = [](platform::Handle) { return true; };
+  api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
   api.inspect_target = [](const char* path) {
     return platform::Target{platform::TargetKind::kReplace, path, false};
   };

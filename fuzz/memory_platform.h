@@ -53,6 +53,7 @@ inline void InstallMemoryPlatform(std::string_view input) {
   };
   api.close = [](platform::Handle) { return true; };
   api.flush = [](platform::Handle) { return true; };
+  api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
   api.inspect_target = [](const char* path) {
     return platform::Target{platform::TargetKind::kReplace, path, false};
   };

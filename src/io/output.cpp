@@ -75,6 +75,8 @@ void LineWriter::Decide() {
 // space) and later bytes are dropped.
 void LineWriter::Write(const char* bytes, std::size_t size) {
   if (WriteAll(temp_, bytes, size)) {
+    // A file that will be flushed starts on its way to the disk now.
+    if (sink_ == Sink::kTempFile) platform::Current().start_writeback(temp_, written_, size);
     written_ += size;
     return;
   }

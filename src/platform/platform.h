@@ -94,6 +94,11 @@ struct Api {
   // FlushFileBuffers). True for a handle that has nothing to flush (a
   // device, a pipe); false when the system reports that data was lost.
   bool (*flush)(Handle handle);
+  // Asks the system to start writing [offset, offset + size) of `handle` to
+  // the disk now, without waiting: the flush at the end then finds most of
+  // a large output already written, the disk having worked while the
+  // conversion did. A hint only; never fails, may do nothing.
+  void (*start_writeback)(Handle handle, std::uint64_t offset, std::uint64_t size);
 
   // Says how `path` is to be saved. Leaves the file system as it was: the
   // file that following a link to nothing creates, to learn where it would

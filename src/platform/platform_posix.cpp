@@ -72,6 +72,17 @@ bool PosixFlush(Handle handle) {
   return rc == 0 || errno == EINVAL;
 }
 
+void PosixStartWriteback(Handle handle, std::uint64_t offset, std::uint64_t size) {
+#if defined(__linux__)
+  (void)::sync_file_range(Fd(handle), static_cast<off_t>(offset), static_cast<off_t>(size),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+  (void)handle;
+  (void)offset;
+  (void)size;
+#endif
+}
+
 // The folder part of `path`, "." for a bare name.
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -430,6 +441,7 @@ constexpr Api kNative = {
     .write = PosixWrite,
     .close = PosixClose,
     .flush = PosixFlush,
+    .start_writeback = PosixStartWriteback,
     .inspect_target = PosixInspectTarget,
     .create_temp = PosixCreateTemp,
     .open_spool = PosixOpenSpool,

@@ -67,6 +67,9 @@ bool WinFlush(Handle handle) {
   return FlushFileBuffers(Win(handle)) != 0;
 }
 
+// Windows writes back on its own schedule and offers no hint for a range.
+void WinStartWriteback(Handle, std::uint64_t, std::uint64_t) {}
+
 // The folder part of `path` with its separator ("" for a bare name).
 std::string FolderOf(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/:");
@@ -499,6 +502,7 @@ constexpr Api kNative = {
     .write = WinWrite,
     .close = WinClose,
     .flush = WinFlush,
+    .start_writeback = WinStartWriteback,
     .inspect_target = WinInspectTarget,
     .create_temp = WinCreateTemp,
     .open_spool = WinOpenSpool,
