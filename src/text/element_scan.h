@@ -146,6 +146,9 @@ class ElementScanner {
                        const std::size_t* lt, std::size_t count,
                        std::span<std::string_view> values) const {
     const char* const end = base + stop;
+    // No element without two "<"; a marker begins at the one there is.
+    if (count == 0) return {};
+    if (count == 1) return {0, MarkersAt(base + lt[0], readable)};
     std::size_t k = 0;
     if (count == 2 && SingleElementOpening(base + lt[0], readable, k)) {
       const Packed& tag = tags_[k];
@@ -186,6 +189,19 @@ class ElementScanner {
       if (tag.size != 0 && tag.size <= 6 && (word & tag.mask) == tag.bytes) return true;
     }
     return false;
+  }
+  // The bits of the markers that stand at `p`; bytes up to `readable` may be
+  // read (no marker holds a line break, so none runs past its line).
+  std::uint32_t MarkersAt(const char* p, const char* readable) const {
+    const std::uint64_t word = LoadUpTo8(p, readable);
+    std::uint32_t markers = 0;
+    for (std::size_t j = 0; j < marker_count_; ++j) {
+      const Packed& marker = packed_markers_[j];
+      if (marker.size != 0 ? (word & marker.mask) == marker.bytes : TextAt(p, readable, markers_[j])) {
+        markers |= 1u << j;
+      }
+    }
+    return markers;
   }
   // Whether one of the markers stands at `p`.
   bool AnyMarkerAt(const char* p, const char* end) const {
