@@ -13,6 +13,7 @@
 #include "document/layout.h"
 #include "platform/platform.h"
 #include "quorvel.h"
+#include "support/text_reference.h"
 #include "io/input.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
@@ -25,7 +26,7 @@ const std::string kRecord =
     "3100224130\t01234567\t913101157178123456\t91310000MA1FL4XQ2K\t20261102\t12800.00\t1664.00\t"
     "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9\t"
     "1234567890\t1";
-const std::string kEscapedMw = quorvel::EscapeAngleBrackets(
+const std::string kEscapedMw = qtest::EscapeAngleBrackets(
     "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9");
 const std::string kElementLine = "   <mw>" + kEscapedMw + "</mw>";
 
@@ -92,7 +93,7 @@ BENCHMARK(ElementScanOnePass);
 void ElementScanTwentyTwoSearches(benchmark::State& state) {
   for (auto _ : state) {
     for (const std::string_view name : quorvel::document::kResultRowElements) {
-      benchmark::DoNotOptimize(quorvel::ExtractElementText(kElementLine, name));
+      benchmark::DoNotOptimize(qtest::ExtractElementText(kElementLine, name));
     }
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kElementLine.size()));
@@ -128,7 +129,7 @@ const std::vector<std::string>& EscapedCiphers() {
         state ^= state << 17;
         cipher += "0123456789+-*/<>"[state % 16];
       }
-      out.push_back(quorvel::EscapeAngleBrackets(cipher));
+      out.push_back(qtest::EscapeAngleBrackets(cipher));
     }
     return out;
   }();

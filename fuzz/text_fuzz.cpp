@@ -16,6 +16,7 @@
 #include "io/input.h"
 #include "memory_platform.h"
 #include "support/line_list.h"
+#include "support/text_reference.h"
 #include "text/lines.h"
 
 namespace {
@@ -39,14 +40,14 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 }
 
 void EscapeProperties(std::string_view input) {
-  const std::string escaped = quorvel::EscapeAngleBrackets(input);
+  const std::string escaped = qtest::EscapeAngleBrackets(input);
   Check(escaped == ReplaceAll(ReplaceAll(std::string(input), ">", "&gt;"), "<", "&lt;"),
         "escape equals the two passes");
-  const std::string unescaped = quorvel::UnescapeAngleBrackets(input);
+  const std::string unescaped = qtest::UnescapeAngleBrackets(input);
   Check(unescaped == ReplaceAll(ReplaceAll(std::string(input), "&gt;", ">"), "&lt;", "<"),
         "unescape equals the two passes");
   if (input.find("&gt;") == std::string_view::npos && input.find("&lt;") == std::string_view::npos) {
-    Check(quorvel::UnescapeAngleBrackets(escaped) == input, "escape then unescape");
+    Check(qtest::UnescapeAngleBrackets(escaped) == input, "escape then unescape");
   }
 }
 
@@ -56,8 +57,8 @@ std::string_view ReferenceElement(std::string_view line, std::string_view name) 
   open.append(name).append(1, '>');
   std::string close("</");
   close.append(name).append(1, '>');
-  const auto p = static_cast<std::int64_t>(quorvel::FindText(open, line));
-  const auto q = static_cast<std::int64_t>(quorvel::FindText(close, line));
+  const auto p = static_cast<std::int64_t>(qtest::FindText(open, line));
+  const auto q = static_cast<std::int64_t>(qtest::FindText(close, line));
   if (p == 0 || q == 0) return {};
   const std::int64_t start = p + static_cast<std::int64_t>(open.size());
   std::string_view raw = quorvel::CopyText(line, start, q - start);
@@ -70,8 +71,8 @@ void ElementProperties(std::string_view line) {
   static constexpr std::array<std::string_view, 14> kNames = {
       "dm", "hm", "gf", "xf", "kr", "je", "se", "mw", "sy", "jg", "rq", "nsr", "rows", "d"};
   static const quorvel::ElementScanner scanner(kNames);
-  std::array<std::string_view, kNames.size()> fast;
-  scanner.Extract(line, fast);
+  std::array<std::string_view, kNames.size()> fast{};
+  scanner.ExtractPresent(line, fast);
   std::array<std::string_view, kNames.size()> present{};
   const quorvel::ElementScanner::Found found = scanner.ExtractPresent(line, present, "</row>");
   Check(found.marker == (line.find("</row>") != std::string_view::npos), "marker");
@@ -80,7 +81,7 @@ void ElementProperties(std::string_view line) {
     Check(present[k] == fast[k], "present values");
   }
   for (std::size_t k = 0; k < kNames.size(); ++k) {
-    const std::string_view plain = quorvel::ExtractElementText(line, kNames[k]);
+    const std::string_view plain = qtest::ExtractElementText(line, kNames[k]);
     Check(fast[k] == plain, "scan equals ExtractElementText");
     Check(plain == ReferenceElement(line, kNames[k]), "ExtractElementText equals its definition");
   }
@@ -106,7 +107,7 @@ std::vector<std::string> ReferenceLines(std::string_view content, bool tab_is_cr
 void LineProperties(std::string_view content) {
   const std::vector<std::string> expected = ReferenceLines(content, false);
   std::vector<std::string> walked;
-  for (qtest::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
+  for (qtest::LineCursor c(qtest::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
     walked.emplace_back(c.line());
   }
   Check(walked == expected, "line walking");

@@ -20,6 +20,7 @@
 #include "support/in_process.h"
 #include "support/line_list.h"
 #include "support/platform_override.h"
+#include "support/text_reference.h"
 #include "text/lines.h"
 
 #ifndef _WIN32
@@ -41,7 +42,7 @@ using qtest::WriteFile;
 
 std::vector<std::string> ReferenceLines(std::string_view content) {
   std::vector<std::string> lines;
-  for (qtest::LineCursor c(quorvel::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
+  for (qtest::LineCursor c(qtest::BeforeFirstNul(content)); !c.AtEnd(); c.Advance()) {
     lines.emplace_back(c.line());
   }
   return lines;
@@ -63,7 +64,7 @@ class InputTest : public qtest::ScratchDirTest {
   void ExpectLines(const std::string& content, const std::vector<std::string>& expected) {
     WriteFile("in.txt", content);
     const ContentSize size{static_cast<std::int32_t>(expected.size()),
-                           quorvel::BeforeFirstNul(content).size()};
+                           qtest::BeforeFirstNul(content).size()};
     for (const std::size_t window : kWindows) {
       SCOPED_TRACE("window " + std::to_string(window));
       LineReader reader("in.txt", window);

@@ -13,6 +13,7 @@
 #include "convert/bounds.h"
 #include "support/message_of.h"
 #include "support/line_list.h"
+#include "support/text_reference.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
 #include "text/lines.h"
@@ -21,7 +22,12 @@
 namespace quorvel {
 namespace {
 
+using qtest::EscapeAngleBrackets;
+using qtest::ExtractElementText;
+using qtest::ExtractElementTexts;
+using qtest::FindText;
 using qtest::MessageOf;
+using qtest::UnescapeAngleBrackets;
 
 using namespace std::string_literals;
 
@@ -311,10 +317,8 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
     // Line by line.
     std::vector<std::string> expected;
     for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
-      std::array<std::string_view, 12> values;
-      scanner.Extract(c.line(), values);
       std::string row(c.line());
-      for (std::size_t k = 0; k < names.size(); ++k) row.append("|").append(values[k]);
+      for (const std::string_view name : names) row.append("|").append(ExtractElementText(c.line(), name));
       for (const std::string_view marker : markers) {
         row.append(c.line().find(marker) != std::string_view::npos ? "|+" : "|-");
       }

@@ -22,10 +22,6 @@
 
 namespace quorvel {
 
-// The smallest 1-based position at which `pattern` occurs in `text`; 0 when it
-// does not, when the pattern is empty, or when the text is shorter.
-std::size_t FindText(std::string_view pattern, std::string_view text);
-
 // The bytes of `text` from 1-based `start` on, at most `count` of them. A
 // start below 1 counts as 1; a start past the end, a negative count or an
 // empty text give the empty text.
@@ -151,18 +147,12 @@ void UnescapeAngleBracketsTo(std::string_view text, Emit&& emit) {
   }
 }
 
-std::string EscapeAngleBrackets(std::string_view text);
-std::string UnescapeAngleBrackets(std::string_view text);
-
-// The value of element `name` on one document line: the bytes between the
-// first "<name>" and the first "</name>" on the line (each searched from the
-// start of the line on its own), trimmed by TrimBlankAndControl. Empty when
-// either tag is missing or the closing tag does not come after the opening
-// one. Names match byte for byte, case-sensitively.
-std::string_view ExtractElementText(std::string_view line, std::string_view name);
-
-// The value between an opening tag found at 0-based `open` (length
-// `open_size`) and a closing tag found at 0-based `close`, by the rule above.
+// The value of an element on one document line, from its opening tag found
+// at 0-based `open` (length `open_size`) and its closing tag found at 0-based
+// `close` (each the first of its kind on the line, searched from the start of
+// the line on its own): the bytes between them trimmed by
+// TrimBlankAndControl; empty when the closing tag does not come after the
+// opening one. Names match byte for byte, case-sensitively.
 inline std::string_view ElementValueBetween(std::string_view line, std::size_t open,
                                             std::size_t open_size, std::size_t close) {
   const std::size_t value_begin = open + open_size;

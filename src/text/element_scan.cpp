@@ -97,14 +97,4 @@ ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,
   return {StoreValues(line, tags, values), has_marker};
 }
 
-void ElementScanner::Extract(std::string_view line, std::span<std::string_view> values) const {
-  for (std::size_t k = 0; k < count_; ++k) values[k] = {};
-  ExtractPresent(line, values);
-}
-
-void ExtractElementTexts(std::string_view line, std::span<const std::string_view> names,
-                         std::span<std::string_view> values) {
-  ElementScanner(names).Extract(line, values);
-}
-
 }  // namespace quorvel

@@ -15,12 +15,14 @@
 namespace quorvel {
 
 // Finds, for a fixed set of element names (at most kMaxNames, none empty),
-// what ExtractElementText would give for each name on a line, at the cost of
-// one walk over the line's "<" bytes instead of two searches per name: every
-// tag begins with "<", so the first "<" at which a tag matches is where a
-// search for that tag alone would have found it. A table indexed by the byte
-// after "<" (or after "</") names the few candidates worth comparing, and a
-// short tag is compared as one word.
+// the value of each name's element on a line (the bytes between the first
+// "<name>" and the first "</name>", each searched from the start of the line,
+// trimmed as ElementValueBetween trims), at the cost of one walk over the
+// line's "<" bytes instead of two searches per name: every tag begins with
+// "<", so the first "<" at which a tag matches is where a search for that tag
+// alone would have found it. A table indexed by the byte after "<" (or after
+// "</") names the few candidates worth comparing, and a short tag is compared
+// as one word.
 //
 // Markers are texts beginning with "<" (such as "</row>") whose presence on a
 // line is told in the same walk.
@@ -39,16 +41,13 @@ class ElementScanner {
     bool marker = false;        // the line contains the marker
   };
 
-  // For every k whose value ExtractElementText(line, names[k]) is non-empty,
+  // For every k whose element value for names[k] on the line is non-empty,
   // stores it in values[k] and sets bit k of `present`; other entries of
   // `values` are left as they were (a line rarely holds more than one
   // element, so nothing is cleared). Also tells, in the same pass, whether
   // the line contains `marker`, which must begin with "<" (empty: none).
   Found ExtractPresent(std::string_view line, std::span<std::string_view> values,
                        std::string_view marker = {}) const;
-
-  // values[k] = ExtractElementText(line, names[k]) for every k.
-  void Extract(std::string_view line, std::span<std::string_view> values) const;
 
   // What ScanLines found on one line: `present` as in Found, and bit j of
   // `markers` set when the line contains the constructor's markers[j].
@@ -254,11 +253,6 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
         return visit(text, found);
       });
 }
-
-// The same as ExtractPresent for a one-off set of names (builds the table on
-// every call).
-void ExtractElementTexts(std::string_view line, std::span<const std::string_view> names,
-                         std::span<std::string_view> values);
 
 }  // namespace quorvel
 

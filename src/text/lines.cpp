@@ -19,12 +19,6 @@ std::size_t SkipLineBreak(std::string_view content, std::size_t pos) {
 
 }  // namespace
 
-std::string_view BeforeFirstNul(std::string_view content) {
-  const void* nul = std::memchr(content.data(), '\0', content.size());
-  if (nul == nullptr) return content;
-  return content.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - content.data()));
-}
-
 namespace {
 
 // The fields of a line that holds no CR, LF or NUL (every line a reader hands

@@ -20,9 +20,6 @@
 
 namespace quorvel {
 
-// `content` up to its first NUL byte, which ends every text.
-std::string_view BeforeFirstNul(std::string_view content);
-
 // The TAB-separated fields of one line. A record never has more than ten
 // fields, so the list keeps views of the first ten and counts the rest: a line
 // of a million TABs costs no memory.

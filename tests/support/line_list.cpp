@@ -1,6 +1,7 @@
 #include "support/line_list.h"
 
 #include "common/failure.h"
+#include "support/text_reference.h"
 #include "text/lines.h"
 
 namespace qtest {
@@ -29,7 +30,7 @@ void LineCursor::Advance() {
   ++index_;
 }
 
-LineList::LineList(std::string_view content) : content_(quorvel::BeforeFirstNul(content)) {}
+LineList::LineList(std::string_view content) : content_(BeforeFirstNul(content)) {}
 
 std::int32_t LineList::Count() const {
   LineCursor cursor(content_);
