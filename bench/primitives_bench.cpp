@@ -13,6 +13,7 @@
 #include "document/layout.h"
 #include "platform/platform.h"
 #include "quorvel.h"
+#include "support/memory_platform.h"
 #include "support/text_reference.h"
 #include "io/input.h"
 #include "text/bytes.h"
@@ -169,52 +170,6 @@ std::string EightMegabytesOf(const char* variable) {
 }
 
 namespace platform = quorvel::platform;
-struct MemoryInput {
-  static inline std::string_view content;
-  static inline std::size_t at = 0;
-};
-
-void InstallMemoryPlatform(std::string_view content) {
-  MemoryInput::content = content;
-  platform::Api& api = platform::Current();
-  api.open_for_read = [](const char*, platform::Handle* handle, platform::InputInfo* info) {
-    *handle = 1;
-    info->sized = true;
-    info->size = MemoryInput::content.size();
-    MemoryInput::at = 0;
-    return true;
-  };
-  api.read = [](platform::Handle, char* buffer, std::size_t size) -> std::ptrdiff_t {
-    const std::size_t n = std::min(size, MemoryInput::content.size() - MemoryInput::at);
-    std::memcpy(buffer, MemoryInput::content.data() + MemoryInput::at, n);
-    MemoryInput::at += n;
-    return static_cast<std::ptrdiff_t>(n);
-  };
-  api.rewind = [](platform::Handle) {
-    MemoryInput::at = 0;
-    return true;
-  };
-  api.write = [](platform::Handle, const char*, std::size_t size) {
-    return static_cast<std::ptrdiff_t>(size);
-  };
-  api.close = [](platform::Handle) { return true; };
-  api.flush = [](platform::Handle) { return true; };
-  api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
-  api.inspect_target = [](const char* path) {
-    return platform::Target{platform::TargetKind::kReplace, path, false};
-  };
-  api.create_temp = [](const char*, platform::Handle* handle, std::string* temp) {
-    *handle = 2;
-    *temp = "out.tmp";
-    return true;
-  };
-  api.take_over = [](platform::Handle, const char*, const char*) { return true; };
-  api.replace = [](const char*, const char*) { return platform::Replaced::kYes; };
-  api.sync_folder = [](const char*) { return true; };
-  api.remove = [](const char*) {};
-  api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
-}
-
 // The one-pass scan of a returned document's lines alone.
 void ScanReturnedLines(benchmark::State& state) {
   const std::string content = EightMegabytesOf("QUORVEL_BENCH_RETURNED");
@@ -239,7 +194,7 @@ void Xml2TxtInMemory(benchmark::State& state) {
   const std::string content = EightMegabytesOf("QUORVEL_BENCH_RETURNED");
   if (content.empty()) return state.SkipWithError("QUORVEL_BENCH_RETURNED names no document");
   const platform::Api saved = platform::Current();
-  InstallMemoryPlatform(content);
+  qtest::InstallMemoryPlatform(content, /*keep_written=*/false);
   for (auto _ : state) {
     std::int32_t rows = 0;
     char nsr[256], reserved[256];
@@ -254,7 +209,7 @@ void Txt2XmlInMemory(benchmark::State& state) {
   const std::string content = EightMegabytesOf("QUORVEL_BENCH_TEXT");
   if (content.empty()) return state.SkipWithError("QUORVEL_BENCH_TEXT names no text");
   const platform::Api saved = platform::Current();
-  InstallMemoryPlatform(content);
+  qtest::InstallMemoryPlatform(content, /*keep_written=*/false);
   for (auto _ : state) Quorvel_TXT2XML("in", "out", 100, "N", "Q");
   platform::Current() = saved;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * content.size()));

@@ -14,7 +14,7 @@
 #include "text/bytes.h"
 #include "text/element_scan.h"
 #include "io/input.h"
-#include "memory_platform.h"
+#include "support/memory_platform.h"
 #include "support/line_list.h"
 #include "support/text_reference.h"
 #include "text/lines.h"
@@ -114,7 +114,7 @@ void LineProperties(std::string_view content) {
   const qtest::LineList list(content);
   Check(list.Count() == static_cast<std::int32_t>(expected.size()), "line count");
   // The streaming reader, through a window of a few bytes.
-  qfuzz::InstallMemoryPlatform(content);
+  qtest::InstallMemoryPlatform(content);
   quorvel::LineReader reader("in", 1 + content.size() % 7);
   std::vector<std::string> read;
   for (std::string_view line; reader.Next(line);) read.emplace_back(line);

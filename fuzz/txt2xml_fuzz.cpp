@@ -11,7 +11,7 @@
 
 #include "boundary/last_error.h"
 #include "io/input.h"
-#include "memory_platform.h"
+#include "support/memory_platform.h"
 #include "quorvel.h"
 #include "support/line_list.h"
 
@@ -46,22 +46,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   const std::string nsr = take();
   const std::string qymc = take();
-  qfuzz::InstallMemoryPlatform(bytes);
+  qtest::InstallMemoryPlatform(bytes);
   quorvel::InputWindow() = 1 + size % 13;
   const int32_t small_window_result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
   const std::string small_window_message = LastError();
-  const std::string small_window_saved = qfuzz::MemoryFiles::saved;
-  qfuzz::InstallMemoryPlatform(bytes);
+  const std::string small_window_saved = qtest::MemoryFiles::saved;
+  qtest::InstallMemoryPlatform(bytes);
   quorvel::InputWindow() = quorvel::kInputWindow;
   const int32_t result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
   const std::string message = LastError();
   Check(result == small_window_result && message == small_window_message &&
-            qfuzz::MemoryFiles::saved == small_window_saved,
+            qtest::MemoryFiles::saved == small_window_saved,
         "the outcome depends on the read window");
   if (result == QUORVEL_RESULT_OK) {
     Check(message.empty(), "success with a message");
-    Check(qfuzz::MemoryFiles::replaced, "success without a saved document");
-    const std::string& doc = qfuzz::MemoryFiles::saved;
+    Check(qtest::MemoryFiles::replaced, "success without a saved document");
+    const std::string& doc = qtest::MemoryFiles::saved;
     Check(doc.rfind("<?xml version=\"1.0\"  encoding=\"GBK\"?>\r\n", 0) == 0, "declaration");
     Check(doc.size() >= 9 && doc.compare(doc.size() - 9, 9, "</body>\r\n") == 0, "body close");
     const qtest::LineList input(bytes);
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(message.size() > tail.size() && message[0] == '\'' &&
               message.compare(message.size() - tail.size(), tail.size(), tail) == 0,
           "message");
-    Check(!qfuzz::MemoryFiles::replaced, "failure saved a document");
+    Check(!qtest::MemoryFiles::replaced, "failure saved a document");
   }
   return 0;
 }

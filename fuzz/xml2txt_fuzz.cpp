@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "io/input.h"
-#include "memory_platform.h"
+#include "support/memory_platform.h"
 #include "quorvel.h"
 
 namespace {
@@ -33,7 +33,7 @@ struct Run {
 };
 
 Run Convert(std::string_view bytes, std::size_t window) {
-  qfuzz::InstallMemoryPlatform(bytes);
+  qtest::InstallMemoryPlatform(bytes);
   quorvel::InputWindow() = window;
   Run run;
   run.nsr.fill('\x5A');
@@ -41,8 +41,8 @@ Run Convert(std::string_view bytes, std::size_t window) {
   run.message.fill('\x5A');
   run.result = Quorvel_XML2TXT("in", "out", 0, &run.rows, run.nsr.data(), run.reserved.data());
   Quorvel_GetLastError(run.message.data());
-  run.replaced = qfuzz::MemoryFiles::replaced;
-  run.saved = qfuzz::MemoryFiles::saved;
+  run.replaced = qtest::MemoryFiles::replaced;
+  run.saved = qtest::MemoryFiles::saved;
   return run;
 }
 

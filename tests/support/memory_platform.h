@@ -1,8 +1,9 @@
-// An in-memory platform for the conversion fuzz targets: the input "file" is
-// the fuzzer's bytes, the output is captured in a string, the date is fixed.
-// No disk I/O, so each execution is pure conversion work.
-#ifndef QUORVEL_FUZZ_MEMORY_PLATFORM_H
-#define QUORVEL_FUZZ_MEMORY_PLATFORM_H
+// An in-memory platform for fuzz targets and benchmarks: the input "file" is
+// a string in memory, the output is captured in a string (or, for timing,
+// only counted), the date is fixed. No disk I/O, so each run is pure
+// conversion work.
+#ifndef QUORVEL_TESTS_SUPPORT_MEMORY_PLATFORM_H
+#define QUORVEL_TESTS_SUPPORT_MEMORY_PLATFORM_H
 
 #include <algorithm>
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 #include "platform/platform.h"
 
-namespace qfuzz {
+namespace qtest {
 
 struct MemoryFiles {
   static inline std::string_view input;
@@ -20,11 +21,16 @@ struct MemoryFiles {
   static inline std::string written;
   static inline std::string saved;  // the output once replaced into place
   static inline bool replaced = false;
+  static inline bool keep_written = true;
 };
 
-inline void InstallMemoryPlatform(std::string_view input) {
+// Every open of any path reads `input` from its start. With `keep_written`
+// false the output is thrown away as it is written (a benchmark's gigabytes
+// need not be held).
+inline void InstallMemoryPlatform(std::string_view input, bool keep_written = true) {
   namespace platform = quorvel::platform;
   MemoryFiles::input = input;
+  MemoryFiles::keep_written = keep_written;
   MemoryFiles::read_at = 0;
   MemoryFiles::written.clear();
   MemoryFiles::saved.clear();
@@ -33,6 +39,7 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.open_for_read = [](const char* path, platform::Handle* h, platform::InputInfo* info) {
     if (std::strcmp(path, "in") != 0) return false;
     *h = 1;
+    MemoryFiles::read_at = 0;
     info->sized = true;
     info->size = MemoryFiles::input.size();
     return true;
@@ -48,7 +55,7 @@ inline void InstallMemoryPlatform(std::string_view input) {
     return true;
   };
   api.write = [](platform::Handle, const char* bytes, std::size_t size) -> std::ptrdiff_t {
-    MemoryFiles::written.append(bytes, size);
+    if (MemoryFiles::keep_written) MemoryFiles::written.append(bytes, size);
     return static_cast<std::ptrdiff_t>(size);
   };
   api.close = [](platform::Handle) { return true; };
@@ -77,6 +84,6 @@ inline void InstallMemoryPlatform(std::string_view input) {
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
 }
 
-}  // namespace qfuzz
+}  // namespace qtest
 
 #endif
