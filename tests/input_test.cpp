@@ -4,6 +4,7 @@
 // that cannot be read twice; and inputs that change under a conversion.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "io/background.h"
 #include "io/input.h"
 #include "quorvel.h"
 #include "support/message_of.h"
@@ -192,6 +194,38 @@ TEST_F(InputTest, AtMost2To31Minus1Lines) {
   ASSERT_TRUE(walked.Next(line));
   EXPECT_EQ(walked.Passed().lines, INT32_MAX);
   EXPECT_THROW(walked.Next(line), std::bad_alloc);
+}
+
+// Jobs run one at a time, in order, each seen whole by the caller once it
+// has waited; an object that goes waits for the job under way (the reader's
+// and the writer's buffers must outlive their reads and writes).
+TEST(Background, JobsAreSeenWholeAndWaitedForAtTheEnd) {
+  struct Work {
+    std::vector<int> done;
+    int next = 0;
+  };
+  const quorvel::Background::Job step = [](void* context) {
+    auto* work = static_cast<Work*>(context);
+    std::this_thread::sleep_for(std::chrono::milliseconds(work->next % 3));
+    work->done.push_back(work->next);
+  };
+  Work work;
+  {
+    quorvel::Background background;
+    background.Wait();  // nothing started: returns at once
+    for (int k = 0; k < 50; ++k) {
+      work.next = k;
+      background.Start(step, &work);
+      EXPECT_TRUE(background.busy());
+      background.Wait();
+      EXPECT_FALSE(background.busy());
+      ASSERT_EQ(work.done.size(), static_cast<std::size_t>(k + 1));
+      EXPECT_EQ(work.done.back(), k);
+    }
+    work.next = 2;
+    background.Start(step, &work);
+  }
+  EXPECT_EQ(work.done.size(), 51u);
 }
 
 // A text that changes between the counting pass and the converting pass

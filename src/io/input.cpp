@@ -44,7 +44,10 @@ LineReader::LineReader(const char* path, std::size_t window)
 
 LineReader::~LineReader() = default;
 
-void LineReader::Close() { file_.Close(); }
+void LineReader::Close() {
+  background_.Wait();
+  file_.Close();
+}
 
 void LineReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
 
@@ -78,18 +81,35 @@ void LineReader::GrowToHoldLine() {
   capacity_ = capacity;
 }
 
-// Makes room behind the bytes not yet handed out and reads into it: at least
-// one more byte of content, or the end. Bytes handed out are dropped; a
-// window grown for a long line shrinks back once that line is passed.
+// Reads at least one more byte of content behind the bytes not yet handed
+// out, or finds the end. Bytes handed out are dropped.
 bool LineReader::Refill() {
   if (at_end_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    buffer_offset_ += begin_;
-    end_ -= begin_;
-    scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
-    begin_ = 0;
-  }
+  const std::ptrdiff_t n = background_.busy() ? TakeReadAhead() : ReadBehindTail();
+  // A file that ends before the size it had when it was opened was cut
+  // short under the conversion: its content is not what was opened.
+  if (n <= 0) RaiseCannotOpen();
+  TakeRead(n);
+  StartReadAhead();
+  return true;
+}
+
+// Moves the bytes not yet handed out to the front of the window, so that
+// `end_` - `begin_` bytes stand before end_.
+void LineReader::DropHandedOut() {
+  if (begin_ == 0) return;
+  std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+  buffer_offset_ += begin_;
+  end_ -= begin_;
+  scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
+  begin_ = 0;
+  holds_start_ = false;
+}
+
+// Reads into the room behind the bytes not yet handed out, here and now. A
+// window grown for a long line shrinks back once that line is passed.
+std::ptrdiff_t LineReader::ReadBehindTail() {
+  DropHandedOut();
   if (end_ == capacity_) {
     GrowToHoldLine();
   } else if (capacity_ > window_ && end_ < window_) {
@@ -98,22 +118,82 @@ bool LineReader::Refill() {
     buffer_ = std::move(window);
     capacity_ = window_;
   }
-  const std::uint64_t remaining = file_size_ - (buffer_offset_ + end_);
+  const std::uint64_t remaining = file_size_ - read_;
   const std::size_t room = capacity_ - end_;
   const std::size_t want = remaining < room ? static_cast<std::size_t>(remaining) : room;
-  const std::ptrdiff_t n = platform::Current().read(file_.handle, buffer_.get() + end_, want);
-  // A file that ends before the size it had when it was opened was cut
-  // short under the conversion: its content is not what was opened.
-  if (n <= 0) RaiseCannotOpen();
+  return platform::Current().read(file_.handle, buffer_.get() + end_, want);
+}
+
+// The bytes read ahead, once read, joined to the bytes not yet handed out:
+// these are put in front of them and the two buffers change places; or,
+// where they do not fit there (a long line), the bytes read ahead are copied
+// behind them.
+std::ptrdiff_t LineReader::TakeReadAhead() {
+  background_.Wait();
+  const std::ptrdiff_t n = ahead_got_;
+  if (n <= 0) return n;
   const auto got = static_cast<std::size_t>(n);
+  const std::size_t tail = end_ - begin_;
+  if (tail <= ahead_at_ && capacity_ == window_ && buffer_offset_ + begin_ >= ahead_at_ - tail) {
+    char* const front = ahead_.get() + (ahead_at_ - tail);
+    if (tail > 0) std::memcpy(front, buffer_.get() + begin_, tail);
+    buffer_offset_ = buffer_offset_ + begin_ - (ahead_at_ - tail);
+    scanned_ = scanned_ > begin_ ? scanned_ - begin_ + (ahead_at_ - tail) : ahead_at_ - tail;
+    begin_ = ahead_at_ - tail;
+    end_ = ahead_at_;
+    std::swap(buffer_, ahead_);
+    holds_start_ = false;
+  } else {
+    DropHandedOut();
+    // The window grows (doubling) to hold a long line and shrinks back to
+    // its size once the line is passed.
+    const std::size_t needed = AddOrOutOfMemory(end_, got);
+    if (needed > capacity_ || (capacity_ > window_ && needed <= window_)) {
+      const std::size_t capacity = needed > window_ ? GrownCapacity(capacity_, needed) : window_;
+      std::unique_ptr<char[]> resized(new char[capacity]);
+      std::memcpy(resized.get(), buffer_.get(), end_);
+      buffer_ = std::move(resized);
+      capacity_ = capacity;
+    }
+    std::memcpy(buffer_.get() + end_, ahead_.get() + ahead_at_, got);
+  }
+  return n;
+}
+
+// Counts the `n` bytes just read into the window at end_ as content, up to a
+// NUL among them.
+void LineReader::TakeRead(std::ptrdiff_t n) {
+  const auto got = static_cast<std::size_t>(n);
+  read_ += got;
   if (const char* nul = FindNul(buffer_.get() + end_, got)) {
     end_ = static_cast<std::size_t>(nul - buffer_.get());
     at_end_ = true;
   } else {
     end_ += got;
-    at_end_ = buffer_offset_ + end_ == file_size_;
+    at_end_ = read_ == file_size_;
   }
-  return true;
+}
+
+// Starts reading the next bytes of a file larger than the window.
+void LineReader::StartReadAhead() {
+  if (at_end_ || file_size_ <= window_) return;
+  const std::uint64_t remaining = file_size_ - read_;
+  if (!ahead_) {
+    ahead_.reset(new char[window_]);
+    // Room for an unfinished line of up to a sixteenth of the window.
+    ahead_at_ = window_ / 16;
+  }
+  const std::size_t room = window_ - ahead_at_;
+  ahead_want_ = remaining < room ? static_cast<std::size_t>(remaining) : room;
+  background_.Start(&ReadAheadJob, this);
+}
+
+// The read ahead, on the second thread: it touches only the file and the
+// members Take reads after it.
+void LineReader::ReadAheadJob(void* reader) {
+  auto* self = static_cast<LineReader*>(reader);
+  self->ahead_got_ =
+      platform::Current().read(self->file_.handle, self->ahead_.get() + self->ahead_at_, self->ahead_want_);
 }
 
 void LineReader::CountLine() {
@@ -202,16 +282,19 @@ void LineReader::Consume(std::size_t bytes, std::size_t lines, bool after_cr) {
 ContentSize LineReader::Passed() const { return {lines_, buffer_offset_ + begin_}; }
 
 void LineReader::Rewind() {
+  background_.Wait();
   lines_ = 0;
   skip_lf_ = false;
   begin_ = 0;
   scanned_ = 0;
   // Content held whole (a stream, or a file that fit the window) is walked
   // again from memory; otherwise the file is read again from its start.
-  if (held_in_memory_ || (at_end_ && buffer_offset_ == 0)) return;
+  if (held_in_memory_ || (at_end_ && holds_start_)) return;
   if (!platform::Current().rewind(file_.handle)) RaiseCannotOpen();
   buffer_offset_ = 0;
   end_ = 0;
+  read_ = 0;
+  holds_start_ = true;
   at_end_ = file_size_ == 0;
 }
 

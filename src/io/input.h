@@ -25,6 +25,7 @@
 #include <memory>
 #include <string_view>
 
+#include "io/background.h"
 #include "platform/platform.h"
 
 namespace quorvel {
@@ -101,6 +102,12 @@ class LineReader {
 
  private:
   bool Refill();
+  std::ptrdiff_t ReadBehindTail();
+  std::ptrdiff_t TakeReadAhead();
+  void StartReadAhead();
+  static void ReadAheadJob(void* reader);
+  void TakeRead(std::ptrdiff_t n);
+  void DropHandedOut();
   void ReadWholeStream();
   void GrowToHoldLine();
   void Discard(std::size_t bytes);
@@ -134,7 +141,21 @@ class LineReader {
   std::size_t end_ = 0;              // the end of the bytes read
   bool at_end_ = false;              // no byte of content follows end_
   bool skip_lf_ = false;             // the last line ended with CR: an LF next belongs to it
+  bool holds_start_ = true;          // buffer_[0] is the content's first byte
   std::int32_t lines_ = 0;
+  std::uint64_t read_ = 0;           // bytes read from the file, those read ahead included
+
+  // Reading ahead, for a file larger than the window: the next bytes are
+  // read into `ahead_` on a second thread while the lines before them are
+  // walked. They are read `ahead_at_` bytes in, so that the few bytes of an
+  // unfinished line can be put before them and the buffers swapped, with no
+  // copy of the bytes read. (Destroyed before the file closes and before the
+  // buffer the read goes into.)
+  std::unique_ptr<char[]> ahead_;
+  std::size_t ahead_at_ = 0;
+  std::size_t ahead_want_ = 0;
+  std::ptrdiff_t ahead_got_ = 0;
+  Background background_;
 };
 
 }  // namespace quorvel

@@ -28,7 +28,10 @@ static_assert(LineWriter::kMaxReserve <= kChunk);
 LineWriter::LineWriter(const char* path)
     : path_(path ? path : ""), buffer_(new char[kChunk]), capacity_(kChunk) {}
 
-LineWriter::~LineWriter() { Abandon(); }
+LineWriter::~LineWriter() {
+  background_.Wait();
+  Abandon();
+}
 
 // Removes the temporary file the save has made and not yet put in place.
 void LineWriter::Abandon() {
@@ -74,28 +77,60 @@ void LineWriter::Decide() {
 // save's outcome is settled: the file is given up at once (freeing its disk
 // space) and later bytes are dropped.
 void LineWriter::Write(const char* bytes, std::size_t size) {
-  if (WriteAll(temp_, bytes, size)) {
-    // A file that will be flushed starts on its way to the disk now.
-    if (sink_ == Sink::kTempFile) platform::Current().start_writeback(temp_, written_, size);
-    written_ += size;
-    return;
-  }
+  const bool written = WriteAll(temp_, bytes, size);
+  // A file that will be flushed starts on its way to the disk now.
+  if (written && sink_ == Sink::kTempFile) platform::Current().start_writeback(temp_, written_, size);
+  Settle(written);
+  if (written) written_ += size;
+}
+
+void LineWriter::Settle(bool written) {
+  if (written) return;
   write_failed_ = true;
   Abandon();
   sink_ = Sink::kDiscard;
 }
 
+// The write of the spare buffer, on the second thread: it touches only the
+// file, `spare_` and what FinishWriteBehind reads after it.
+void LineWriter::WriteBehindJob(void* writer) {
+  auto* self = static_cast<LineWriter*>(writer);
+  self->behind_written_ = WriteAll(self->temp_, self->spare_.get(), self->behind_size_);
+  if (self->behind_written_ && self->sink_ == Sink::kTempFile) {
+    platform::Current().start_writeback(self->temp_, self->written_, self->behind_size_);
+  }
+}
+
+void LineWriter::FinishWriteBehind() {
+  if (!background_.busy()) return;
+  background_.Wait();
+  Settle(behind_written_);
+  if (behind_written_) written_ += behind_size_;
+}
+
 // Empties the buffer into the file (or drops it when the outcome is already
-// settled).
-void LineWriter::Drain() {
+// settled). A full buffer that is not the last goes out behind the
+// conversion's back, which goes on filling the other one.
+void LineWriter::Drain(bool last) {
   if (sink_ == Sink::kUndecided) Decide();
-  if (sink_ != Sink::kDiscard) Write(buffer_.get(), used_);
+  FinishWriteBehind();
+  if (sink_ != Sink::kDiscard && used_ > 0) {
+    if (last) {
+      Write(buffer_.get(), used_);
+    } else {
+      if (!spare_) spare_.reset(new char[capacity_]);
+      std::swap(buffer_, spare_);
+      behind_size_ = used_;
+      background_.Start(&WriteBehindJob, this);
+    }
+  }
   used_ = 0;
 }
 
 void LineWriter::AppendSlow(std::string_view bytes) {
-  Drain();
+  Drain(false);
   if (bytes.size() > capacity_) {
+    FinishWriteBehind();
     // Larger than the whole buffer: goes straight through.
     if (sink_ != Sink::kDiscard) Write(bytes.data(), bytes.size());
     return;
@@ -105,7 +140,7 @@ void LineWriter::AppendSlow(std::string_view bytes) {
 }
 
 void LineWriter::Save() {
-  Drain();
+  Drain(true);
   if (create_failed_) RaiseCannotCreateFile(path_);
   if (write_failed_) RaiseStreamWriteError();
   if (sink_ == Sink::kSpool) {

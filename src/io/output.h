@@ -62,6 +62,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/background.h"
 #include "platform/platform.h"
 #include "text/bytes.h"
 
@@ -151,7 +152,7 @@ class LineWriter {
   // bounded (at most kMaxReserve); larger output goes through Append.
   static constexpr std::size_t kMaxReserve = std::size_t{64} << 10;
   char* Reserve(std::size_t size) {
-    if (capacity_ - used_ < size) Drain();  // kMaxReserve fits an empty buffer
+    if (capacity_ - used_ < size) Drain(false);  // kMaxReserve fits an empty buffer
     return buffer_.get() + used_;
   }
   void Commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
@@ -167,8 +168,11 @@ class LineWriter {
 
   void AppendSlow(std::string_view bytes);
   void Write(const char* bytes, std::size_t size);
+  void Settle(bool written);
   void Decide();
-  void Drain();
+  void Drain(bool last);
+  void FinishWriteBehind();
+  static void WriteBehindJob(void* writer);
   void Abandon();
   void CopyInPlace();
   void ReplaceTarget();
@@ -184,6 +188,14 @@ class LineWriter {
   std::uint64_t written_ = 0;  // bytes in the temporary file or spool
   bool create_failed_ = false;
   bool write_failed_ = false;
+
+  // A full buffer is written out on a second thread while the next fills
+  // (`spare_` then holds the one being written); its outcome is settled
+  // before anything else touches the file.
+  std::unique_ptr<char[]> spare_;
+  std::size_t behind_size_ = 0;
+  bool behind_written_ = false;
+  Background background_;
 };
 
 }  // namespace quorvel

@@ -1,0 +1,70 @@
+#include "io/background.h"
+
+#include <system_error>
+#include <utility>
+
+namespace quorvel {
+
+Background::~Background() {
+  Wait();
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void Background::Start(Job job, void* context) {
+  started_ = true;
+  if (!thread_.joinable() && !no_thread_) {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // No thread to be had (the process's limit, a host that forbids
+      // them): the job is done here instead, which changes nothing but the
+      // time it takes.
+      no_thread_ = true;
+    }
+  }
+  if (no_thread_) {
+    job(context);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = job;
+    context_ = context;
+    pending_ = true;
+  }
+  wake_.notify_one();
+}
+
+void Background::Wait() {
+  if (!started_) return;
+  started_ = false;
+  if (no_thread_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return !pending_; });
+}
+
+void Background::Loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return pending_ || quit_; });
+    if (pending_) {
+      const Job job = job_;
+      void* const context = context_;
+      lock.unlock();
+      job(context);
+      lock.lock();
+      pending_ = false;
+      done_.notify_one();
+    } else {
+      return;
+    }
+  }
+}
+
+}  // namespace quorvel

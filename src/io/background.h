@@ -1,0 +1,52 @@
+// One job at a time on a second thread, so that a conversion's reading and
+// writing overlap with its own work.
+//
+// The thread is started by the first job and ended when the object goes; a
+// job started before the previous one was waited for is a caller's error.
+// Where no thread can be started, a job runs at once on the caller's thread:
+// the result is the same, only later. Nothing a job does may raise.
+#ifndef QUORVEL_IO_BACKGROUND_H
+#define QUORVEL_IO_BACKGROUND_H
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace quorvel {
+
+class Background {
+ public:
+  using Job = void (*)(void* context);
+
+  Background() = default;
+  // Waits for a job under way, then ends the thread.
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+
+  // Runs job(context) on the thread.
+  void Start(Job job, void* context);
+  // Returns once the job started last (if any) has finished; everything it
+  // wrote is then visible to the caller.
+  void Wait();
+  // A job has been started and not yet waited for.
+  bool busy() const { return started_; }
+
+ private:
+  void Loop();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a job or the end is due
+  std::condition_variable done_;  // the job has finished
+  Job job_ = nullptr;
+  void* context_ = nullptr;
+  bool pending_ = false;   // guarded: a job waits to run or runs
+  bool quit_ = false;      // guarded
+  bool started_ = false;   // caller's side: Start without Wait yet
+  bool no_thread_ = false; // the thread could not be started
+  std::thread thread_;
+};
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_IO_BACKGROUND_H
