@@ -745,6 +745,48 @@ TEST_F(SaveTest, SymbolicLinksAreFollowedAndKept) {
   EXPECT_EQ(names, (std::vector<std::string>{"new.xml", "target.xml"}));
 }
 
+// Only a file about to be replaced has its cached pages released, once,
+// under the name of the file itself (a link's destination), and it is
+// replaced all the same; a new file, a device and a file rewritten in place
+// have nothing to release.
+TEST_F(SaveTest, OnlyAFileAboutToBeReplacedHasItsCacheReleased) {
+  static std::vector<std::string> released;  // which files, by identity
+  platform_.api().release_cache = [](const char* path) {
+    released.push_back(FileIdentity(path));
+    platform::Native().release_cache(path);
+  };
+  qtest::MakeDir("real");
+  WriteFile("real/target.xml", "previous");
+  ASSERT_EQ(::symlink("real/target.xml", "link.xml"), 0);
+  WriteFile("old.xml", "previous");
+  WriteFile("linked.xml", "previous");
+  ASSERT_EQ(::link("linked.xml", "second.xml"), 0);
+  WriteFile("in.txt", "a");
+  struct Case {
+    const char* output;
+    std::vector<std::string> released;
+    const char* written;  // the file that then holds the document
+  };
+  const Case cases[] = {
+      {"new.xml", {}, "new.xml"},
+      {"old.xml", {"old.xml"}, "old.xml"},
+      {"link.xml", {"real/target.xml"}, "real/target.xml"},
+      {"linked.xml", {}, "second.xml"},
+      {"/dev/null", {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> expected;
+    for (const std::string& name : c.released) expected.push_back(FileIdentity(name));
+    released.clear();
+    ASSERT_EQ(Quorvel_TXT2XML("in.txt", c.output, 100, "N", "Q"), QUORVEL_RESULT_OK);
+    EXPECT_EQ(released, expected);
+    if (c.written != nullptr) {
+      EXPECT_NE(ReadFile(c.written).find("<row id=\"1\">"), std::string::npos);
+    }
+  }
+}
+
 // Loops and chains longer than the system follows are the system's
 // refusals: nothing is written and every link stays. A chain that ends at
 // nothing creates the file at its end; a conversion that then fails removes

@@ -59,6 +59,10 @@ void LineWriter::Decide() {
     created = api.create_temp(target_.path.c_str(), &temp_, &temp_path_);
     sink_ = Sink::kTempFile;
     if (!created && target_.exists) target_.kind = platform::TargetKind::kInPlace;
+    // The file to be replaced stays whole until the replace, but what is
+    // cached of it is of no more use: the pages go back to the system
+    // before the new file needs its own.
+    if (created && target_.exists) api.release_cache(target_.path.c_str());
   }
   if (target_.kind == platform::TargetKind::kInPlace ||
       target_.kind == platform::TargetKind::kStream) {

@@ -99,6 +99,15 @@ struct Api {
   // a large output already written, the disk having worked while the
   // conversion did. A hint only; never fails, may do nothing.
   void (*start_writeback)(Handle handle, std::uint64_t offset, std::uint64_t size);
+  // Tells the system that what it caches of the existing file at `path`,
+  // which a new file is about to replace, is no longer wanted. Rewriting the
+  // file in place would let go of those pages at once; keeping them while
+  // the new file's pages fill doubles the memory a large save holds, and
+  // the new pages then come from memory not touched for a while, which
+  // costs far more to fill (on a virtual machine above all). The file's
+  // content is untouched: bytes not yet on the disk are written first. A
+  // hint only; never fails, may do nothing.
+  void (*release_cache)(const char* path);
 
   // Says how `path` is to be saved. Leaves the file system as it was: the
   // file that following a link to nothing creates, to learn where it would

@@ -83,6 +83,18 @@ void PosixStartWriteback(Handle handle, std::uint64_t offset, std::uint64_t size
 #endif
 }
 
+void PosixReleaseCache(const char* path) {
+  // Non-blocking, so that a pipe put in the file's place meanwhile does not
+  // hold the conversion up; only a regular file is advised.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  }
+  ::close(fd);
+}
+
 // The folder part of `path`, "." for a bare name.
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -442,6 +454,7 @@ constexpr Api kNative = {
     .close = PosixClose,
     .flush = PosixFlush,
     .start_writeback = PosixStartWriteback,
+    .release_cache = PosixReleaseCache,
     .inspect_target = PosixInspectTarget,
     .create_temp = PosixCreateTemp,
     .open_spool = PosixOpenSpool,

@@ -70,6 +70,10 @@ bool WinFlush(Handle handle) {
 // Windows writes back on its own schedule and offers no hint for a range.
 void WinStartWriteback(Handle, std::uint64_t, std::uint64_t) {}
 
+// The cache manager gives no way to drop one file's pages; it reuses them
+// on its own.
+void WinReleaseCache(const char*) {}
+
 // The folder part of `path` with its separator ("" for a bare name).
 std::string FolderOf(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/:");
@@ -503,6 +507,7 @@ constexpr Api kNative = {
     .close = WinClose,
     .flush = WinFlush,
     .start_writeback = WinStartWriteback,
+    .release_cache = WinReleaseCache,
     .inspect_target = WinInspectTarget,
     .create_temp = WinCreateTemp,
     .open_spool = WinOpenSpool,

@@ -61,6 +61,7 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
   api.close = [](platform::Handle) { return true; };
   api.flush = [](platform::Handle) { return true; };
   api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
+  api.release_cache = [](const char*) {};
   api.inspect_target = [](const char* path) {
     return platform::Target{platform::TargetKind::kReplace, path, false};
   };
