@@ -4,6 +4,7 @@
 // that cannot be read twice; and inputs that change under a conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "support/platform_override.h"
 #include "support/text_reference.h"
 #include "text/lines.h"
+#include "text/scan.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -126,6 +128,90 @@ TEST_F(InputTest, RandomContentsEqualTheReference) {
     for (char& c : content) c = alphabet[random() % (random() % 4 == 0 ? 7 : 4)];
     SCOPED_TRACE(testing::PrintToString(content));
     ExpectLines(content, ReferenceLines(content));
+  }
+}
+
+// The lines taken in bulk, as the conversions take them: the whole lines at
+// the front of Unread(), then more read behind them.
+std::vector<std::string> TakeLinesInBulk(LineReader& reader) {
+  std::vector<std::string> lines;
+  do {
+    const std::string_view chunk = reader.Unread();
+    std::size_t begin = 0;
+    const quorvel::ChunkTaken taken = quorvel::WalkLines(
+        chunk, reader.UnreadIsLast(), '<', [](std::size_t) {},
+        [&](std::size_t stop, std::size_t next) {
+          lines.emplace_back(chunk.substr(begin, stop - begin));
+          begin = next;
+          return true;
+        });
+    reader.Consume(taken.bytes, taken.lines, taken.after_cr);
+  } while (reader.ReadMore());
+  return lines;
+}
+
+// What the reads of ShortReadsAndFilesCutShortInEveryWindow deliver.
+struct Reads {
+  static inline std::size_t calls = 0;
+  static inline std::uint64_t delivered = 0;  // since the last Reset
+  static inline std::uint64_t cut = 0;        // no byte is delivered past it
+  static void Reset(std::uint64_t at) {
+    delivered = 0;
+    cut = at;
+  }
+};
+
+// Reads that deliver fewer bytes than asked (some on the thread that reads
+// ahead) change no line, walked one by one or taken in bulk, in any window.
+// A file that ends before the size it had when it was opened, at any point
+// (one only a read ahead reaches included), is "Cannot open file in.txt".
+TEST_F(InputTest, ShortReadsAndFilesCutShortInEveryWindow) {
+  qtest::PlatformOverride platform;
+  platform.api().read = [](quorvel::platform::Handle h, char* buffer,
+                           std::size_t size) -> std::ptrdiff_t {
+    std::size_t want = std::min<std::size_t>(size, 1 + Reads::calls++ % 5);
+    want = static_cast<std::size_t>(std::min<std::uint64_t>(want, Reads::cut - Reads::delivered));
+    if (want == 0) return 0;
+    const std::ptrdiff_t n = quorvel::platform::Native().read(h, buffer, want);
+    if (n > 0) Reads::delivered += static_cast<std::uint64_t>(n);
+    return n;
+  };
+  std::mt19937 random(11);
+  const char alphabet[] = {'a', 'b', '\r', '\n', '\t'};
+  for (int round = 0; round < 8; ++round) {
+    std::string content(100 + random() % 200, ' ');
+    for (char& c : content) c = alphabet[random() % 5];
+    if (round == 0) content[40] = '\0';  // the content ends there
+    SCOPED_TRACE(testing::PrintToString(content));
+    WriteFile("in.txt", content);
+    const std::vector<std::string> expected = ReferenceLines(content);
+    for (const std::size_t window : kWindows) {
+      SCOPED_TRACE("window " + std::to_string(window));
+      Reads::Reset(UINT64_MAX);
+      LineReader reader("in.txt", window);
+      EXPECT_EQ(ReadLines(reader), expected);
+      reader.Rewind();
+      EXPECT_EQ(TakeLinesInBulk(reader), expected);
+      if (round == 0) continue;
+      for (const std::uint64_t cut : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{window},
+                                      std::uint64_t{content.size() / 2},
+                                      std::uint64_t{content.size() - 1}}) {
+        if (cut >= content.size()) continue;
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        Reads::Reset(cut);
+        EXPECT_EQ(MessageOf([] {
+                    LineReader cut_reader("in.txt", kWindows[0]);
+                    ReadLines(cut_reader);
+                  }),
+                  "Cannot open file in.txt");
+        Reads::Reset(cut);
+        EXPECT_EQ(MessageOf([&] {
+                    LineReader cut_reader("in.txt", window);
+                    TakeLinesInBulk(cut_reader);
+                  }),
+                  "Cannot open file in.txt");
+      }
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "io/background.h"
 
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -17,7 +18,6 @@ Background::~Background() {
 }
 
 void Background::Start(Job job, void* context) {
-  started_ = true;
   if (!thread_.joinable() && !no_thread_) {
     try {
       thread_ = std::thread([this] { Loop(); });
@@ -26,8 +26,12 @@ void Background::Start(Job job, void* context) {
       // them): the job is done here instead, which changes nothing but the
       // time it takes.
       no_thread_ = true;
+    } catch (const std::bad_alloc&) {
+      // No memory for the thread's start-up: the same.
+      no_thread_ = true;
     }
   }
+  started_ = true;
   if (no_thread_) {
     job(context);
     return;

@@ -61,7 +61,9 @@ void LineWriter::Decide() {
     if (!created && target_.exists) target_.kind = platform::TargetKind::kInPlace;
     // The file to be replaced stays whole until the replace, but what is
     // cached of it is of no more use: the pages go back to the system
-    // before the new file needs its own.
+    // before the new file needs its own. (Should the target be the
+    // conversion's own input, what is left of it is read from the disk
+    // again: slower, never different.)
     if (created && target_.exists) api.release_cache(target_.path.c_str());
   }
   if (target_.kind == platform::TargetKind::kInPlace ||
@@ -78,8 +80,9 @@ void LineWriter::Decide() {
 }
 
 // Writes to the temporary file or spool. Once a write falls short the
-// save's outcome is settled: the file is given up at once (freeing its disk
-// space) and later bytes are dropped.
+// save's outcome is settled: the file is given up as soon as that is known
+// (at once, or for a buffer written behind, before the next one goes out),
+// freeing its disk space, and later bytes are dropped.
 void LineWriter::Write(const char* bytes, std::size_t size) {
   const bool written = WriteAll(temp_, bytes, size);
   // A file that will be flushed starts on its way to the disk now.
