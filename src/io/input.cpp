@@ -74,10 +74,15 @@ void LineReader::ReadWholeStream() {
 
 // Doubles the window: the line being read fills it.
 void LineReader::GrowToHoldLine() {
-  const std::size_t capacity = GrownCapacity(capacity_, AddOrOutOfMemory(capacity_, std::size_t{1}));
-  std::unique_ptr<char[]> bigger(new char[capacity]);
-  std::memcpy(bigger.get(), buffer_.get(), end_);
-  buffer_ = std::move(bigger);
+  Resize(GrownCapacity(capacity_, AddOrOutOfMemory(capacity_, std::size_t{1})));
+}
+
+// Moves the bytes read so far into a window of `capacity` bytes (at least
+// end_).
+void LineReader::Resize(std::size_t capacity) {
+  std::unique_ptr<char[]> resized(new char[capacity]);
+  std::memcpy(resized.get(), buffer_.get(), end_);
+  buffer_ = std::move(resized);
   capacity_ = capacity;
 }
 
@@ -113,10 +118,7 @@ std::ptrdiff_t LineReader::ReadBehindTail() {
   if (end_ == capacity_) {
     GrowToHoldLine();
   } else if (capacity_ > window_ && end_ < window_) {
-    std::unique_ptr<char[]> window(new char[window_]);
-    std::memcpy(window.get(), buffer_.get(), end_);
-    buffer_ = std::move(window);
-    capacity_ = window_;
+    Resize(window_);
   }
   const std::uint64_t remaining = file_size_ - read_;
   const std::size_t room = capacity_ - end_;
@@ -149,11 +151,7 @@ std::ptrdiff_t LineReader::TakeReadAhead() {
     // its size once the line is passed.
     const std::size_t needed = AddOrOutOfMemory(end_, got);
     if (needed > capacity_ || (capacity_ > window_ && needed <= window_)) {
-      const std::size_t capacity = needed > window_ ? GrownCapacity(capacity_, needed) : window_;
-      std::unique_ptr<char[]> resized(new char[capacity]);
-      std::memcpy(resized.get(), buffer_.get(), end_);
-      buffer_ = std::move(resized);
-      capacity_ = capacity;
+      Resize(needed > window_ ? GrownCapacity(capacity_, needed) : window_);
     }
     std::memcpy(buffer_.get() + end_, ahead_.get() + ahead_at_, got);
   }

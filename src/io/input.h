@@ -110,6 +110,7 @@ class LineReader {
   void DropHandedOut();
   void ReadWholeStream();
   void GrowToHoldLine();
+  void Resize(std::size_t capacity);
   void Discard(std::size_t bytes);
   void CountLine();
 

@@ -79,40 +79,42 @@ void LineWriter::Decide() {
   }
 }
 
-// Writes to the temporary file or spool. Once a write falls short the
-// save's outcome is settled: the file is given up as soon as that is known
-// (at once, or for a buffer written behind, before the next one goes out),
-// freeing its disk space, and later bytes are dropped.
-void LineWriter::Write(const char* bytes, std::size_t size) {
-  const bool written = WriteAll(temp_, bytes, size);
-  // A file that will be flushed starts on its way to the disk now.
-  if (written && sink_ == Sink::kTempFile) platform::Current().start_writeback(temp_, written_, size);
-  Settle(written);
-  if (written) written_ += size;
+// Writes to the temporary file or spool, on either thread; true when every
+// byte went out. A file that will be flushed starts on its way to the disk
+// now.
+bool LineWriter::WriteOut(const char* bytes, std::size_t size) {
+  if (!WriteAll(temp_, bytes, size)) return false;
+  if (sink_ == Sink::kTempFile) platform::Current().start_writeback(temp_, written_, size);
+  return true;
 }
 
-void LineWriter::Settle(bool written) {
-  if (written) return;
+// Counts a write that went out. Once one falls short the save's outcome is
+// settled: the file is given up as soon as that is known (at once, or for a
+// buffer written behind, before the next one goes out), freeing its disk
+// space, and later bytes are dropped.
+void LineWriter::Settle(bool written, std::size_t size) {
+  if (written) {
+    written_ += size;
+    return;
+  }
   write_failed_ = true;
   Abandon();
   sink_ = Sink::kDiscard;
 }
 
+void LineWriter::Write(const char* bytes, std::size_t size) { Settle(WriteOut(bytes, size), size); }
+
 // The write of the spare buffer, on the second thread: it touches only the
 // file, `spare_` and what FinishWriteBehind reads after it.
 void LineWriter::WriteBehindJob(void* writer) {
   auto* self = static_cast<LineWriter*>(writer);
-  self->behind_written_ = WriteAll(self->temp_, self->spare_.get(), self->behind_size_);
-  if (self->behind_written_ && self->sink_ == Sink::kTempFile) {
-    platform::Current().start_writeback(self->temp_, self->written_, self->behind_size_);
-  }
+  self->behind_written_ = self->WriteOut(self->spare_.get(), self->behind_size_);
 }
 
 void LineWriter::FinishWriteBehind() {
   if (!background_.busy()) return;
   background_.Wait();
-  Settle(behind_written_);
-  if (behind_written_) written_ += behind_size_;
+  Settle(behind_written_, behind_size_);
 }
 
 // Empties the buffer into the file (or drops it when the outcome is already

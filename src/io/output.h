@@ -167,8 +167,9 @@ class LineWriter {
   enum class Sink { kUndecided, kTempFile, kSpool, kDiscard };
 
   void AppendSlow(std::string_view bytes);
+  bool WriteOut(const char* bytes, std::size_t size);
   void Write(const char* bytes, std::size_t size);
-  void Settle(bool written);
+  void Settle(bool written, std::size_t size);
   void Decide();
   void Drain(bool last);
   void FinishWriteBehind();
