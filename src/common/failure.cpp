@@ -39,26 +39,31 @@ std::string FormatMessage(MessageId id, std::string_view value) {
 
 std::string_view OutOfMemoryText() noexcept { return "Out of memory"; }
 
-void RaiseCannotOpenFile(std::string_view path) {
-  throw Failure(FormatMessage(MessageId::kCannotOpenFile, path));
+void RaiseCannotOpenFile(std::string_view path, int system_error) {
+  throw Failure(MessageId::kCannotOpenFile, FormatMessage(MessageId::kCannotOpenFile, path),
+                std::string(path), system_error);
 }
 
-void RaiseCannotCreateFile(std::string_view path) {
-  throw Failure(FormatMessage(MessageId::kCannotCreateFile, path));
+void RaiseCannotCreateFile(std::string_view path, int system_error) {
+  throw Failure(MessageId::kCannotCreateFile, FormatMessage(MessageId::kCannotCreateFile, path),
+                std::string(path), system_error);
 }
 
-void RaiseStreamWriteError() { throw Failure(FormatMessage(MessageId::kStreamWriteError, {})); }
+void RaiseStreamWriteError(int system_error) {
+  throw Failure(MessageId::kStreamWriteError, FormatMessage(MessageId::kStreamWriteError, {}), {},
+                system_error);
+}
 
 void RaiseListIndexOutOfBounds(std::int32_t index) {
   // std::to_chars: plain decimal, "-" for a negative value, no locale.
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, index).ptr;
-  throw Failure(FormatMessage(MessageId::kListIndexOutOfBounds,
+  throw Failure(MessageId::kListIndexOutOfBounds, FormatMessage(MessageId::kListIndexOutOfBounds,
                               std::string_view(digits, static_cast<std::size_t>(end - digits))));
 }
 
 void RaiseNotValidInteger(std::string_view text) {
-  throw Failure(FormatMessage(MessageId::kNotValidInteger, text));
+  throw Failure(MessageId::kNotValidInteger, FormatMessage(MessageId::kNotValidInteger, text));
 }
 
 }  // namespace quorvel
