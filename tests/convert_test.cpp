@@ -1,18 +1,25 @@
 // The conversions in-process, with the clock pinned so that whole documents
 // can be compared with golden files byte for byte.
+#include "convert/convert.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "boundary/capture.h"
+#include "document/layout.h"
+#include "io/input.h"
+#include "io/today.h"
 #include "quorvel.h"
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/line_list.h"
 #include "support/platform_override.h"
-#include "io/input.h"
-#include "io/today.h"
 
 namespace {
 
@@ -51,8 +58,8 @@ TEST_F(ConvertTest, TitlesAndCodes) {
     std::size_t title_bytes;
   };
   const std::vector<Case> cases = {
-      {100, "100", 42}, {102, "102", 36}, {0, "0", 14}, {-5, "-5", 14}, {101, "101", 14},
-      {INT32_MIN, "-2147483648", 14},
+      {100, "100", 42}, {102, "102", 36}, {0, "0", 14},
+      {-5, "-5", 14},   {101, "101", 14}, {INT32_MIN, "-2147483648", 14},
   };
   WriteFile("in.txt", "");
   for (const Case& c : cases) {
@@ -80,18 +87,16 @@ TEST_F(ConvertTest, RowsOfEveryFieldCount) {
   ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
   const std::string doc = ReadFile("out.xml");
   const std::string body = doc.substr(doc.find(" <data>"));
-  EXPECT_EQ(body, CrLfLines({" <data>",
-                             "  <row id=\"1\">", "  </row>",
-                             "  <row id=\"2\">", "  </row>",
-                             "  <row id=\"3\">", "  </row>",
-                             "  <row id=\"4\">", "   <dm>1</dm>", "   <hm>2</hm>", "   <gf>3</gf>",
-                             "   <xf>4</xf>", "   <kr>5</kr>", "   <je>6</je>", "   <se>7</se>",
-                             "   <mw>8</mw>", "   <sy>A</sy>", "   <bb>10</bb>", "  </row>",
-                             "  <row id=\"5\">", "  </row>",
-                             "  <row id=\"6\">", "   <dm>1</dm>", "   <hm>2</hm>", "   <gf>3</gf>",
-                             "   <xf>4</xf>", "   <kr>5</kr>", "   <je>6</je>", "   <se>7</se>",
-                             "   <rq><8></rq>", "  </row>",
-                             " </data>", "</body>"}));
+  EXPECT_EQ(body,
+            CrLfLines({" <data>",       "  <row id=\"1\">", "  </row>",      "  <row id=\"2\">",
+                       "  </row>",      "  <row id=\"3\">", "  </row>",      "  <row id=\"4\">",
+                       "   <dm>1</dm>", "   <hm>2</hm>",    "   <gf>3</gf>", "   <xf>4</xf>",
+                       "   <kr>5</kr>", "   <je>6</je>",    "   <se>7</se>", "   <mw>8</mw>",
+                       "   <sy>A</sy>", "   <bb>10</bb>",   "  </row>",      "  <row id=\"5\">",
+                       "  </row>",      "  <row id=\"6\">", "   <dm>1</dm>", "   <hm>2</hm>",
+                       "   <gf>3</gf>", "   <xf>4</xf>",    "   <kr>5</kr>", "   <je>6</je>",
+                       "   <se>7</se>", "   <rq><8></rq>",  "  </row>",      " </data>",
+                       "</body>"}));
   EXPECT_NE(doc.find("  <rows>6</rows>\r\n"), std::string::npos);
 }
 
@@ -128,7 +133,8 @@ TEST_F(ConvertTest, TodayComesFromTheLocalCalendar) {
 
 // Outputs far beyond the 1 MiB stream buffer come out whole and in order.
 TEST_F(ConvertTest, LargeOutputsStreamCompletely) {
-  const std::string record = "1100\t00000001\tBUYER\tSELLER\t20240131\t1000.00\t170.00\t<a>\t255\tB";
+  const std::string record =
+      "1100\t00000001\tBUYER\tSELLER\t20240131\t1000.00\t170.00\t<a>\t255\tB";
   std::string input;
   const int rows = 30000;
   for (int i = 0; i < rows; ++i) input += record + "\r\n";
@@ -157,7 +163,8 @@ TEST_F(ConvertTest, LargeOutputsStreamCompletely) {
   ASSERT_EQ(Quorvel_XML2TXT("back.xml", "back.txt", 0, &count, nsr, reserved), QUORVEL_RESULT_OK)
       << LastError();
   EXPECT_EQ(count, rows);
-  std::string line = "1100\t00000001\tBUYER\tSELLER\t2024/01/31\t1000.00\t170.00\t<a>\t255\tJ\t2026/12/06\r\n";
+  std::string line =
+      "1100\t00000001\tBUYER\tSELLER\t2024/01/31\t1000.00\t170.00\t<a>\t255\tJ\t2026/12/06\r\n";
   std::string expected;
   for (int i = 0; i < rows; ++i) expected += line;
   EXPECT_TRUE(ReadFile("back.txt") == expected);
@@ -165,7 +172,8 @@ TEST_F(ConvertTest, LargeOutputsStreamCompletely) {
 
 // A returned row with all eleven values, one element a line.
 std::string ResultBlock(const std::string& id, const std::string& sy = "7B") {
-  return "  <row id=\"" + id + "\">\r\n   <dm>D" + id + "</dm>\r\n   <hm>H</hm>\r\n   <gf>G</gf>\r\n" +
+  return "  <row id=\"" + id + "\">\r\n   <dm>D" + id +
+         "</dm>\r\n   <hm>H</hm>\r\n   <gf>G</gf>\r\n" +
          "   <xf>X</xf>\r\n   <kr>20240131</kr>\r\n   <je>1</je>\r\n   <se>2</se>\r\n" +
          "   <mw>&lt;m&gt;</mw>\r\n   <sy>" + sy + "</sy>\r\n   <jg>J</jg>\r\n" +
          "   <rq>20261206</rq>\r\n  </row>\r\n";
@@ -201,7 +209,8 @@ TEST_F(ConvertTest, EveryLineBreakStyleReadsAlike) {
   auto restyle = [](std::string content, const std::string& style, bool mixed) {
     std::string out;
     int n = 0;
-    for (std::size_t at; (at = content.find("\r\n")) != std::string::npos; content.erase(0, at + 2)) {
+    for (std::size_t at; (at = content.find("\r\n")) != std::string::npos;
+         content.erase(0, at + 2)) {
       out += content.substr(0, at) + (mixed && n++ % 2 ? std::string("\r\n") : style);
     }
     return out + content;
@@ -222,7 +231,8 @@ TEST_F(ConvertTest, EveryLineBreakStyleReadsAlike) {
                       "\r\n" + ResultBlock("2") + "\r\nend\r\n",
                   style, mixed);
       WriteFile("in.xml", short_of_rows);
-      EXPECT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved),
+                QUORVEL_RESULT_FAILED);
       EXPECT_EQ(qtest::LineList(short_of_rows).Count(), 34);
       EXPECT_EQ(LastError(), "List index out of bounds (34)");
       WriteFile("in.txt", restyle(text, style, mixed));
@@ -245,8 +255,8 @@ struct Outcome {
 };
 
 void PrintTo(const Outcome& o, std::ostream* os) {
-  *os << "result " << o.result << ", message [" << o.message << "], rows " << o.rows
-      << ", nsr [" << std::string(o.nsr.data(), 8) << "], output " << testing::PrintToString(o.output);
+  *os << "result " << o.result << ", message [" << o.message << "], rows " << o.rows << ", nsr ["
+      << std::string(o.nsr.data(), 8) << "], output " << testing::PrintToString(o.output);
 }
 
 Outcome RunXml2Txt() {
@@ -279,18 +289,20 @@ TEST_F(ConvertTest, OutcomesDoNotDependOnTheReadWindow) {
   const std::vector<std::string> documents = {
       ReadFile(samples + "returned.xml"),
       header + ResultBlock("1") + ResultBlock("2"),
-      "<data>\n<data>\r" + ResultBlock("1") + "<nsr>N</nsr>\n" + ResultBlock("2") + "<rows>2</rows>",
-      header + ResultBlock("1") + "<row>\r\n<dm>x</dm></row>\r\n</row>\r\n",      // incomplete
-      header + ResultBlock("1", "G1") + ResultBlock("2"),                               // bad sy
-      header + ResultBlock("1") + "<row>\r\n<sy>G2</sy>\r\n",                          // unclosed
-      "<nsr>N</nsr>\r\n<rows>x</rows>\r\n<data>",                                     // bad rows
-      "<data>\r\n<data>\r\n<rows>1</rows>\r\n",                                        // no nsr
-      "<nsr>N</nsr>\r\n<rows>0</rows>\r\n",                                             // no data
+      "<data>\n<data>\r" + ResultBlock("1") + "<nsr>N</nsr>\n" + ResultBlock("2") +
+          "<rows>2</rows>",
+      header + ResultBlock("1") + "<row>\r\n<dm>x</dm></row>\r\n</row>\r\n",  // incomplete
+      header + ResultBlock("1", "G1") + ResultBlock("2"),                     // bad sy
+      header + ResultBlock("1") + "<row>\r\n<sy>G2</sy>\r\n",                 // unclosed
+      "<nsr>N</nsr>\r\n<rows>x</rows>\r\n<data>",                             // bad rows
+      "<data>\r\n<data>\r\n<rows>1</rows>\r\n",                               // no nsr
+      "<nsr>N</nsr>\r\n<rows>0</rows>\r\n",                                   // no data
       header + ResultBlock("1") + ResultBlock("2", "A") + std::string("\0", 1) + "x",
       "",
       // Found by fuzzing: a document whose rows search runs off its end.
-      std::string("x\r00000\n<nsr>N</nsr>\r\n<rows>$5</rows>\r\n<data>\r\n<r\xff\xff\xff\x01o\xff\x05w>"
-                  "\r\n<dm>1</dm>\r\n</row>\r\n"),
+      std::string(
+          "x\r00000\n<nsr>N</nsr>\r\n<rows>$5</rows>\r\n<data>\r\n<r\xff\xff\xff\x01o\xff\x05w>"
+          "\r\n<dm>1</dm>\r\n</row>\r\n"),
   };
   const std::vector<std::string> texts = {
       ReadFile(samples + "invoices.txt"),
@@ -315,6 +327,231 @@ TEST_F(ConvertTest, OutcomesDoNotDependOnTheReadWindow) {
     }
   }
   quorvel::InputWindow() = saved;
+}
+
+// What a conversion tells its caller, one text per finding.
+class Recorder : public quorvel::Findings {
+ public:
+  std::vector<std::string> events;
+  std::vector<std::array<std::uint64_t, 3>> progress;
+
+  void Progress(std::uint64_t done, std::uint64_t total, std::int64_t rows) override {
+    progress.push_back({done, total, static_cast<std::uint64_t>(rows)});
+  }
+  void EmptyRow(std::int64_t line, std::int32_t fields, std::string_view text) override {
+    Add("empty", line, std::to_string(fields) + " " + std::string(text));
+  }
+  void Rejected(const quorvel::RejectedValue& value) override {
+    Add("rejected", value.line, std::string(value.element) + " " + std::to_string(value.byte));
+  }
+  void RowsWritten(std::int64_t rows) override { Add("written", rows, ""); }
+  void Incomplete(const quorvel::IncompleteRow& row) override {
+    Add("incomplete", row.ordinal,
+        std::string(row.id) + " " + std::to_string(row.first_line) + "-" +
+            std::to_string(row.last_line) + " " + std::to_string(row.missing));
+  }
+  void RowCount(std::int32_t declared, std::int64_t blocks) override {
+    Add("count", declared, std::to_string(blocks));
+  }
+
+  // The last report of progress has every byte and row done; none goes back.
+  void ExpectProgressEnds(std::uint64_t bytes, std::uint64_t rows) const {
+    ASSERT_FALSE(progress.empty());
+    for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1][0], progress[i][0]);
+    EXPECT_EQ(progress.back(), (std::array<std::uint64_t, 3>{bytes, bytes, rows}));
+  }
+
+ private:
+  void Add(const char* kind, std::int64_t number, const std::string& rest) {
+    events.push_back(std::string(kind) + " " + std::to_string(number) + " " + rest);
+  }
+};
+
+// Every finding of txt2xml, in input order, from the read that converts,
+// whatever the window; the document is the one the export writes, with the
+// given date in place of today's.
+TEST_F(ConvertTest, TextFindings) {
+  struct Case {
+    std::string text, nsr, qymc;
+    std::vector<std::string> events;
+  };
+  const std::vector<Case> cases = {
+      {"F1\tF2\tF3\tF4\tF5\tF6\tF7\tx<y>\t255\tF10", "N1", "Q1", {"written 1 "}},
+      {"", "N&", "Q<\x02", {"rejected 0 nsr 38", "rejected 0 qymc 60", "written 0 "}},
+      {"1\t2\t3\t4\t5\t6\t7\ta<b&\tA\x01\tB<\r\n\r\nx\ty\n1\t2&\t3\t4\t5\t6\t7\t<8>\r"
+       "1\t2\t3\t4\t5\t6\t7\t\x1f\t-1\tb\na\tb\tc\td\te\tf\tg\th\ti\tj\tk",
+       "\t",
+       "\r\n",
+       {"rejected 1 mw 38", "rejected 1 sy 1", "rejected 1 bb 60", "empty 2 0 ", "empty 3 2 x\ty",
+        "rejected 4 hm 38", "rejected 4 rq 60", "rejected 5 mw 31",
+        "empty 6 11 a\tb\tc\td\te\tf\tg\th\ti\tj\tk", "written 6 "}},
+  };
+  const quorvel::Date date{2031, 2, 3};
+  const std::size_t saved = quorvel::InputWindow();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    WriteFile("in.txt", c.text);
+    ASSERT_EQ(Quorvel_TXT2XML("in.txt", "plain.xml", 100, c.nsr.c_str(), c.qymc.c_str()),
+              QUORVEL_RESULT_OK);
+    std::string expected = ReadFile("plain.xml");
+    expected.replace(expected.find("20261206"), 8, "20310203");
+    for (const std::size_t window : {saved, std::size_t{3}}) {
+      quorvel::InputWindow() = window;
+      Recorder recorder;
+      quorvel::ConvertTextToDocument("in.txt", "out.xml", 100,
+                                     quorvel::document::TitleForDocumentType(100), c.nsr, c.qymc,
+                                     {&recorder, &date});
+      EXPECT_EQ(recorder.events, c.events);
+      EXPECT_EQ(ReadFile("out.xml"), expected);
+      if (!c.text.empty()) recorder.ExpectProgressEnds(c.text.size(), c.events.size() > 3 ? 6 : 1);
+    }
+  }
+  quorvel::InputWindow() = saved;
+}
+
+// Every finding of xml2txt: incomplete rows, the row count against the
+// blocks the document holds (read to its end when asked), and which search
+// ran out, where it began. With or without an observer the outcome and the
+// bytes written are the same.
+TEST_F(ConvertTest, DocumentFindings) {
+  auto header = [](const std::string& rows) {
+    return "<nsr>N</nsr>\r\n<rows>" + rows + "</rows>\r\n<data>\r\n";
+  };
+  using quorvel::Unfinished;
+  struct Case {
+    std::string document;
+    std::vector<std::string> events;
+    bool ok;
+    std::string output;  // what out.txt holds after (it held "old")
+    std::string message;
+    Unfinished unfinished;
+    std::int64_t line;
+  };
+  const std::vector<Case> cases = {
+      {header("2") + ResultBlock("1") + ResultBlock("2") + ResultBlock("3") + " </data>",
+       {"count 2 3"},
+       true,
+       ResultLine("1") + ResultLine("2"),
+       "",
+       Unfinished::kNone,
+       0},
+      {header("2") + ResultBlock("1") + "<row id=\"9\">\r\n<dm>x</dm></row>\r\n</row>\r\n",
+       {"incomplete 2 9 17-18 2046", "count 2 2"},
+       false,
+       "old",
+       "",
+       Unfinished::kNone,
+       0},
+      {header("0") + ResultBlock("1"), {"count 0 1"}, true, "", "", Unfinished::kNone, 0},
+      {"<rows>1</rows>\r\n<data>\r\n",
+       {},
+       false,
+       "old",
+       "List index out of bounds (2)",
+       Unfinished::kNsr,
+       1},
+      {"<nsr>N</nsr>\n<data>\n",
+       {},
+       false,
+       "old",
+       "List index out of bounds (2)",
+       Unfinished::kRows,
+       1},
+      {"<nsr>N</nsr>\r<rows>0</rows>",
+       {},
+       false,
+       "old",
+       "List index out of bounds (2)",
+       Unfinished::kDataLine,
+       2},
+      {header("1") + "<row id=\"1\">\r\n<dm>x</dm>\r\n",
+       {},
+       false,
+       "old",
+       "List index out of bounds (5)",
+       Unfinished::kRowBlock,
+       4},
+      {header("2") + ResultBlock("1"),
+       {},
+       false,
+       "old",
+       "List index out of bounds (16)",
+       Unfinished::kRowBlock,
+       17},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.document));
+    WriteFile("in.xml", c.document);
+    for (const bool observed : {false, true}) {
+      WriteFile("out.txt", "old");
+      Recorder recorder;
+      std::int32_t rows = -7;
+      char nsr[256], reserved[256];
+      const quorvel::Outcome outcome = quorvel::Capture([&] {
+        return quorvel::ConvertDocumentToText("in.xml", "out.txt", &rows, nsr, reserved,
+                                              {observed ? &recorder : nullptr, nullptr});
+      });
+      EXPECT_EQ(outcome.ok, c.ok);
+      EXPECT_EQ(outcome.message, c.message);
+      EXPECT_EQ(outcome.unfinished, c.unfinished);
+      EXPECT_EQ(outcome.line, c.line);
+      EXPECT_EQ(ReadFile("out.txt"), c.output);
+      if (!observed) continue;
+      EXPECT_EQ(recorder.events, c.events);
+      if (c.message.empty())
+        recorder.ExpectProgressEnds(c.document.size(), static_cast<std::uint64_t>(rows));
+    }
+  }
+}
+
+// What a conversion raises, as the host is told it: exhausted memory as
+// "Out of memory", a type the library never raises as its output not made,
+// never as memory; a failure with all it carries.
+TEST_F(ConvertTest, CaptureTellsWhatWasRaised) {
+  using quorvel::MessageId;
+  struct Case {
+    void (*raise)();
+    MessageId kind;
+    std::string message;
+    int system_error;
+  };
+  const std::vector<Case> cases = {
+      {[] { quorvel::RaiseCannotOpenFile("in.txt", ENOENT); }, MessageId::kCannotOpenFile,
+       "Cannot open file in.txt", ENOENT},
+      {[] { throw std::bad_alloc(); }, MessageId::kOutOfMemory, "", 0},
+      {[] { throw std::length_error("long"); }, MessageId::kOutOfMemory, "", 0},
+      {[] { throw std::runtime_error("odd"); }, MessageId::kCannotCreateFile,
+       "Cannot create file out.xml", 0},
+      {[] { throw std::system_error(EAGAIN, std::generic_category()); },
+       MessageId::kCannotCreateFile, "Cannot create file out.xml", EAGAIN},
+      {[] { throw 7; }, MessageId::kCannotCreateFile, "Cannot create file out.xml", 0},
+  };
+  for (const Case& c : cases) {
+    const quorvel::Outcome outcome = quorvel::Capture(
+        [&] {
+          c.raise();
+          return true;
+        },
+        "out.xml");
+    EXPECT_TRUE(outcome.failed && !outcome.ok);
+    EXPECT_EQ(outcome.kind, c.kind);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_EQ(outcome.file, c.message.empty() ? "" : c.message.substr(c.message.rfind(' ') + 1));
+    EXPECT_EQ(outcome.system_error, c.system_error);
+  }
+  // Through the export, the target untouched.
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "old");
+  platform_.api().local_date = []() -> quorvel::platform::LocalDate {
+    throw std::runtime_error("odd");
+  };
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "", ""), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  platform_.api().local_date = []() -> quorvel::platform::LocalDate { throw std::bad_alloc(); };
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "", ""), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Out of memory");
+  EXPECT_EQ(ReadFile("out.xml"), "old");
+  EXPECT_EQ(Leftovers().size(), 2u);  // no temporary file left
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "common/failure.h"
 #include "common/sizes.h"
 #include "convert/bounds.h"
-#include "support/message_of.h"
 #include "support/line_list.h"
+#include "support/message_of.h"
 #include "support/text_reference.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
@@ -61,7 +61,6 @@ void FeedInPieces(const std::string& content, std::mt19937& random, Scan&& scan)
   }
 }
 
-
 TEST(SplitTabFields, CountsAndKeepsFields) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"a\tb\tc", {"a", "b", "c"}},
@@ -100,7 +99,9 @@ TEST(SplitTabFields, EqualsTheRuleOnLinesOfAnyLength) {
     std::size_t i = 0;
     while (i < line.size() && line[i] != '\0') {
       std::size_t j = i;
-      while (j < line.size() && line[j] != '\0' && line[j] != '\t' && line[j] != '\r' && line[j] != '\n') ++j;
+      while (j < line.size() && line[j] != '\0' && line[j] != '\t' && line[j] != '\r' &&
+             line[j] != '\n')
+        ++j;
       fields.emplace_back(line.substr(i, j - i));
       i = j;
       if (i < line.size() && (line[i] == '\t' || line[i] == '\r')) ++i;
@@ -144,13 +145,13 @@ TEST(SplitTabFields, RecordsOfAChunkSplitAsLinesAlone) {
     for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
       FieldList fields;
       SplitTabFields(c.line(), fields);
-      expected.push_back(describe(fields));
+      expected.push_back(describe(fields) + "|" + std::string(c.line()));
     }
     std::vector<std::string> got;
     FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
       FieldList fields;
-      return ScanRecords(chunk, last, fields, [&](const FieldList& record) {
-        got.push_back(describe(record));
+      return ScanRecords(chunk, last, fields, [&](const FieldList& record, std::string_view line) {
+        got.push_back(describe(record) + "|" + std::string(line));
         return true;
       });
     });
@@ -170,10 +171,12 @@ TEST(FindAndCopyText, Positions) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"20240131", 1, 4, "2024"}, {"20240131", 5, 2, "01"}, {"20240131", 7, 2, "31"},
-      {"202401", 7, 2, ""},       {"2024013", 7, 2, "3"},   {"abc", 0, 2, "ab"},
-      {"abc", -5, 1, "a"},        {"abc", 4, 1, ""},        {"abc", 1, -1, ""},
-      {"", 1, 1, ""},             {"abc", 2, 100, "bc"},    {"abc", 1, 0, ""},
+      {"20240131", 1, 4, "2024"}, {"20240131", 5, 2, "01"},
+      {"20240131", 7, 2, "31"},   {"202401", 7, 2, ""},
+      {"2024013", 7, 2, "3"},     {"abc", 0, 2, "ab"},
+      {"abc", -5, 1, "a"},        {"abc", 4, 1, ""},
+      {"abc", 1, -1, ""},         {"", 1, 1, ""},
+      {"abc", 2, 100, "bc"},      {"abc", 1, 0, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CopyText(c.text, c.start, c.count), c.expected) << c.text << " " << c.start;
@@ -182,14 +185,18 @@ TEST(FindAndCopyText, Positions) {
 
 TEST(AngleBrackets, EscapeAndUnescape) {
   const std::vector<std::pair<std::string, std::string>> escapes = {
-      {"a<b>c", "a&lt;b&gt;c"}, {"a&b", "a&b"},         {"&gt;", "&gt;"},
-      {">>", "&gt;&gt;"},       {"<q>&", "&lt;q&gt;&"}, {"", ""},
+      {"a<b>c", "a&lt;b&gt;c"},     {"a&b", "a&b"},         {"&gt;", "&gt;"},
+      {">>", "&gt;&gt;"},           {"<q>&", "&lt;q&gt;&"}, {"", ""},
       {"x<y>z&w", "x&lt;y&gt;z&w"},
   };
   for (const auto& [in, out] : escapes) EXPECT_EQ(EscapeAngleBrackets(in), out);
   const std::vector<std::pair<std::string, std::string>> unescapes = {
-      {"a&lt;b&gt;c", "a<b>c"}, {"&&gt;gt;", "&>gt;"}, {"&amp;lt;", "&amp;lt;"},
-      {"&GT;", "&GT;"},         {"&lt", "&lt"},       {"&lt;&lt;&gt", "<<&gt"},
+      {"a&lt;b&gt;c", "a<b>c"},
+      {"&&gt;gt;", "&>gt;"},
+      {"&amp;lt;", "&amp;lt;"},
+      {"&GT;", "&GT;"},
+      {"&lt", "&lt"},
+      {"&lt;&lt;&gt", "<<&gt"},
       {"&quot;&#60;", "&quot;&#60;"},
   };
   for (const auto& [in, out] : unescapes) EXPECT_EQ(UnescapeAngleBrackets(in), out);
@@ -240,8 +247,9 @@ TEST(AngleBrackets, UnescapeEqualsThePlainReplacement) {
           << name << ": " << text;
     }
   };
-  const std::vector<std::string> pieces = {"&lt;", "&gt;", "&", "lt;", "gt;", "l", "t", ";", "x",
-                                           "\xC4", "&amp;", "0123456789abcdef", "&lt", "&g"};
+  const std::vector<std::string> pieces = {"&lt;", "&gt;", "&", "lt;",  "gt;",   "l",
+                                           "t",    ";",    "x", "\xC4", "&amp;", "0123456789abcdef",
+                                           "&lt",  "&g"};
   std::mt19937 random(5);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
@@ -282,8 +290,8 @@ TEST(ExtractElementTexts, EqualsThePlainDefinition) {
   const std::array<std::string_view, 11> names = {"dm", "hm", "gf", "xf", "kr", "je",
                                                   "se", "mw", "sy", "jg", "rq"};
   const std::vector<std::string> pieces = {
-      "<dm>", "</dm>", "<sy>", "</sy>", "<rq>", "</rq>", "<mw>", "</mw>", "<", ">", "</", "/",
-      "d",    "m",     " ",    "\t",    "x",    "\xC4",  "<d",   "m>",   "<jg", "g>", "</j"};
+      "<dm>", "</dm>", "<sy>", "</sy>", "<rq>", "</rq>", "<mw>", "</mw>", "<",   ">",  "</", "/",
+      "d",    "m",     " ",    "\t",    "x",    "\xC4",  "<d",   "m>",    "<jg", "g>", "</j"};
   std::mt19937 random(20261207);
   for (int round = 0; round < 20000; ++round) {
     std::string line;
@@ -306,9 +314,27 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
   // "<dm>" as a marker too, so that a marker can stand where a tag does.
   const std::array<std::string_view, 3> markers = {"<row", "</row>", "<dm>"};
   const ElementScanner scanner(names, markers);
-  const std::vector<std::string> pieces = {
-      "<dm>", "</dm>", "<sy>", "</sy>", "<mw>", "</mw>", "<row", "</row>", "<row id=\"1\">",
-      "<nsrlonger>", "</nsrlonger>", "<", "</", ">", " ", "\t", "v", "\xC4", "\r", "\n", "\r\n"};
+  const std::vector<std::string> pieces = {"<dm>",
+                                           "</dm>",
+                                           "<sy>",
+                                           "</sy>",
+                                           "<mw>",
+                                           "</mw>",
+                                           "<row",
+                                           "</row>",
+                                           "<row id=\"1\">",
+                                           "<nsrlonger>",
+                                           "</nsrlonger>",
+                                           "<",
+                                           "</",
+                                           ">",
+                                           " ",
+                                           "\t",
+                                           "v",
+                                           "\xC4",
+                                           "\r",
+                                           "\n",
+                                           "\r\n"};
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
     std::string content;
@@ -318,7 +344,8 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
     std::vector<std::string> expected;
     for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
       std::string row(c.line());
-      for (const std::string_view name : names) row.append("|").append(ExtractElementText(c.line(), name));
+      for (const std::string_view name : names)
+        row.append("|").append(ExtractElementText(c.line(), name));
       for (const std::string_view marker : markers) {
         row.append(c.line().find(marker) != std::string_view::npos ? "|+" : "|-");
       }
@@ -365,15 +392,29 @@ TEST(CallerBuffer, CopiesAtMost255BytesAndANul) {
 
 TEST(ParseInt32, AcceptedAndRejectedForms) {
   const std::vector<std::pair<std::string, std::int32_t>> accepted = {
-      {"12", 12},        {" 12", 12},           {"+7", 7},   {"-2147483648", INT32_MIN},
-      {"2147483647", INT32_MAX}, {"$10", 16},   {"x10", 16}, {"X10", 16},
-      {"0x10", 16},      {"0X10", 16},          {"0", 0},    {"00", 0},
-      {"$FFFFFFFF", -1}, {"$0000000080000000", INT32_MIN}, {"-0", 0},
-      {"007", 7},        {"$aB", 171},          {"+2147483647", INT32_MAX},
+      {"12", 12},
+      {" 12", 12},
+      {"+7", 7},
+      {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"$10", 16},
+      {"x10", 16},
+      {"X10", 16},
+      {"0x10", 16},
+      {"0X10", 16},
+      {"0", 0},
+      {"00", 0},
+      {"$FFFFFFFF", -1},
+      {"$0000000080000000", INT32_MIN},
+      {"-0", 0},
+      {"007", 7},
+      {"$aB", 171},
+      {"+2147483647", INT32_MAX},
   };
   for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt32(text), value) << text;
-  for (const std::string text : {"12 ", "2147483648", "+2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3",
-                                 "", " ", "\t1", "$100000000", "+-1", "0x-1", "1\xC4"}) {
+  for (const std::string text :
+       {"12 ", "2147483648", "+2147483648", "-2147483649", "-$10", "-", "$", "0x", "1e3", "", " ",
+        "\t1", "$100000000", "+-1", "0x-1", "1\xC4"}) {
     EXPECT_EQ(MessageOf([&] { ParseInt32(text); }), "'" + text + "' is not a valid integer value");
   }
 }
@@ -442,7 +483,8 @@ TEST(Messages, ExactTexts) {
   EXPECT_EQ(FormatMessage(MessageId::kCannotCreateFile, ""), "Cannot create file ");
   EXPECT_EQ(FormatMessage(MessageId::kStreamWriteError, ""), "Stream write error");
   EXPECT_EQ(MessageOf([] { RaiseListIndexOutOfBounds(-1); }), "List index out of bounds (-1)");
-  EXPECT_EQ(FormatMessage(MessageId::kNotValidInteger, "$7G"), "'$7G' is not a valid integer value");
+  EXPECT_EQ(FormatMessage(MessageId::kNotValidInteger, "$7G"),
+            "'$7G' is not a valid integer value");
   EXPECT_EQ(OutOfMemoryText(), "Out of memory");
 }
 

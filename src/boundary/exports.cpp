@@ -1,45 +1,40 @@
 // The three exported functions and the failure capture around the two
 // conversions. No exception ever crosses this boundary.
-#include <new>
-#include <stdexcept>
 #include <string_view>
+#include <utility>
 
+#include "boundary/capture.h"
 #include "boundary/last_error.h"
+#include "common/failure.h"
 #include "convert/convert.h"
 #include "document/layout.h"
 #include "quorvel.h"
 #include "text/bytes.h"
-#include "common/failure.h"
 
 namespace quorvel {
 namespace {
 
 LastErrorSlot last_error;
 
-std::string_view HostText(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+std::string_view HostText(const char* text) {
+  return text ? std::string_view(text) : std::string_view();
+}
 
 // Empties the slot, runs the conversion, and turns whatever it raises into
 // QUORVEL_RESULT_FAILED with the message stored. Every allocation made for the
 // call is released by the conversion's own objects on the way out.
 template <typename Conversion>
-std::int32_t RunCaptured(Conversion&& conversion) noexcept {
+std::int32_t RunCaptured(const char* output_path, Conversion&& conversion) noexcept {
   last_error.Clear();
-  try {
-    return conversion() ? QUORVEL_RESULT_OK : QUORVEL_RESULT_FAILED;
-  } catch (Failure& failure) {
-    last_error.Store(std::move(failure.message()));
-  } catch (const std::bad_alloc&) {
-    last_error.StoreConstant(OutOfMemoryText());
-  } catch (const std::length_error&) {
-    // A text longer than the library can address: memory by another name.
-    last_error.StoreConstant(OutOfMemoryText());
-  } catch (...) {
-    // Nothing below raises any other type; should a standard-library routine
-    // ever do so, the host still gets a result code and a message, never an
-    // exception through the C interface.
-    last_error.StoreConstant(OutOfMemoryText());
+  Outcome outcome = Capture(conversion, HostText(output_path));
+  if (outcome.failed) {
+    if (outcome.kind == MessageId::kOutOfMemory) {
+      last_error.StoreConstant(OutOfMemoryText());
+    } else {
+      last_error.Store(std::move(outcome.message));
+    }
   }
-  return QUORVEL_RESULT_FAILED;
+  return outcome.ok ? QUORVEL_RESULT_OK : QUORVEL_RESULT_FAILED;
 }
 
 }  // namespace
@@ -61,7 +56,7 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char* InputFileName,
                                                  const char* QymcText) {
   // The title is chosen before the slot is cleared; the choice cannot fail.
   const std::string_view title = quorvel::document::TitleForDocumentType(DocumentTypeCode);
-  return quorvel::RunCaptured([&] {
+  return quorvel::RunCaptured(OutputFileName, [&] {
     quorvel::ConvertTextToDocument(InputFileName, OutputFileName, DocumentTypeCode, title,
                                    quorvel::HostText(NsrText), quorvel::HostText(QymcText));
     return true;
@@ -73,7 +68,7 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_XML2TXT(const char* InputFileName,
                                                  int32_t* RowsCount, char* NsrBuffer,
                                                  char* ReservedBuffer) {
   (void)Reserved;  // never read
-  return quorvel::RunCaptured([&] {
+  return quorvel::RunCaptured(OutputFileName, [&] {
     return quorvel::ConvertDocumentToText(InputFileName, OutputFileName, RowsCount, NsrBuffer,
                                           ReservedBuffer);
   });

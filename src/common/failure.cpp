@@ -54,12 +54,14 @@ void RaiseStreamWriteError(int system_error) {
                 system_error);
 }
 
-void RaiseListIndexOutOfBounds(std::int32_t index) {
+void RaiseListIndexOutOfBounds(std::int32_t index, Unfinished search, std::int64_t line) {
   // std::to_chars: plain decimal, "-" for a negative value, no locale.
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, index).ptr;
-  throw Failure(MessageId::kListIndexOutOfBounds, FormatMessage(MessageId::kListIndexOutOfBounds,
-                              std::string_view(digits, static_cast<std::size_t>(end - digits))));
+  Failure failure(MessageId::kListIndexOutOfBounds,
+                  FormatMessage(MessageId::kListIndexOutOfBounds,
+                                std::string_view(digits, static_cast<std::size_t>(end - digits))));
+  throw std::move(failure.At(search, line));
 }
 
 void RaiseNotValidInteger(std::string_view text) {

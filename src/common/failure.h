@@ -83,7 +83,10 @@ std::string_view OutOfMemoryText() noexcept;
 [[noreturn]] void RaiseCannotOpenFile(std::string_view path, int system_error = 0);
 [[noreturn]] void RaiseCannotCreateFile(std::string_view path, int system_error = 0);
 [[noreturn]] void RaiseStreamWriteError(int system_error = 0);
-[[noreturn]] void RaiseListIndexOutOfBounds(std::int32_t index);
+// `search`: the search that ran past the last line, begun at `line`.
+[[noreturn]] void RaiseListIndexOutOfBounds(std::int32_t index,
+                                            Unfinished search = Unfinished::kNone,
+                                            std::int64_t line = 0);
 [[noreturn]] void RaiseNotValidInteger(std::string_view text);
 
 }  // namespace quorvel

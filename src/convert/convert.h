@@ -7,22 +7,28 @@
 #include <cstdint>
 #include <string_view>
 
+#include "convert/findings.h"
+
 namespace quorvel {
 
 // Reads the tab-separated file `input_path` and writes the exchange document
 // to `output_path`: a header made of `code`, `title`, `nsr`, `qymc`, today's
-// date and the number of input lines, then a row per input line. The output
-// is put in place only when everything succeeded. Null paths are empty paths.
+// date (or `options.date`) and the number of input lines, then a row per
+// input line. The output is put in place only when everything succeeded.
+// Null paths are empty paths. What it finds goes to `options.findings`.
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
-                           std::string_view title, std::string_view nsr, std::string_view qymc);
+                           std::string_view title, std::string_view nsr, std::string_view qymc,
+                           const ConvertOptions& options = {});
 
 // Reads the returned document `input_path`, stores its row count through
 // `rows_count` as soon as it is read, fills `nsr_buffer` and
 // `reserved_buffer` (256 bytes each) after the last row, and writes one
 // tab-separated line per row to `output_path`. Returns false, writing no
-// file, when a row lacked one of its eleven values.
+// file, when a row lacked one of its eleven values. With `options.findings`
+// set, the document is read to its end so that its row blocks are counted.
 bool ConvertDocumentToText(const char* input_path, const char* output_path,
-                           std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer);
+                           std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer,
+                           const ConvertOptions& options = {});
 
 }  // namespace quorvel
 

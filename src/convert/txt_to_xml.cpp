@@ -10,6 +10,7 @@
 #include "convert/bounds.h"
 #include "convert/convert.h"
 #include "document/layout.h"
+#include "document/xml_bytes.h"
 #include "io/input.h"
 #include "io/output.h"
 #include "io/today.h"
@@ -22,10 +23,15 @@ namespace {
 
 namespace doc = document;
 
+// The document's date: the one given, or today's.
+NumberText DocumentDate(const ConvertOptions& options) {
+  if (options.date == nullptr) return TodayAsYyyymmdd();
+  return FormatYyyymmdd(options.date->year, options.date->month, options.date->day);
+}
+
 void WriteHeader(LineWriter& out, std::int32_t code, std::string_view title, std::string_view nsr,
-                 std::string_view qymc, std::int32_t rows) {
+                 std::string_view qymc, std::int32_t rows, const NumberText& date_text) {
   const NumberText code_text = FormatDecimal(code);
-  const NumberText date_text = TodayAsYyyymmdd();
   const NumberText rows_text = FormatDecimal(rows);
   out.AppendLine(doc::kDeclarationLine);
   out.Append(doc::kDoctypeBegin);
@@ -103,7 +109,8 @@ void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyV
 
 // WriteRow into reserved room when the row's bound allows, else through the
 // writer's checked appends.
-void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
+void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields,
+                 const SyValue& sy) {
   std::size_t sizes[FieldList::kKept];
   const std::int32_t kept = fields.count() < FieldList::kKept ? fields.count() : FieldList::kKept;
   for (std::int32_t k = 0; k < kept; ++k) sizes[k] = fields[k].size();
@@ -117,34 +124,77 @@ void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields,
   }
 }
 
+// Tells `findings` of the first byte of `value` that XML parsers reject.
+void TellIfRejected(Findings& findings, std::int64_t line, const doc::ElementTags& element,
+                    std::string_view value, doc::Written written) {
+  const std::size_t at = doc::FirstRejectedByte(value, written);
+  if (at != std::string_view::npos) findings.Rejected({line, element.name(), value[at]});
+}
+
+// What input line `line` gives the findings: the values of its row that XML
+// parsers reject, or the empty row it becomes.
+void TellRow(Findings& findings, std::int64_t line, const FieldList& fields, const SyValue& sy,
+             std::string_view text) {
+  if (fields.count() == 10) {
+    for (std::int32_t k = 0; k < 10; ++k) {
+      const auto& element = doc::kFullRowElements[static_cast<std::size_t>(k)];
+      TellIfRejected(findings, line, element, k == 8 ? sy.text : fields[k],
+                     k == 7 ? doc::Written::kEscaped : doc::Written::kRaw);
+    }
+  } else if (fields.count() == 8) {
+    for (std::int32_t k = 0; k < 8; ++k) {
+      TellIfRejected(findings, line, doc::kShortRowElements[static_cast<std::size_t>(k)], fields[k],
+                     doc::Written::kRaw);
+    }
+  } else {
+    findings.EmptyRow(line, fields.count(), text);
+  }
+}
+
+// The rows, one per input line of the converting pass; `rows` were counted.
+void WriteRows(LineReader& input, LineWriter& out, std::int32_t rows, Findings* findings) {
+  FieldList fields;
+  SyValue sy;
+  std::int32_t id = 0;
+  const std::uint64_t total = input.Total();
+  // One pass over the window finds the line breaks and the TABs together.
+  do {
+    const ChunkTaken taken = ScanRecords(input.Unread(), input.UnreadIsLast(), fields,
+                                         [&](const FieldList& record, std::string_view text) {
+                                           // A line beyond the count: the file changed between the
+                                           // passes.
+                                           if (id == rows) input.RaiseCannotOpen();
+                                           ++id;
+                                           if (record.count() == 10) EncodeSy(record[8], sy);
+                                           if (findings != nullptr)
+                                             TellRow(*findings, id, record, sy, text);
+                                           WriteRowOut(out, FormatDecimal(id), record, sy);
+                                           return true;
+                                         });
+    input.Consume(taken.bytes, taken.lines, taken.after_cr);
+    if (findings != nullptr) findings->Progress(input.Passed().bytes, total, id);
+  } while (input.ReadMore());
+}
+
 }  // namespace
 
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
-                           std::string_view title, std::string_view nsr, std::string_view qymc) {
+                           std::string_view title, std::string_view nsr, std::string_view qymc,
+                           const ConvertOptions& options) {
+  Findings* const findings = options.findings;
   LineReader input(input_path);
   const ContentSize counted = input.CountRest();
   const std::int32_t rows = counted.lines;
   input.Rewind();
+  if (findings != nullptr) {
+    TellIfRejected(*findings, 0, doc::kNsrElement, nsr, doc::Written::kRaw);
+    TellIfRejected(*findings, 0, doc::kQymcElement, qymc, doc::Written::kRaw);
+  }
   LineWriter out(output_path);
-  WriteHeader(out, code, title, nsr, qymc, rows);
+  WriteHeader(out, code, title, nsr, qymc, rows, DocumentDate(options));
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);
-    FieldList fields;
-    SyValue sy;
-    std::int32_t id = 0;
-    // One pass over the window finds the line breaks and the TABs together.
-    do {
-      const ChunkTaken taken =
-          ScanRecords(input.Unread(), input.UnreadIsLast(), fields, [&](const FieldList& record) {
-            // A line beyond the count: the file changed between the passes.
-            if (id == rows) input.RaiseCannotOpen();
-            ++id;
-            if (record.count() == 10) EncodeSy(record[8], sy);
-            WriteRowOut(out, FormatDecimal(id), record, sy);
-            return true;
-          });
-      input.Consume(taken.bytes, taken.lines, taken.after_cr);
-    } while (input.ReadMore());
+    WriteRows(input, out, rows, findings);
     out.AppendLine(doc::kDataCloseLine);
   }
   // The rows written are the rows counted, byte for byte in number, or the
@@ -152,6 +202,7 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
   if (input.Passed() != counted) input.RaiseCannotOpen();
   out.AppendLine(doc::kBodyCloseLine);
   input.Close();  // the output may be this very file
+  if (findings != nullptr) findings->RowsWritten(rows);
   out.Save();
 }
 

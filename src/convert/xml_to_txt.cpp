@@ -18,6 +18,7 @@
 #include "common/failure.h"
 #include "convert/bounds.h"
 #include "convert/convert.h"
+#include "convert/findings.h"
 #include "document/layout.h"
 #include "io/input.h"
 #include "io/output.h"
@@ -102,6 +103,15 @@ class ResultRow {
       if (size == 0) return false;
     }
     return true;
+  }
+
+  // Bit k set where value k was not found.
+  std::uint32_t Missing() const {
+    std::uint32_t missing = 0;
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      if (sizes_[k] == 0) missing |= 1u << k;
+    }
+    return missing;
   }
 
   std::string_view operator[](std::size_t k) const { return {data_[k], sizes_[k]}; }
@@ -203,12 +213,6 @@ void WriteResultLineOut(LineWriter& out, const ResultRow& row) {
   }
 }
 
-// The next line, or the failure of a search that runs past the document's
-// last line: "List index out of bounds (<line count>)".
-void NextOrOutOfBounds(LineReader& input, std::string_view& line) {
-  if (!input.Next(line)) RaiseListIndexOutOfBounds(input.Passed().lines);
-}
-
 struct Header {
   // Only the first 255 bytes of the nsr value ever reach the host.
   std::string nsr;
@@ -232,7 +236,14 @@ Header ReadHeader(LineReader& input, std::int32_t* rows_count, std::string_view&
   bool parsed = false;
   std::int32_t data_line = -1;
   for (std::int32_t index = 0;; ++index) {
-    NextOrOutOfBounds(input, line);
+    if (!input.Next(line)) {
+      // The first unfinished search, in that order, is the one reported.
+      const Unfinished search = (have & 1u) == 0   ? Unfinished::kNsr
+                                : (have & 2u) == 0 ? Unfinished::kRows
+                                                   : Unfinished::kDataLine;
+      RaiseListIndexOutOfBounds(input.Passed().lines, search,
+                                search == Unfinished::kDataLine ? 2 : 1);
+    }
     const ElementScanner::Found scan = scanner.ExtractPresent(line, found, doc::kDataMarker);
     const std::uint32_t fresh = scan.present & ~have;
     if (fresh & 1u) header.nsr.assign(found[0].substr(0, 255));
@@ -256,70 +267,151 @@ Header ReadHeader(LineReader& input, std::int32_t* rows_count, std::string_view&
   }
 }
 
+// The value of the id="..." attribute of a row's opening line; empty when
+// there is none.
+std::string_view RowId(std::string_view line) {
+  constexpr std::string_view kId = "id=\"";
+  const std::size_t begin = line.find(kId);
+  if (begin == std::string_view::npos) return {};
+  const std::size_t value = begin + kId.size();
+  const std::size_t end = line.find('"', value);
+  return line.substr(value, end == std::string_view::npos ? line.size() - value : end - value);
+}
+
+constexpr std::uint32_t kOpens = 1;   // the line contains "<row"
+constexpr std::uint32_t kCloses = 2;  // the line contains "</row>"
+
+// The row blocks from the data line on, a line at a time: an opening line
+// starts a block (its own "</row>" does not close it); every line of a block
+// gives its values; a closing line ends the block and its row. Once the rows
+// the header announces are read the walk stops, or, for a caller who asked
+// what the document holds, goes on counting the blocks to the end.
+class RowBlocks {
+ public:
+  using Values = std::array<std::string_view, kFieldCount>;
+
+  // `data_line`: the 1-based number of the data line, the first one taken.
+  RowBlocks(LineWriter& out, std::int32_t declared, Findings* findings, std::int64_t data_line)
+      : out_(out),
+        findings_(findings),
+        declared_(declared),
+        line_(data_line - 1),
+        search_from_(data_line),
+        counting_(declared <= 0) {}
+
+  // Takes the next line; false once the walk is to stop.
+  bool TakeLine(std::string_view text, std::uint32_t present, std::uint32_t markers,
+                const Values& values) {
+    ++line_;
+    if (!in_block_) {
+      if ((markers & kOpens) == 0) return true;
+      in_block_ = true;
+      opened_at_ = line_;
+      if (counting_) return true;
+      row_.Clear();
+      row_.Take(present, values);
+      if (findings_ != nullptr) id_.assign(RowId(text));
+      return true;
+    }
+    if (!counting_) row_.Take(present, values);
+    if ((markers & kCloses) == 0) return true;
+    in_block_ = false;
+    search_from_ = line_ + 1;
+    ++blocks_;
+    return counting_ || CloseRow();
+  }
+
+  // Past the rows to read: the rest is only counted.
+  bool counting() const { return counting_; }
+  std::int32_t rows_read() const { return rows_read_; }
+  std::int32_t incomplete() const { return incomplete_; }
+  // The window is about to move.
+  void Keep() {
+    if (!counting_) row_.Keep();
+  }
+  // The document ended inside a block, or before the next one announced.
+  [[noreturn]] void RaiseUnfinished(std::int32_t line_count) const {
+    RaiseListIndexOutOfBounds(line_count, Unfinished::kRowBlock,
+                              in_block_ ? opened_at_ : search_from_);
+  }
+  void TellCount() const {
+    if (findings_ != nullptr) findings_->RowCount(declared_, blocks_);
+  }
+
+ private:
+  bool CloseRow() {
+    row_.Close();
+    if (row_.Complete()) {
+      WriteResultLineOut(out_, row_);
+    } else {
+      ++incomplete_;
+      if (findings_ != nullptr)
+        findings_->Incomplete({blocks_, id_, opened_at_, line_, row_.Missing()});
+    }
+    if (++rows_read_ < declared_) return true;
+    counting_ = true;
+    return findings_ != nullptr;
+  }
+
+  LineWriter& out_;
+  Findings* const findings_;
+  const std::int32_t declared_;
+  ResultRow row_;
+  std::string id_;
+  std::int64_t line_;         // the line last taken
+  std::int64_t search_from_;  // where the search for the next block began
+  std::int64_t opened_at_ = 0;
+  std::int64_t blocks_ = 0;  // blocks closed
+  std::int32_t rows_read_ = 0;
+  std::int32_t incomplete_ = 0;
+  bool in_block_ = false;
+  bool counting_;
+};
+
+// The row blocks from the data line `line` on.
+void ReadRows(LineReader& input, std::string_view line, RowBlocks& blocks, Findings* findings) {
+  static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
+                                                               doc::kRowCloseMarker};
+  const ElementScanner scanner(doc::kResultRowElements, kMarkers);
+  RowBlocks::Values found;
+  // The first row's opening line may be the data line itself.
+  const ElementScanner::Found data_line = scanner.ExtractPresent(line, found, doc::kRowOpenMarker);
+  blocks.TakeLine(line, data_line.present, data_line.marker ? kOpens : 0, found);
+  const std::uint64_t total = input.Total();
+  // The rest in one pass over the window: line breaks and tags together.
+  for (;;) {
+    const ChunkTaken taken = scanner.ScanLines(
+        input.Unread(), input.UnreadIsLast(), found,
+        [&](std::string_view text, const ElementScanner::LineFound& line_found) {
+          return blocks.TakeLine(text, line_found.present, line_found.markers, found);
+        });
+    input.Consume(taken.bytes, taken.lines, taken.after_cr);
+    if (findings != nullptr) findings->Progress(input.Passed().bytes, total, blocks.rows_read());
+    if (taken.stopped) return;
+    blocks.Keep();
+    if (input.ReadMore()) continue;
+    // A search that runs past the last line; counting ends there.
+    if (blocks.counting()) return;
+    blocks.RaiseUnfinished(input.Passed().lines);
+  }
+}
+
 }  // namespace
 
 bool ConvertDocumentToText(const char* input_path, const char* output_path,
-                           std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer) {
+                           std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer,
+                           const ConvertOptions& options) {
+  Findings* const findings = options.findings;
   LineReader input(input_path);
   LineWriter out(output_path);
   std::string_view line;
   const Header header = ReadHeader(input, rows_count, line);
-
-  constexpr std::uint32_t kOpens = 1;   // the line contains "<row"
-  constexpr std::uint32_t kCloses = 2;  // the line contains "</row>"
-  static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
-                                                               doc::kRowCloseMarker};
-  const ElementScanner scanner(doc::kResultRowElements, kMarkers);
-  std::array<std::string_view, kFieldCount> found;
-  ResultRow row;
-  std::int32_t rows_read = 0;
-  std::int32_t incomplete = 0;
-  bool in_block = false;
-  // One line of the rows: an opening line starts a block (its own "</row>"
-  // does not close it); every line of a block gives its values; a closing
-  // line ends the block and the row. False once the last row is read.
-  auto take_line = [&](std::uint32_t present, std::uint32_t markers) {
-    if (!in_block) {
-      if ((markers & kOpens) == 0) return true;
-      row.Clear();
-      row.Take(present, found);
-      in_block = true;
-      return true;
-    }
-    row.Take(present, found);
-    if ((markers & kCloses) == 0) return true;
-    in_block = false;
-    row.Close();
-    if (row.Complete()) {
-      WriteResultLineOut(out, row);
-    } else {
-      ++incomplete;
-    }
-    return ++rows_read < header.rows;
-  };
-
-  if (header.rows > 0) {
-    // The first row's opening line may be the data line itself.
-    const ElementScanner::Found data_line = scanner.ExtractPresent(line, found, doc::kRowOpenMarker);
-    take_line(data_line.present, data_line.marker ? kOpens : 0);
-    // The rest in one pass over the window: line breaks and tags together.
-    for (;;) {
-      const ChunkTaken taken = scanner.ScanLines(
-          input.Unread(), input.UnreadIsLast(), found,
-          [&](std::string_view, const ElementScanner::LineFound& line_found) {
-            return take_line(line_found.present, line_found.markers);
-          });
-      input.Consume(taken.bytes, taken.lines, taken.after_cr);
-      if (taken.stopped) break;
-      row.Keep();  // the window is about to move
-      // A search that runs past the last line.
-      if (!input.ReadMore()) RaiseListIndexOutOfBounds(input.Passed().lines);
-    }
-  }
-
+  RowBlocks blocks(out, header.rows, findings, input.Passed().lines);
+  if (header.rows > 0 || findings != nullptr) ReadRows(input, line, blocks, findings);
+  blocks.TellCount();
   CopyToCallerBuffer(header.nsr, nsr_buffer);
   CopyToCallerBuffer({}, reserved_buffer);
-  if (incomplete > 0) return false;
+  if (blocks.incomplete() > 0) return false;
   input.Close();  // the output may be this very file
   out.Save();
   return true;

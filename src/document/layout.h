@@ -51,6 +51,8 @@ inline constexpr auto kBodyCloseLine = "</body>"sv;
 struct ElementTags {
   std::string_view open;
   std::string_view close;
+  // The element's name ("dm" for "</dm>").
+  constexpr std::string_view name() const { return close.substr(2, close.size() - 3); }
 };
 inline constexpr ElementTags kDm = {"   <dm>"sv, "</dm>"sv};
 inline constexpr ElementTags kHm = {"   <hm>"sv, "</hm>"sv};
@@ -102,6 +104,10 @@ inline constexpr auto kFullRowJoints = RowJoints(kFullRowElements);
 inline constexpr auto kShortRowJoints = RowJoints(kShortRowElements);
 // A row without elements: after the id, the rest of the row.
 inline constexpr Joint kEmptyRowJoint = Join({kRowEnd, kLineBreak, kRowCloseLine, kLineBreak});
+
+// The header's values given by the caller, as elements (for their names).
+inline constexpr ElementTags kNsrElement = {kNsrBegin, kNsrEnd};
+inline constexpr ElementTags kQymcElement = {kQymcBegin, kQymcEnd};
 
 // Element names the reader looks for.
 inline constexpr auto kNsr = "nsr"sv;

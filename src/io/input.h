@@ -72,6 +72,10 @@ class LineReader {
   // last Rewind.
   ContentSize Passed() const;
 
+  // The bytes the content is expected to hold: the size of a regular file
+  // when it was opened, or the bytes of a stream held whole.
+  std::uint64_t Total() const { return held_in_memory_ ? end_ : file_size_; }
+
   // Bulk reading, for a consumer that walks many lines in one pass: the
   // bytes read but not yet handed out. Its last line may be cut short,
   // unless UnreadIsLast(). Valid until the next call on this reader.
@@ -144,7 +148,7 @@ class LineReader {
   bool skip_lf_ = false;             // the last line ended with CR: an LF next belongs to it
   bool holds_start_ = true;          // buffer_[0] is the content's first byte
   std::int32_t lines_ = 0;
-  std::uint64_t read_ = 0;           // bytes read from the file, those read ahead included
+  std::uint64_t read_ = 0;  // bytes read from the file, those read ahead included
 
   // Reading ahead, for a file larger than the window: the next bytes are
   // read into `ahead_` on a second thread while the lines before them are

@@ -50,14 +50,16 @@ std::int32_t SplitTabFields(std::string_view line, FieldList& target);
 
 // Walks the whole lines at the front of `chunk` (which holds no NUL) by the
 // line-splitting rule, splitting each into `fields` as SplitTabFields does,
-// and calls visit(fields) for each in order until visit returns false or no
-// whole line is left. A line is whole when its line break is in the chunk,
-// or at the chunk's end when `last` says no byte follows it. One pass over
-// the chunk finds the line breaks and the TABs together.
+// and calls visit(fields, line) for each in order, `line` without its line
+// break, until visit returns false or no whole line is left. A line is whole
+// when its line break is in the chunk, or at the chunk's end when `last` says
+// no byte follows it. One pass over the chunk finds the line breaks and the
+// TABs together.
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
   const char* const base = chunk.data();
   std::size_t field = 0;  // where the current field begins
+  std::size_t line = 0;   // where the current line begins
   fields.Reset();
   const ChunkTaken taken = WalkLines(
       chunk, last, '\t',
@@ -69,7 +71,9 @@ ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Vis
         // One TAB at the very end adds no field; an empty line has none.
         if (field < stop) fields.Push(std::string_view(base + field, stop - field));
         field = next;
-        const bool go_on = visit(static_cast<const FieldList&>(fields));
+        const bool go_on = visit(static_cast<const FieldList&>(fields),
+                                 std::string_view(base + line, stop - line));
+        line = next;
         fields.Reset();
         return go_on;
       });
