@@ -26,8 +26,8 @@ constexpr Size RowBound(std::int32_t count, const Sizes& field_sizes) {
     bound = SaturatingAdd(bound, SaturatingAdd(Size{24}, static_cast<Size>(field_sizes[k])));
   }
   if (count == 10) {
-    bound = SaturatingAdd(
-        bound, SaturatingAdd(SaturatingMul(Size{3}, static_cast<Size>(field_sizes[7])), Size{16}));
+    bound = SaturatingAdd(bound, SaturatingAdd(SaturatingMul(Size{3}, static_cast<Size>(field_sizes[7])),
+                                               Size{16}));
   }
   return bound;
 }
