@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,14 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
+#include "io/input.h"
+#include "io/output.h"
 #include "quorvel.h"
-#include "support/message_of.h"
 #include "support/files.h"
 #include "support/in_process.h"
+#include "support/message_of.h"
 #include "support/platform_override.h"
-#include "common/failure.h"
-#include "io/output.h"
-#include "io/input.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -42,7 +43,6 @@ using qtest::WriteFile;
 
 using qtest::LastError;
 
-
 // Fault knobs read by the injected platform calls below.
 struct Faults {
   static inline std::size_t write_budget = 0;  // bytes that may still be written
@@ -51,7 +51,7 @@ struct Faults {
 };
 
 std::ptrdiff_t WriteWithinBudget(platform::Handle h, const char* bytes, std::size_t size) {
-  if (Faults::write_budget == 0) return -1;
+  if (Faults::write_budget == 0) return -std::ptrdiff_t{ENOSPC};
   const std::ptrdiff_t n = platform::Native().write(h, bytes, std::min(size, Faults::write_budget));
   if (n > 0) Faults::write_budget -= static_cast<std::size_t>(n);
   return n;
@@ -164,7 +164,9 @@ TEST_F(SaveTest, ShortOrFailedReadsNeverConvertATruncatedInput) {
     Faults::read_limit = limit;
     ExpectFailureLeavesOutput(std::string(5000, 'x'), "Cannot open file in.txt");
   }
-  platform_.api().read = [](platform::Handle, char*, std::size_t) -> std::ptrdiff_t { return -1; };
+  platform_.api().read = [](platform::Handle, char*, std::size_t) -> std::ptrdiff_t {
+    return -EIO;
+  };
   ExpectFailureLeavesOutput("x", "Cannot open file in.txt");
 }
 
@@ -192,7 +194,9 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
 // one is rewritten in place instead, and still only once the conversion has
 // succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+    return platform::Error{EACCES};
+  };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -212,7 +216,7 @@ TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
 // place keeps the new content under the temporary name rather than lose
 // both. A close that fails is a write that failed.
 TEST_F(SaveTest, ReplaceOrCloseThatFails) {
-  platform_.api().replace = [](const char*, const char*) { return platform::Replaced::kRefused; };
+  platform_.api().replace = [](const char*, const char*, bool*) { return platform::Error{EACCES}; };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -224,9 +228,10 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
   EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
   EXPECT_EQ(Leftovers().size(), 2u);
 
-  platform_.api().replace = [](const char*, const char* target) {
+  platform_.api().replace = [](const char*, const char* target, bool* stranded) {
     std::remove(target);
-    return platform::Replaced::kStranded;
+    *stranded = true;
+    return platform::Error{EACCES};
   };
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file out.xml");
@@ -240,7 +245,7 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
   platform_.api().replace = platform::Native().replace;
   platform_.api().close = [](platform::Handle h) {
     platform::Native().close(h);
-    return false;
+    return platform::Error{EIO};
   };
   ExpectFailureLeavesOutput("a\tb", "Stream write error");
 }
@@ -249,30 +254,36 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
 struct Steps {
   static inline std::string log;
   static inline std::string failing;  // the step made to fail, by name
-  static bool Record(const char* step) {
+  // Logs `step`; the error it is made to fail with, or 0.
+  static platform::Error Record(const char* step) {
     log += log.empty() ? "" : " ";
     log += step;
-    return failing.find(step) == std::string::npos;
+    return failing.find(step) == std::string::npos ? 0 : EPERM;
   }
 };
 
 void RecordSaveSteps(platform::Api& api) {
   Steps::log.clear();
-  api.take_over = [](platform::Handle h, const char* temp, const char* target) {
-    return Steps::Record("take_over") && platform::Native().take_over(h, temp, target);
+  api.set_owner = [](platform::Handle h, std::uint32_t owner, std::uint32_t group) {
+    const platform::Error error = Steps::Record("set_owner");
+    return error != 0 ? error : platform::Native().set_owner(h, owner, group);
   };
   api.flush = [](platform::Handle h) {
-    return Steps::Record("flush") && platform::Native().flush(h);
+    const platform::Error error = Steps::Record("flush");
+    return error != 0 ? error : platform::Native().flush(h);
   };
-  api.replace = [](const char* temp, const char* target) {
-    if (!Steps::Record("replace")) return platform::Replaced::kRefused;
-    return platform::Native().replace(temp, target);
+  api.replace = [](const char* temp, const char* target, bool* stranded) {
+    *stranded = false;
+    const platform::Error error = Steps::Record("replace");
+    return error != 0 ? error : platform::Native().replace(temp, target, stranded);
   };
-  api.sync_folder = [](const char* target) {
-    return Steps::Record("sync_folder") && platform::Native().sync_folder(target);
+  api.sync_folder = [](const char* folder) {
+    const platform::Error error = Steps::Record("sync_folder");
+    return error != 0 ? error : platform::Native().sync_folder(folder);
   };
   api.open_in_place = [](const char* path, platform::Handle* h) {
-    return Steps::Record("open_in_place") && platform::Native().open_in_place(path, h);
+    const platform::Error error = Steps::Record("open_in_place");
+    return error != 0 ? error : platform::Native().open_in_place(path, h);
   };
 }
 
@@ -289,10 +300,10 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
     const char* steps;
   };
   const Case cases[] = {
-      {"", "", "take_over flush replace sync_folder"},
-      {"flush", "Stream write error", "take_over flush"},
-      {"replace", "", "take_over flush replace open_in_place flush"},
-      {"sync_folder", "", "take_over flush replace sync_folder"},
+      {"", "", "set_owner flush replace sync_folder"},
+      {"flush", "Stream write error", "set_owner flush"},
+      {"replace", "", "set_owner flush replace open_in_place flush"},
+      {"sync_folder", "", "set_owner flush replace sync_folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
@@ -317,12 +328,12 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
 // writes nothing, and a failure to flush the rewrite is a write error.
 TEST_F(SaveTest, TargetWhoseOwnerCannotBeTakenOverIsRewrittenInPlace) {
   RecordSaveSteps(platform_.api());
-  Steps::failing = "take_over";
+  Steps::failing = "set_owner";
   WriteFile("in.txt", LargeInput());
   WriteFile("out.xml", "previous");
   const std::string identity = FileIdentity("out.xml");
   ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
-  EXPECT_EQ(Steps::log, "take_over open_in_place flush");
+  EXPECT_EQ(Steps::log, "set_owner open_in_place flush");
   EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
   const std::string output = ReadFile("out.xml");
   EXPECT_GT(output.size(), std::size_t{3} << 20);
@@ -331,7 +342,7 @@ TEST_F(SaveTest, TargetWhoseOwnerCannotBeTakenOverIsRewrittenInPlace) {
 
   ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
   Steps::log.clear();
-  Steps::failing = "take_over flush";
+  Steps::failing = "set_owner flush";
   WriteFile("in.txt", "a");
   WriteFile("out.xml", "previous");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
@@ -349,15 +360,16 @@ struct Spooled {
 };
 
 TEST_F(SaveTest, DeviceOutputIsSpooledAndCopiedInBoundedPieces) {
-  platform_.api().inspect_target = [](const char* path) {
-    platform::Target target = platform::Native().inspect_target(path);
-    target.kind = platform::TargetKind::kStream;  // "out.xml" stands in for a device
-    return target;
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
+    resolved->found = true;
+    resolved->info.type = platform::FileType::kOther;  // "out.xml" stands in for a device
+    return error;
   };
   platform_.api().open_in_place = [](const char* path, platform::Handle* h) {
-    const bool opened = platform::Native().open_in_place(path, h);
+    const platform::Error error = platform::Native().open_in_place(path, h);
     Spooled::target = *h;
-    return opened;
+    return error;
   };
   platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
     const std::ptrdiff_t n = platform::Native().write(h, bytes, size);
@@ -385,13 +397,13 @@ TEST_F(SaveTest, FolderAsTargetKeepsNothingAndFailsAtTheSave) {
   qtest::MakeDir("folder");
   static int created;
   created = 0;
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
     ++created;
-    return false;
+    return platform::Error{EACCES};
   };
   platform_.api().open_spool = [](platform::Handle*) {
     ++created;
-    return false;
+    return platform::Error{EACCES};
   };
   for (const auto& [input, message] :
        {std::pair{LargeInput(), "Cannot create file folder"},
@@ -412,7 +424,7 @@ TEST_F(SaveTest, TemporaryNamesAreUnpredictable) {
   for (int i = 0; i < 64; ++i) {
     platform::Handle h;
     std::string name;
-    ASSERT_TRUE(platform::Native().create_temp("t.xml", &h, &name));
+    ASSERT_EQ(platform::Native().create_temp("t.xml", false, &h, &name), 0);
     platform::Native().close(h);
     platform::Native().remove(name.c_str());
     names.push_back(name);
@@ -458,7 +470,9 @@ TEST_F(SaveTest, LongNamesAreSavedThroughAShortTemporaryName) {
 // the conversion's own message wins, as if the save had never begun.
 TEST_F(SaveTest, ConversionFailureOutranksAnEarlierStreamFailure) {
   const std::string bad = LargeInput("bad");
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+    return platform::Error{EACCES};
+  };
   ExpectFailureLeavesOutput(bad, "'bad' is not a valid integer value");
   platform_.api().create_temp = platform::Native().create_temp;
   platform_.api().write = WriteWithinBudget;
@@ -507,19 +521,19 @@ struct TightDisk {
 
 void InstallTightDisk(platform::Api& api) {
   api.open_in_place = [](const char* path, platform::Handle* h) {
-    if (!platform::Native().open_in_place(path, h)) return false;
+    if (const platform::Error error = platform::Native().open_in_place(path, h)) return error;
     TightDisk::target = *h;
     TightDisk::at = 0;
-    return true;
+    return platform::Error{0};
   };
   api.reserve = [](platform::Handle h, std::uint64_t size) {
-    return (h != TightDisk::target || size <= TightDisk::room) &&
-           platform::Native().reserve(h, size);
+    if (h == TightDisk::target && size > TightDisk::room) return platform::Error{ENOSPC};
+    return platform::Native().reserve(h, size);
   };
   api.write = [](platform::Handle h, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     if (h != TightDisk::target) return platform::Native().write(h, bytes, size);
     const std::uint64_t left = TightDisk::room - std::min(TightDisk::room, TightDisk::at);
-    if (left == 0) return -1;
+    if (left == 0) return -std::ptrdiff_t{ENOSPC};
     const std::ptrdiff_t n =
         platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
     if (n > 0) TightDisk::at += static_cast<std::uint64_t>(n);
@@ -586,10 +600,10 @@ TEST_F(SaveTest, WhatTheFileGainsDuringTheConversionIsKept) {
   }
   std::remove("probe");
 #endif
-  platform_.api().inspect_target = [](const char* path) {
-    const platform::Target target = platform::Native().inspect_target(path);
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
     EXPECT_TRUE(Gain::making());
-    return target;
+    return error;
   };
   WriteFile("in.txt", LargeInput());
   for (const Gain& gain : gains) {
@@ -615,11 +629,11 @@ TEST_F(SaveTest, WhatTheFileGainsDuringTheConversionIsKept) {
 TEST_F(SaveTest, FileMadeAtALinksEndMeanwhileIsNotTheSavesToRemove) {
   qtest::MakeDir("real");
   if (!MakeLink("real/new.xml", "dangling.xml")) GTEST_SKIP() << "no symbolic links here";
-  platform_.api().inspect_target = [](const char* path) {
-    const platform::Target target = platform::Native().inspect_target(path);
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
     EXPECT_EQ(qtest::ListDir("real").size(), 0u) << "the probe was left";
     WriteFile("real/new.xml", "theirs");
-    return target;
+    return error;
   };
   WriteFile("in.txt", LargeInput("bad"));
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "dangling.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
@@ -854,11 +868,11 @@ TEST_F(SaveTest, LinkedFilesAndFilesWithAttributesAreRewrittenInPlace) {
   WriteFile("in.txt", "a");
   // An access list granting user 12345 read access: version 2, then
   // entries of tag, permissions and id.
-  const unsigned char acl[] = {2, 0, 0, 0,                        // version
-                               1, 0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // owner rw
-                               2, 0, 4, 0, 0x39, 0x30, 0, 0,        // user 12345 r
-                               4, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // group r
-                               0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // mask r
+  const unsigned char acl[] = {2,    0, 0, 0,                           // version
+                               1,    0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // owner rw
+                               2,    0, 4, 0, 0x39, 0x30, 0,    0,      // user 12345 r
+                               4,    0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // group r
+                               0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // mask r
                                0x20, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};  // others none
   struct Case {
     const char* what;
@@ -951,7 +965,9 @@ std::pair<int, std::string> ConvertAs(uid_t uid, gid_t gid, std::vector<gid_t> g
   int status = 0;
   ::waitpid(child, &status, 0);
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return {code == 0 ? QUORVEL_RESULT_OK : code == 1 ? QUORVEL_RESULT_FAILED : -code,
+  return {code == 0   ? QUORVEL_RESULT_OK
+          : code == 1 ? QUORVEL_RESULT_FAILED
+                      : -code,
           std::string(message, n > 0 ? static_cast<std::size_t>(n) : 0)};
 }
 
@@ -1037,8 +1053,9 @@ TEST_F(SaveTest, ProtectedLinkOfAnotherUserWritesNothing) {
   ASSERT_EQ(::chmod("target.xml", 0666), 0);
   ASSERT_EQ(::symlink("../target.xml", "shared/out.xml"), 0);
   ASSERT_EQ(::lchown("shared/out.xml", kOwner, kOwner), 0);
-  EXPECT_EQ(ConvertAs(kCaller, kCaller, {}, "shared/out.xml"),
-            std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file shared/out.xml")));
+  EXPECT_EQ(
+      ConvertAs(kCaller, kCaller, {}, "shared/out.xml"),
+      std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file shared/out.xml")));
   EXPECT_EQ(ReadFile("target.xml"), "previous");
 }
 
