@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +31,8 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -42,6 +48,12 @@ using qtest::ReadFile;
 using qtest::WriteFile;
 
 using qtest::LastError;
+
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+#endif
 
 // Fault knobs read by the injected platform calls below.
 struct Faults {
@@ -490,6 +502,103 @@ TEST_F(SaveTest, Xml2TxtIncompleteRowsWriteNoFile) {
   EXPECT_EQ(LastError(), "");
   EXPECT_EQ(ReadFile("out.txt"), "previous");
   EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A value larger than the whole output buffer (a buyer's name of 1.5 MiB,
+// after several buffers of rows and before more) goes straight through, in
+// its place: the document is compared whole.
+TEST_F(SaveTest, ValueLargerThanTheBufferKeepsItsPlace) {
+  const std::string big((std::size_t{3} << 19) + 7, 'g');
+  constexpr int kBefore = 20000, kRows = 20100;
+  std::string input;
+  for (int i = 1; i <= kRows; ++i) {
+    input += "1100\t00000001\t" + (i == kBefore + 1 ? big : std::string("G")) +
+             "\tSELLER\t20240131\t1000.00\t170.00\tm\t255\tB\r\n";
+  }
+  WriteFile("in.txt", input);
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  const std::string doc = ReadFile("out.xml");
+  const std::size_t data = doc.find(" <data>\r\n");
+  ASSERT_NE(data, std::string::npos);
+  std::string expected = doc.substr(0, data + 9);
+  for (int i = 1; i <= kRows; ++i) {
+    expected += "  <row id=\"" + std::to_string(i) +
+                "\">\r\n   <dm>1100</dm>\r\n   <hm>00000001</hm>\r\n   <gf>" +
+                (i == kBefore + 1 ? big : std::string("G")) +
+                "</gf>\r\n   <xf>SELLER</xf>\r\n   <kr>20240131</kr>\r\n   <je>1000.00</je>\r\n"
+                "   <se>170.00</se>\r\n   <mw>m</mw>\r\n   <sy>00000000000000FF</sy>\r\n"
+                "   <bb>B</bb>\r\n  </row>\r\n";
+  }
+  expected += " </data>\r\n</body>\r\n";
+  EXPECT_GT(data, std::size_t{0});
+  EXPECT_TRUE(doc == expected) << "sizes " << doc.size() << " and " << expected.size();
+}
+
+// A conversion that fails while a buffer is still being written behind it
+// waits for that write before its temporary file is closed and removed
+// (each write is made slow here, so the failure comes while one runs).
+TEST_F(SaveTest, FailureWhileABufferIsWrittenBehindWaitsForTheWrite) {
+  static std::atomic<platform::Handle> writing;
+  static std::atomic<int> closed_while_written;
+  writing = platform::kNoHandle;
+  closed_while_written = 0;
+  platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
+    writing = h;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::ptrdiff_t n = platform::Native().write(h, bytes, size);
+    writing = platform::kNoHandle;
+    return n;
+  };
+  platform_.api().close = [](platform::Handle h) {
+    if (writing.load() == h) ++closed_while_written;
+    return platform::Native().close(h);
+  };
+  ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
+  EXPECT_EQ(closed_while_written.load(), 0);
+}
+
+// A listener is told of the temporary file a save holds from the moment it
+// exists until it is gone or has taken the target's place; a spool, which
+// has no name, is never mentioned.
+struct HeldFiles : quorvel::TemporaryListener {
+  std::vector<std::string> events;  // "+" or "-", then whether it exists
+  std::string name;
+  void Held(std::string_view path, bool held) noexcept override {
+    name = path;
+    events.push_back(std::string(held ? "+" : "-") + (qtest::FileExists(name) ? "there" : "gone"));
+  }
+};
+
+TEST_F(SaveTest, ListenerIsToldOfTheTemporaryFileHeld) {
+  struct Case {
+    const char* what;
+    const char* path;
+    bool save;
+    std::size_t write_budget;  // SIZE_MAX: no write fails
+    std::vector<std::string> events;
+  };
+  const Case cases[] = {
+      {"saved", "out.txt", true, SIZE_MAX, {"+there", "-gone"}},
+      {"a write that fails", "out.txt", false, 100, {"+there", "-gone"}},
+      {"never saved", "out.txt", false, SIZE_MAX, {"+there", "-gone"}},
+      {"a spool", kNullDevice, true, SIZE_MAX, {}},
+  };
+  platform_.api().write = WriteWithinBudget;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Faults::write_budget = c.write_budget;
+    HeldFiles held;
+    {
+      quorvel::LineWriter out(c.path, &held);
+      for (int i = 0; i < 100000; ++i) out.AppendLine("a line that fills several buffers");
+      if (c.save) out.Save();
+    }
+    EXPECT_EQ(held.events, c.events);
+    if (!c.events.empty()) {
+      EXPECT_EQ(held.name.substr(0, 9), "out.txt.~");
+    }
+    std::remove("out.txt");
+  }
 }
 
 // Gives the file `existing` the further name `name`.
@@ -1086,14 +1195,196 @@ TEST_F(SaveTest, DeviceOutputNeedsNoMoreMemoryThanTheBuffer) {
   EXPECT_LT(high_water_kib() - before, 32 * 1024);
 }
 
+// Root may write any file: as root the conversion runs as another user,
+// the file's owner, so that the system's rule is the one met.
 TEST_F(SaveTest, ReadOnlyTargetCannotBeReplaced) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
   WriteFile("in.txt", "a");
   WriteFile("out.xml", "previous");
   ASSERT_EQ(::chmod("out.xml", 0444), 0);
-  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
-  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  std::pair<int, std::string> outcome;
+  if (::geteuid() == 0) {
+    constexpr uid_t kCaller = 64101;
+    ASSERT_EQ(::chmod(".", 0777), 0);
+    ASSERT_EQ(::chown("out.xml", kCaller, kCaller), 0);
+    outcome = ConvertAs(kCaller, kCaller, {}, "out.xml");
+  } else {
+    outcome.first = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    outcome.second = LastError();
+  }
+  EXPECT_EQ(outcome,
+            std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file out.xml")));
   EXPECT_EQ(ReadFile("out.xml"), "previous");
+  EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A file put at the target's name while the save runs (a link to another
+// file, another name of another file, another file), before the target's
+// owner is taken over or just before the replace, is neither replaced nor
+// written through: the save fails with "Cannot create file", and the file
+// put there, the file it leads to and their owners and modes stay as they
+// were. The new content never becomes a file with another file's setuid
+// mode.
+struct Swap {
+  enum When { kInspected, kFlushed };
+  static inline void (*make)() = nullptr;  // makes "swapped", renamed over "out.xml"
+  static inline When at = kInspected;
+  static inline bool done = false;
+  static void Now(When when) {
+    if (done || when != at) return;
+    done = true;
+    make();
+    EXPECT_EQ(std::rename("swapped", "out.xml"), 0);
+  }
+};
+
+TEST_F(SaveTest, AFileSwappedInDuringTheSaveIsNeitherReplacedNorWrittenThrough) {
+  struct Case {
+    const char* what;
+    void (*make)();
+    bool link;            // out.xml is then a symbolic link
+    const char* content;  // what out.xml then holds
+    mode_t mode;          // and its mode
+  };
+  const Case cases[] = {
+      {"a link to another file", [] { (void)!::symlink("victim", "swapped"); }, true, "victim",
+       04755},
+      {"another name of another file", [] { (void)!::link("victim", "swapped"); }, false, "victim",
+       04755},
+      {"another file", [] { WriteFile("swapped", "other"); }, false, "other", 0644},
+  };
+  WriteFile("in.txt", "a");
+  const mode_t mask = ::umask(022);
+  platform_.api().release_cache = [](const char*) { Swap::Now(Swap::kInspected); };
+  platform_.api().flush = [](platform::Handle h) {
+    Swap::Now(Swap::kFlushed);
+    return platform::Native().flush(h);
+  };
+  for (const Case& c : cases) {
+    for (const Swap::When at : {Swap::kInspected, Swap::kFlushed}) {
+      SCOPED_TRACE(std::string(c.what) + (at == Swap::kFlushed ? ", just before the replace" : ""));
+      WriteFile("victim", "victim");
+      ASSERT_EQ(::chmod("victim", 04755), 0);
+      WriteFile("out.xml", "previous");
+      Swap::make = c.make;
+      Swap::at = at;
+      Swap::done = false;
+      EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(LastError(), "Cannot create file out.xml");
+      EXPECT_TRUE(Swap::done);
+      struct stat st;
+      ASSERT_EQ(::lstat("out.xml", &st), 0);
+      EXPECT_EQ(S_ISLNK(st.st_mode), c.link);
+      ASSERT_EQ(::stat("out.xml", &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+      EXPECT_EQ(ReadFile("out.xml"), c.content);
+      ASSERT_EQ(::stat("victim", &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 04755u);
+      EXPECT_EQ(ReadFile("victim"), "victim");
+      std::vector<std::string> names = Leftovers();
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, (std::vector<std::string>{"in.txt", "out.xml", "victim"}));
+      std::remove("out.xml");
+      std::remove("victim");
+    }
+  }
+  ::umask(mask);
+}
+
+// The setuid and setgid bits go to a new file only with the owner and group
+// they were set with: where the system leaves the owner as it was (here it
+// is made to, as a file system that keeps no owners does), the mode is
+// never given, and the target is rewritten in place instead.
+TEST_F(SaveTest, SetuidBitsGoOnlyWithTheirOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file another owner";
+  static bool mode_given;
+  mode_given = false;
+  platform_.api().set_owner = [](platform::Handle, std::uint32_t, std::uint32_t) {
+    return platform::Error{0};
+  };
+  platform_.api().set_attributes = [](platform::Handle h, const platform::FileInfo& from) {
+    mode_given = true;
+    return platform::Native().set_attributes(h, from);
+  };
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "previous");
+  ASSERT_EQ(::chown("out.xml", 64102, 64202), 0);
+  ASSERT_EQ(::chmod("out.xml", 06755), 0);
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_FALSE(mode_given);
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  struct stat st;
+  ASSERT_EQ(::stat("out.xml", &st), 0);
+  EXPECT_EQ(st.st_uid, 64102u);
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A conversion into a pipe whose reader has gone fails with "Stream write
+// error" in a host that keeps SIGPIPE's default action: no signal ends it,
+// none is left pending for it, and its signal mask is as it was. A SIGPIPE
+// the host itself holds pending (blocked) stays pending. Run in a child,
+// which the signal would end.
+TEST_F(SaveTest, PipeWhoseReaderHasGoneFailsWithoutASignal) {
+  WriteFile("in.txt", LargeInput());
+  for (const bool host_pending : {false, true}) {
+    SCOPED_TRACE(host_pending ? "a SIGPIPE of the host's own pending" : "none pending");
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGPIPE, SIG_DFL);
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      if (host_pending) {
+        ::pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        ::raise(SIGPIPE);
+      }
+      const int32_t result = Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q");
+      sigset_t pending, mask;
+      ::sigpending(&pending);
+      ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      // Which check failed, for the parent to tell.
+      if (result != QUORVEL_RESULT_FAILED) ::_exit(1);
+      if (LastError() != "Stream write error") ::_exit(2);
+      if ((sigismember(&pending, SIGPIPE) == 1) != host_pending) ::_exit(3);
+      if ((sigismember(&mask, SIGPIPE) == 1) != host_pending) ::_exit(4);
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: result, 2: message, 3: pending, 4: mask";
+  }
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+}
+
+// The thread that writes behind the conversion takes no signal meant for
+// the host: it starts with every signal blocked.
+TEST_F(SaveTest, TheWriteBehindThreadTakesNoSignal) {
+  static std::atomic<int> behind_writes, unblocked;
+  behind_writes = 0;
+  unblocked = 0;
+  static const std::thread::id host = std::this_thread::get_id();
+  platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
+    if (std::this_thread::get_id() != host) {
+      ++behind_writes;
+      sigset_t mask;
+      ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      for (const int signal : {SIGINT, SIGTERM, SIGPIPE, SIGUSR1, SIGCHLD}) {
+        if (sigismember(&mask, signal) != 1) ++unblocked;
+      }
+    }
+    return platform::Native().write(h, bytes, size);
+  };
+  WriteFile("in.txt", LargeInput());
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  EXPECT_GT(behind_writes.load(), 0);
+  EXPECT_EQ(unblocked.load(), 0);
 }
 
 // A pipe is written in place, never replaced, and only once the conversion
