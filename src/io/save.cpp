@@ -163,32 +163,26 @@ void SaveFile::Abandon() {
   temp_path_.clear();
 }
 
+// A spool, a target that a new file cannot stand in for and a target the
+// system refuses to have replaced are rewritten in place.
 void SaveFile::Finish(std::uint64_t size, char* buffer, std::size_t capacity) {
-  if (temp_path_.empty()) {
-    CopyInPlace(size, buffer, capacity);
-    return;
-  }
-  if (!TakeOver()) {
-    CopyInPlace(size, buffer, capacity);
-    return;
-  }
-  Replace();
-  if (refused_) CopyInPlace(size, buffer, capacity);
+  const bool replaced = !temp_path_.empty() && TakeOver() && Replace();
+  if (!replaced) CopyInPlace(size, buffer, capacity);
 }
 
 // Whether the name of the target still leads to the file inspected at the
 // start (device and file number, the last part not followed): a link or
 // another file put in its place meanwhile is neither written through nor
-// replaced, nor are its owner and permissions taken.
-Error SaveFile::CheckStillTarget() {
+// replaced, nor are its owner and permissions taken: "Cannot create file".
+// What the file is now goes to `target_.info`.
+void SaveFile::RequireStillTarget() {
   FileInfo now;
-  if (const Error error = DescribeName(target_.path, &now)) return error;
+  if (const Error error = DescribeName(target_.path, &now)) RaiseCannotCreateFile(path_, error);
   const FileInfo& then = target_.info;
-  if (now.type != FileType::kRegular || now.device != then.device || now.file != then.file) {
-    RaiseCannotCreateFile(path_);
-  }
+  // The identity alone decides: a link put there is a file of its own, and a
+  // file the system marks as a reparse point (Windows) may be the same one.
+  if (now.device != then.device || now.file != then.file) RaiseCannotCreateFile(path_);
   target_.info = now;
-  return 0;
 }
 
 // Gives the temporary file what the target has beyond its content, read from
@@ -202,7 +196,7 @@ Error SaveFile::CheckStillTarget() {
 bool SaveFile::TakeOver() {
   if (!target_.exists) return true;
   platform::Api& api = platform::Current();
-  if (const Error error = CheckStillTarget()) RaiseCannotCreateFile(path_, error);
+  RequireStillTarget();
   const FileInfo& want = target_.info;
   if (want.links > 1 || want.extended) return false;
   FileInfo got;
@@ -217,10 +211,10 @@ bool SaveFile::TakeOver() {
 // Puts the temporary file in the target's place, durably. Everything that
 // can fail is done before the replace: once the new file is in place the
 // save has succeeded, and the folder's flush after it is only done as well
-// as the system allows. A target that the system refuses to have replaced
-// (read-only, held open elsewhere) is rewritten in place from the
-// temporary file (`refused_`).
-void SaveFile::Replace() {
+// as the system allows. False for an existing target that the system
+// refuses to have replaced (read-only, held open elsewhere): it is to be
+// rewritten in place from the temporary file, open again for reading.
+bool SaveFile::Replace() {
   platform::Api& api = platform::Current();
   if (const Error error = api.flush(handle_)) RaiseStreamWriteError(error);
   if (const Error error = api.close(std::exchange(handle_, platform::kNoHandle))) {
@@ -229,7 +223,7 @@ void SaveFile::Replace() {
   const std::string folder = FolderOf(target_.path);
   Error error = 0;
   if (target_.exists) {
-    if ((error = CheckStillTarget()) != 0) RaiseCannotCreateFile(path_, error);
+    RequireStillTarget();
     // A read-only target cannot be replaced, as it could not be rewritten.
     error = api.check_access(target_.path.c_str(), platform::Access::kWrite);
   }
@@ -242,7 +236,7 @@ void SaveFile::Replace() {
     temp_path_.clear();
     if (error != 0) RaiseCannotCreateFile(path_, error);
     (void)api.sync_folder(folder.c_str());
-    return;
+    return true;
   }
   platform::InputInfo info;
   if (!target_.exists) RaiseCannotCreateFile(path_, error);
@@ -250,7 +244,7 @@ void SaveFile::Replace() {
     handle_ = platform::kNoHandle;
     RaiseCannotCreateFile(path_, reopen);
   }
-  refused_ = true;
+  return false;
 }
 
 // Copies the finished output from the temporary file or spool into the

@@ -102,8 +102,8 @@ class SaveFile {
  private:
   bool CreateTemp();
   bool TakeOver();
-  platform::Error CheckStillTarget();
-  void Replace();
+  void RequireStillTarget();
+  bool Replace();
   void CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity);
   void Tell(bool held) const;
 
@@ -113,7 +113,6 @@ class SaveFile {
   platform::Handle handle_ = platform::kNoHandle;
   std::string temp_path_;  // empty for a spool, which has no name
   platform::Error error_ = 0;
-  bool refused_ = false;  // the replace was refused: copy in place
 };
 
 }  // namespace quorvel
