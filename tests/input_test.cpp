@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -271,7 +272,7 @@ TEST_F(InputTest, AtMost2To31Minus1Lines) {
     *handle = 7;
     info->sized = true;
     info->size = remaining;
-    return true;
+    return 0;
   };
   platform.api().read = [](quorvel::platform::Handle, char* buffer, std::size_t size) {
     const std::size_t n = size < remaining ? size : static_cast<std::size_t>(remaining);
@@ -279,7 +280,7 @@ TEST_F(InputTest, AtMost2To31Minus1Lines) {
     remaining -= n;
     return static_cast<std::ptrdiff_t>(n);
   };
-  platform.api().close = [](quorvel::platform::Handle) { return true; };
+  platform.api().close = [](quorvel::platform::Handle) { return 0; };
   constexpr std::uint64_t kMax = 2147483647;
   // The reader goes (waiting for its read ahead) before `remaining` is set
   // again.
@@ -374,7 +375,7 @@ TEST_F(InputTest, TextChangedBetweenThePassesIsNotConverted) {
 
   // A file that cannot be moved back to its start.
   platform.api().read = quorvel::platform::Native().read;
-  platform.api().rewind = [](quorvel::platform::Handle) { return false; };
+  platform.api().rewind = [](quorvel::platform::Handle) { return EIO; };
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(qtest::LastError(), "Cannot open file in.txt");
   EXPECT_EQ(ReadFile("out.xml"), "previous");

@@ -1,12 +1,15 @@
-// Every allocation made to fail in turn. This program replaces the global
+// Every allocation, and every platform call that opens, reads, writes,
+// renames or flushes, made to fail in turn. This program replaces the global
 // operator new: once armed with N, the Nth allocation from then on throws
-// std::bad_alloc. For every N over a representative conversion of each kind
-// the outcome must be ResultOk with the right output, or ResultFailed with
-// "Out of memory", an existing output untouched, no allocation left behind,
-// and the next call working normally.
+// std::bad_alloc. For every N over a representative conversion of each kind,
+// into an existing output and a new one, the outcome must be ResultOk with
+// the output written whole, or ResultFailed ("Out of memory" for memory)
+// with the output exactly as it was (still missing where it was), no
+// temporary file, handle or allocation left behind.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -52,77 +55,143 @@ using qtest::LastError;
 // Handles the platform layer has opened and not yet closed.
 std::atomic<long> open_handles{0};
 
+// Once armed with N, the Nth call from then on that opens, reads, writes,
+// renames or flushes fails (0: disarmed).
+std::atomic<long> io_countdown{0};
+
+bool IoFails() { return io_countdown.load() > 0 && io_countdown.fetch_sub(1) == 1; }
+
+namespace platform = quorvel::platform;
+
+// A call that opens a handle: fails when its turn has come, else counts the
+// handle it opened.
+platform::Error Opened(platform::Error error) {
+  if (error == 0) ++open_handles;
+  return error;
+}
+
+// Routes every platform call the sweeps fail through IoFails, and counts
+// every handle: a call that fails half-way must still close all it opened.
+void CountAndFailCalls(platform::Api& api) {
+  api.open_for_read = [](const char* path, platform::Handle* handle, platform::InputInfo* info) {
+    return IoFails() ? EACCES : Opened(platform::Native().open_for_read(path, handle, info));
+  };
+  api.open_path = [](const char* path, platform::Handle* handle) {
+    return IoFails() ? EACCES : Opened(platform::Native().open_path(path, handle));
+  };
+  api.create_temp = [](const char* prefix, bool owner_only, platform::Handle* handle,
+                       std::string* name) {
+    return IoFails() ? EACCES
+                     : Opened(platform::Native().create_temp(prefix, owner_only, handle, name));
+  };
+  api.open_spool = [](platform::Handle* handle) {
+    return IoFails() ? ENOSPC : Opened(platform::Native().open_spool(handle));
+  };
+  api.open_in_place = [](const char* path, platform::Handle* handle) {
+    return IoFails() ? EACCES : Opened(platform::Native().open_in_place(path, handle));
+  };
+  api.close = [](platform::Handle handle) {
+    --open_handles;
+    return platform::Native().close(handle);
+  };
+  api.read = [](platform::Handle handle, char* buffer, std::size_t size) {
+    return IoFails() ? -std::ptrdiff_t{EIO} : platform::Native().read(handle, buffer, size);
+  };
+  api.rewind = [](platform::Handle handle) {
+    return IoFails() ? EIO : platform::Native().rewind(handle);
+  };
+  api.write = [](platform::Handle handle, const char* bytes, std::size_t size) {
+    return IoFails() ? -std::ptrdiff_t{ENOSPC} : platform::Native().write(handle, bytes, size);
+  };
+  api.replace = [](const char* temp, const char* target, bool* stranded) {
+    *stranded = false;
+    return IoFails() ? EACCES : platform::Native().replace(temp, target, stranded);
+  };
+  api.flush = [](platform::Handle handle) {
+    return IoFails() ? EIO : platform::Native().flush(handle);
+  };
+  api.sync_folder = [](const char* folder) {
+    return IoFails() ? EIO : platform::Native().sync_folder(folder);
+  };
+}
+
+// What is made to fail in turn.
+enum class Fault { kAllocation, kIo };
+
 class OutOfMemoryTest : public qtest::ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    namespace platform = quorvel::platform;
-    platform::Api& api = platform_.api();
-    api.local_date = qtest::PinnedDate;
-    // Every handle opened is counted, every close uncounts it: a call that
-    // fails half-way must still close all it opened.
-    api.open_for_read = [](const char* path, platform::Handle* handle, platform::InputInfo* info) {
-      const bool opened = platform::Native().open_for_read(path, handle, info);
-      if (opened) ++open_handles;
-      return opened;
-    };
-    api.create_temp = [](const char* target, platform::Handle* handle, std::string* temp) {
-      const bool opened = platform::Native().create_temp(target, handle, temp);
-      if (opened) ++open_handles;
-      return opened;
-    };
-    api.open_spool = [](platform::Handle* handle) {
-      const bool opened = platform::Native().open_spool(handle);
-      if (opened) ++open_handles;
-      return opened;
-    };
-    api.open_in_place = [](const char* path, platform::Handle* handle) {
-      const bool opened = platform::Native().open_in_place(path, handle);
-      if (opened) ++open_handles;
-      return opened;
-    };
-    api.close = [](platform::Handle handle) {
-      --open_handles;
-      return platform::Native().close(handle);
-    };
+    platform_.api().local_date = qtest::PinnedDate;
+    CountAndFailCalls(platform_.api());
+    // A folder whose path is too long to be kept without memory of its own.
+    qtest::MakeDir(kFolder);
+    // The last-error slot keeps the room a long message took: taken now, it
+    // is not counted as an allocation left behind by a failed call.
+    const std::string missing(300, 'p');
+    Quorvel_TXT2XML(missing.c_str(), "out.xml", 100, "", "");
   }
 
-  // Runs `convert` with the Nth allocation failing, for N = 1, 2, ... until a
-  // run completes without reaching its failing allocation.
+  static constexpr const char* kFolder = "a-folder-whose-name-needs-memory";
+
+  // Runs `convert` with the Nth allocation (or platform call) failing, for
+  // N = 1, 2, ... until a run completes without reaching its failing one,
+  // over an existing output or none. A failed call leaves the output
+  // exactly as it was; a call that succeeded has written it whole; neither
+  // leaves a temporary file, a handle or an allocation behind.
   template <typename Convert>
-  void SweepAllocations(Convert&& convert, const std::string& output) {
-    qtest::WriteFile(output, "previous");
-    ASSERT_EQ(convert(), QUORVEL_RESULT_OK) << LastError();
+  void Sweep(Fault fault, bool existing, Convert&& convert) {
+    SCOPED_TRACE(std::string(fault == Fault::kAllocation ? "allocations" : "platform calls") +
+                 (existing ? " over an existing output" : " into a new output"));
+    const std::string output = std::string(kFolder) + "/out";
+    const auto reset = [&] {
+      std::remove(output.c_str());
+      if (existing) qtest::WriteFile(output, "previous");
+    };
+    reset();
+    ASSERT_EQ(convert(output.c_str()), QUORVEL_RESULT_OK) << LastError();
     const std::string expected = qtest::ReadFile(output);
+    const std::string before = existing ? "previous" : qtest::ReadFile("<none>");
+    std::atomic<long>& countdown_used = fault == Fault::kAllocation ? countdown : io_countdown;
     int failures = 0;
     for (long n = 1;; ++n) {
-      SCOPED_TRACE("allocation " + std::to_string(n));
-      qtest::WriteFile(output, "previous");
-      const long before = live.load();
-      countdown.store(n);
-      const int32_t result = convert();
-      const bool reached = countdown.exchange(0) <= 0;
-      EXPECT_EQ(live.load(), before) << "allocations left behind";
+      SCOPED_TRACE("failing the " + std::to_string(n) + "th");
+      reset();
+      const long allocated = live.load();
+      countdown_used.store(n);
+      const int32_t result = convert(output.c_str());
+      const bool reached = countdown_used.exchange(0) <= 0;
+      EXPECT_EQ(live.load(), allocated) << "allocations left behind";
       EXPECT_EQ(open_handles.load(), 0) << "handles left open";
       if (result == QUORVEL_RESULT_OK) {
         EXPECT_EQ(LastError(), "");
         EXPECT_TRUE(qtest::ReadFile(output) == expected);
       } else {
         ++failures;
-        EXPECT_EQ(LastError(), "Out of memory");
-        EXPECT_EQ(qtest::ReadFile(output), "previous");
+        if (fault == Fault::kAllocation) {
+          EXPECT_EQ(LastError(), "Out of memory");
+        }
+        EXPECT_TRUE(qtest::ReadFile(output) == before) << LastError();
       }
-      EXPECT_EQ(Leftovers().size(), 2u) << "a temporary file was left behind";
+      EXPECT_EQ(qtest::ListDir(kFolder).size(), qtest::FileExists(output) ? 1u : 0u)
+          << "a temporary file was left behind";
       // The next call works normally.
-      EXPECT_EQ(convert(), QUORVEL_RESULT_OK);
+      EXPECT_EQ(convert(output.c_str()), QUORVEL_RESULT_OK);
       EXPECT_TRUE(qtest::ReadFile(output) == expected);
       if (!reached) {
-        std::printf("swept %ld allocations, %d of them failing the call\n", n - 1, failures);
+        std::printf("swept %ld, %d of them failing the call\n", n - 1, failures);
         break;
       }
       ASSERT_LT(n, 100000) << "the sweep does not end";
     }
     EXPECT_GT(failures, 0);
+  }
+
+  template <typename Convert>
+  void SweepAll(Convert&& convert) {
+    for (const Fault fault : {Fault::kAllocation, Fault::kIo}) {
+      for (const bool existing : {true, false}) Sweep(fault, existing, convert);
+    }
   }
 
   qtest::PlatformOverride platform_;
@@ -134,21 +203,19 @@ TEST_F(OutOfMemoryTest, TextToDocument) {
                    "S1\tS2\tS3\tS4\tS5\tS6\tS7\tS8\r\n"
                    "\n"
                    "1\t2\t3\t4\t5\t6\t7\t8\tA9\t10\n");
-  SweepAllocations(
-      [] { return Quorvel_TXT2XML("in.txt", "out.xml", 100, "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", "q"); },
-      "out.xml");
+  SweepAll([](const char* output) {
+    return Quorvel_TXT2XML("in.txt", output, 100, "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", "q");
+  });
 }
 
 TEST_F(OutOfMemoryTest, DocumentToText) {
   qtest::WriteFile("in.xml", qtest::ReadFile(std::string(QUORVEL_SOURCE_DIR) + "/samples/returned.xml"));
-  SweepAllocations(
-      [] {
-        int32_t rows = 0;
-        char nsr[QUORVEL_BUFFER_SIZE];
-        char reserved[QUORVEL_BUFFER_SIZE];
-        return Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved);
-      },
-      "out.txt");
+  SweepAll([](const char* output) {
+    int32_t rows = 0;
+    char nsr[QUORVEL_BUFFER_SIZE];
+    char reserved[QUORVEL_BUFFER_SIZE];
+    return Quorvel_XML2TXT("in.xml", output, 0, &rows, nsr, reserved);
+  });
 }
 
 // Failure messages need memory of their own; when it cannot be had, the

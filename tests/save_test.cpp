@@ -4,28 +4,35 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
+#include "io/input.h"
+#include "io/output.h"
 #include "quorvel.h"
-#include "support/message_of.h"
 #include "support/files.h"
 #include "support/in_process.h"
+#include "support/message_of.h"
 #include "support/platform_override.h"
-#include "common/failure.h"
-#include "io/output.h"
-#include "io/input.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -42,6 +49,11 @@ using qtest::WriteFile;
 
 using qtest::LastError;
 
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+#endif
 
 // Fault knobs read by the injected platform calls below.
 struct Faults {
@@ -51,7 +63,7 @@ struct Faults {
 };
 
 std::ptrdiff_t WriteWithinBudget(platform::Handle h, const char* bytes, std::size_t size) {
-  if (Faults::write_budget == 0) return -1;
+  if (Faults::write_budget == 0) return -std::ptrdiff_t{ENOSPC};
   const std::ptrdiff_t n = platform::Native().write(h, bytes, std::min(size, Faults::write_budget));
   if (n > 0) Faults::write_budget -= static_cast<std::size_t>(n);
   return n;
@@ -164,7 +176,9 @@ TEST_F(SaveTest, ShortOrFailedReadsNeverConvertATruncatedInput) {
     Faults::read_limit = limit;
     ExpectFailureLeavesOutput(std::string(5000, 'x'), "Cannot open file in.txt");
   }
-  platform_.api().read = [](platform::Handle, char*, std::size_t) -> std::ptrdiff_t { return -1; };
+  platform_.api().read = [](platform::Handle, char*, std::size_t) -> std::ptrdiff_t {
+    return -EIO;
+  };
   ExpectFailureLeavesOutput("x", "Cannot open file in.txt");
 }
 
@@ -192,7 +206,9 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
 // one is rewritten in place instead, and still only once the conversion has
 // succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+    return platform::Error{EACCES};
+  };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -212,7 +228,7 @@ TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
 // place keeps the new content under the temporary name rather than lose
 // both. A close that fails is a write that failed.
 TEST_F(SaveTest, ReplaceOrCloseThatFails) {
-  platform_.api().replace = [](const char*, const char*) { return platform::Replaced::kRefused; };
+  platform_.api().replace = [](const char*, const char*, bool*) { return platform::Error{EACCES}; };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -224,9 +240,10 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
   EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
   EXPECT_EQ(Leftovers().size(), 2u);
 
-  platform_.api().replace = [](const char*, const char* target) {
+  platform_.api().replace = [](const char*, const char* target, bool* stranded) {
     std::remove(target);
-    return platform::Replaced::kStranded;
+    *stranded = true;
+    return platform::Error{EACCES};
   };
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file out.xml");
@@ -240,7 +257,7 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
   platform_.api().replace = platform::Native().replace;
   platform_.api().close = [](platform::Handle h) {
     platform::Native().close(h);
-    return false;
+    return platform::Error{EIO};
   };
   ExpectFailureLeavesOutput("a\tb", "Stream write error");
 }
@@ -249,30 +266,36 @@ TEST_F(SaveTest, ReplaceOrCloseThatFails) {
 struct Steps {
   static inline std::string log;
   static inline std::string failing;  // the step made to fail, by name
-  static bool Record(const char* step) {
+  // Logs `step`; the error it is made to fail with, or 0.
+  static platform::Error Record(const char* step) {
     log += log.empty() ? "" : " ";
     log += step;
-    return failing.find(step) == std::string::npos;
+    return failing.find(step) == std::string::npos ? 0 : EPERM;
   }
 };
 
 void RecordSaveSteps(platform::Api& api) {
   Steps::log.clear();
-  api.take_over = [](platform::Handle h, const char* temp, const char* target) {
-    return Steps::Record("take_over") && platform::Native().take_over(h, temp, target);
+  api.set_owner = [](platform::Handle h, std::uint32_t owner, std::uint32_t group) {
+    const platform::Error error = Steps::Record("set_owner");
+    return error != 0 ? error : platform::Native().set_owner(h, owner, group);
   };
   api.flush = [](platform::Handle h) {
-    return Steps::Record("flush") && platform::Native().flush(h);
+    const platform::Error error = Steps::Record("flush");
+    return error != 0 ? error : platform::Native().flush(h);
   };
-  api.replace = [](const char* temp, const char* target) {
-    if (!Steps::Record("replace")) return platform::Replaced::kRefused;
-    return platform::Native().replace(temp, target);
+  api.replace = [](const char* temp, const char* target, bool* stranded) {
+    *stranded = false;
+    const platform::Error error = Steps::Record("replace");
+    return error != 0 ? error : platform::Native().replace(temp, target, stranded);
   };
-  api.sync_folder = [](const char* target) {
-    return Steps::Record("sync_folder") && platform::Native().sync_folder(target);
+  api.sync_folder = [](const char* folder) {
+    const platform::Error error = Steps::Record("sync_folder");
+    return error != 0 ? error : platform::Native().sync_folder(folder);
   };
   api.open_in_place = [](const char* path, platform::Handle* h) {
-    return Steps::Record("open_in_place") && platform::Native().open_in_place(path, h);
+    const platform::Error error = Steps::Record("open_in_place");
+    return error != 0 ? error : platform::Native().open_in_place(path, h);
   };
 }
 
@@ -289,10 +312,10 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
     const char* steps;
   };
   const Case cases[] = {
-      {"", "", "take_over flush replace sync_folder"},
-      {"flush", "Stream write error", "take_over flush"},
-      {"replace", "", "take_over flush replace open_in_place flush"},
-      {"sync_folder", "", "take_over flush replace sync_folder"},
+      {"", "", "set_owner flush replace sync_folder"},
+      {"flush", "Stream write error", "set_owner flush"},
+      {"replace", "", "set_owner flush replace open_in_place flush"},
+      {"sync_folder", "", "set_owner flush replace sync_folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);
@@ -317,12 +340,12 @@ TEST_F(SaveTest, DataIsFlushedBeforeTheReplaceAndTheFolderAfterIt) {
 // writes nothing, and a failure to flush the rewrite is a write error.
 TEST_F(SaveTest, TargetWhoseOwnerCannotBeTakenOverIsRewrittenInPlace) {
   RecordSaveSteps(platform_.api());
-  Steps::failing = "take_over";
+  Steps::failing = "set_owner";
   WriteFile("in.txt", LargeInput());
   WriteFile("out.xml", "previous");
   const std::string identity = FileIdentity("out.xml");
   ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
-  EXPECT_EQ(Steps::log, "take_over open_in_place flush");
+  EXPECT_EQ(Steps::log, "set_owner open_in_place flush");
   EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
   const std::string output = ReadFile("out.xml");
   EXPECT_GT(output.size(), std::size_t{3} << 20);
@@ -331,7 +354,7 @@ TEST_F(SaveTest, TargetWhoseOwnerCannotBeTakenOverIsRewrittenInPlace) {
 
   ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
   Steps::log.clear();
-  Steps::failing = "take_over flush";
+  Steps::failing = "set_owner flush";
   WriteFile("in.txt", "a");
   WriteFile("out.xml", "previous");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
@@ -349,15 +372,16 @@ struct Spooled {
 };
 
 TEST_F(SaveTest, DeviceOutputIsSpooledAndCopiedInBoundedPieces) {
-  platform_.api().inspect_target = [](const char* path) {
-    platform::Target target = platform::Native().inspect_target(path);
-    target.kind = platform::TargetKind::kStream;  // "out.xml" stands in for a device
-    return target;
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
+    resolved->found = true;
+    resolved->info.type = platform::FileType::kOther;  // "out.xml" stands in for a device
+    return error;
   };
   platform_.api().open_in_place = [](const char* path, platform::Handle* h) {
-    const bool opened = platform::Native().open_in_place(path, h);
+    const platform::Error error = platform::Native().open_in_place(path, h);
     Spooled::target = *h;
-    return opened;
+    return error;
   };
   platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
     const std::ptrdiff_t n = platform::Native().write(h, bytes, size);
@@ -385,13 +409,13 @@ TEST_F(SaveTest, FolderAsTargetKeepsNothingAndFailsAtTheSave) {
   qtest::MakeDir("folder");
   static int created;
   created = 0;
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
     ++created;
-    return false;
+    return platform::Error{EACCES};
   };
   platform_.api().open_spool = [](platform::Handle*) {
     ++created;
-    return false;
+    return platform::Error{EACCES};
   };
   for (const auto& [input, message] :
        {std::pair{LargeInput(), "Cannot create file folder"},
@@ -412,7 +436,7 @@ TEST_F(SaveTest, TemporaryNamesAreUnpredictable) {
   for (int i = 0; i < 64; ++i) {
     platform::Handle h;
     std::string name;
-    ASSERT_TRUE(platform::Native().create_temp("t.xml", &h, &name));
+    ASSERT_EQ(platform::Native().create_temp("t.xml", false, &h, &name), 0);
     platform::Native().close(h);
     platform::Native().remove(name.c_str());
     names.push_back(name);
@@ -458,7 +482,9 @@ TEST_F(SaveTest, LongNamesAreSavedThroughAShortTemporaryName) {
 // the conversion's own message wins, as if the save had never begun.
 TEST_F(SaveTest, ConversionFailureOutranksAnEarlierStreamFailure) {
   const std::string bad = LargeInput("bad");
-  platform_.api().create_temp = [](const char*, platform::Handle*, std::string*) { return false; };
+  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+    return platform::Error{EACCES};
+  };
   ExpectFailureLeavesOutput(bad, "'bad' is not a valid integer value");
   platform_.api().create_temp = platform::Native().create_temp;
   platform_.api().write = WriteWithinBudget;
@@ -476,6 +502,103 @@ TEST_F(SaveTest, Xml2TxtIncompleteRowsWriteNoFile) {
   EXPECT_EQ(LastError(), "");
   EXPECT_EQ(ReadFile("out.txt"), "previous");
   EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A value larger than the whole output buffer (a buyer's name of 1.5 MiB,
+// after several buffers of rows and before more) goes straight through, in
+// its place: the document is compared whole.
+TEST_F(SaveTest, ValueLargerThanTheBufferKeepsItsPlace) {
+  const std::string big((std::size_t{3} << 19) + 7, 'g');
+  constexpr int kBefore = 20000, kRows = 20100;
+  std::string input;
+  for (int i = 1; i <= kRows; ++i) {
+    input += "1100\t00000001\t" + (i == kBefore + 1 ? big : std::string("G")) +
+             "\tSELLER\t20240131\t1000.00\t170.00\tm\t255\tB\r\n";
+  }
+  WriteFile("in.txt", input);
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  const std::string doc = ReadFile("out.xml");
+  const std::size_t data = doc.find(" <data>\r\n");
+  ASSERT_NE(data, std::string::npos);
+  std::string expected = doc.substr(0, data + 9);
+  for (int i = 1; i <= kRows; ++i) {
+    expected += "  <row id=\"" + std::to_string(i) +
+                "\">\r\n   <dm>1100</dm>\r\n   <hm>00000001</hm>\r\n   <gf>" +
+                (i == kBefore + 1 ? big : std::string("G")) +
+                "</gf>\r\n   <xf>SELLER</xf>\r\n   <kr>20240131</kr>\r\n   <je>1000.00</je>\r\n"
+                "   <se>170.00</se>\r\n   <mw>m</mw>\r\n   <sy>00000000000000FF</sy>\r\n"
+                "   <bb>B</bb>\r\n  </row>\r\n";
+  }
+  expected += " </data>\r\n</body>\r\n";
+  EXPECT_GT(data, std::size_t{0});
+  EXPECT_TRUE(doc == expected) << "sizes " << doc.size() << " and " << expected.size();
+}
+
+// A conversion that fails while a buffer is still being written behind it
+// waits for that write before its temporary file is closed and removed
+// (each write is made slow here, so the failure comes while one runs).
+TEST_F(SaveTest, FailureWhileABufferIsWrittenBehindWaitsForTheWrite) {
+  static std::atomic<platform::Handle> writing;
+  static std::atomic<int> closed_while_written;
+  writing = platform::kNoHandle;
+  closed_while_written = 0;
+  platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
+    writing = h;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::ptrdiff_t n = platform::Native().write(h, bytes, size);
+    writing = platform::kNoHandle;
+    return n;
+  };
+  platform_.api().close = [](platform::Handle h) {
+    if (writing.load() == h) ++closed_while_written;
+    return platform::Native().close(h);
+  };
+  ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
+  EXPECT_EQ(closed_while_written.load(), 0);
+}
+
+// A listener is told of the temporary file a save holds from the moment it
+// exists until it is gone or has taken the target's place; a spool, which
+// has no name, is never mentioned.
+struct HeldFiles : quorvel::TemporaryListener {
+  std::vector<std::string> events;  // "+" or "-", then whether it exists
+  std::string name;
+  void Held(std::string_view path, bool held) noexcept override {
+    name = path;
+    events.push_back(std::string(held ? "+" : "-") + (qtest::FileExists(name) ? "there" : "gone"));
+  }
+};
+
+TEST_F(SaveTest, ListenerIsToldOfTheTemporaryFileHeld) {
+  struct Case {
+    const char* what;
+    const char* path;
+    bool save;
+    std::size_t write_budget;  // SIZE_MAX: no write fails
+    std::vector<std::string> events;
+  };
+  const Case cases[] = {
+      {"saved", "out.txt", true, SIZE_MAX, {"+there", "-gone"}},
+      {"a write that fails", "out.txt", false, 100, {"+there", "-gone"}},
+      {"never saved", "out.txt", false, SIZE_MAX, {"+there", "-gone"}},
+      {"a spool", kNullDevice, true, SIZE_MAX, {}},
+  };
+  platform_.api().write = WriteWithinBudget;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Faults::write_budget = c.write_budget;
+    HeldFiles held;
+    {
+      quorvel::LineWriter out(c.path, &held);
+      for (int i = 0; i < 100000; ++i) out.AppendLine("a line that fills several buffers");
+      if (c.save) out.Save();
+    }
+    EXPECT_EQ(held.events, c.events);
+    if (!c.events.empty()) {
+      EXPECT_EQ(held.name.substr(0, 9), "out.txt.~");
+    }
+    std::remove("out.txt");
+  }
 }
 
 // Gives the file `existing` the further name `name`.
@@ -507,19 +630,19 @@ struct TightDisk {
 
 void InstallTightDisk(platform::Api& api) {
   api.open_in_place = [](const char* path, platform::Handle* h) {
-    if (!platform::Native().open_in_place(path, h)) return false;
+    if (const platform::Error error = platform::Native().open_in_place(path, h)) return error;
     TightDisk::target = *h;
     TightDisk::at = 0;
-    return true;
+    return platform::Error{0};
   };
   api.reserve = [](platform::Handle h, std::uint64_t size) {
-    return (h != TightDisk::target || size <= TightDisk::room) &&
-           platform::Native().reserve(h, size);
+    if (h == TightDisk::target && size > TightDisk::room) return platform::Error{ENOSPC};
+    return platform::Native().reserve(h, size);
   };
   api.write = [](platform::Handle h, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     if (h != TightDisk::target) return platform::Native().write(h, bytes, size);
     const std::uint64_t left = TightDisk::room - std::min(TightDisk::room, TightDisk::at);
-    if (left == 0) return -1;
+    if (left == 0) return -std::ptrdiff_t{ENOSPC};
     const std::ptrdiff_t n =
         platform::Native().write(h, bytes, std::min<std::uint64_t>(size, left));
     if (n > 0) TightDisk::at += static_cast<std::uint64_t>(n);
@@ -586,10 +709,10 @@ TEST_F(SaveTest, WhatTheFileGainsDuringTheConversionIsKept) {
   }
   std::remove("probe");
 #endif
-  platform_.api().inspect_target = [](const char* path) {
-    const platform::Target target = platform::Native().inspect_target(path);
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
     EXPECT_TRUE(Gain::making());
-    return target;
+    return error;
   };
   WriteFile("in.txt", LargeInput());
   for (const Gain& gain : gains) {
@@ -615,11 +738,11 @@ TEST_F(SaveTest, WhatTheFileGainsDuringTheConversionIsKept) {
 TEST_F(SaveTest, FileMadeAtALinksEndMeanwhileIsNotTheSavesToRemove) {
   qtest::MakeDir("real");
   if (!MakeLink("real/new.xml", "dangling.xml")) GTEST_SKIP() << "no symbolic links here";
-  platform_.api().inspect_target = [](const char* path) {
-    const platform::Target target = platform::Native().inspect_target(path);
+  platform_.api().resolve = [](const char* path, platform::Resolved* resolved) {
+    const platform::Error error = platform::Native().resolve(path, resolved);
     EXPECT_EQ(qtest::ListDir("real").size(), 0u) << "the probe was left";
     WriteFile("real/new.xml", "theirs");
-    return target;
+    return error;
   };
   WriteFile("in.txt", LargeInput("bad"));
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "dangling.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
@@ -854,11 +977,11 @@ TEST_F(SaveTest, LinkedFilesAndFilesWithAttributesAreRewrittenInPlace) {
   WriteFile("in.txt", "a");
   // An access list granting user 12345 read access: version 2, then
   // entries of tag, permissions and id.
-  const unsigned char acl[] = {2, 0, 0, 0,                        // version
-                               1, 0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // owner rw
-                               2, 0, 4, 0, 0x39, 0x30, 0, 0,        // user 12345 r
-                               4, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // group r
-                               0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // mask r
+  const unsigned char acl[] = {2,    0, 0, 0,                           // version
+                               1,    0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // owner rw
+                               2,    0, 4, 0, 0x39, 0x30, 0,    0,      // user 12345 r
+                               4,    0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // group r
+                               0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,   // mask r
                                0x20, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};  // others none
   struct Case {
     const char* what;
@@ -951,7 +1074,9 @@ std::pair<int, std::string> ConvertAs(uid_t uid, gid_t gid, std::vector<gid_t> g
   int status = 0;
   ::waitpid(child, &status, 0);
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return {code == 0 ? QUORVEL_RESULT_OK : code == 1 ? QUORVEL_RESULT_FAILED : -code,
+  return {code == 0   ? QUORVEL_RESULT_OK
+          : code == 1 ? QUORVEL_RESULT_FAILED
+                      : -code,
           std::string(message, n > 0 ? static_cast<std::size_t>(n) : 0)};
 }
 
@@ -1037,8 +1162,9 @@ TEST_F(SaveTest, ProtectedLinkOfAnotherUserWritesNothing) {
   ASSERT_EQ(::chmod("target.xml", 0666), 0);
   ASSERT_EQ(::symlink("../target.xml", "shared/out.xml"), 0);
   ASSERT_EQ(::lchown("shared/out.xml", kOwner, kOwner), 0);
-  EXPECT_EQ(ConvertAs(kCaller, kCaller, {}, "shared/out.xml"),
-            std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file shared/out.xml")));
+  EXPECT_EQ(
+      ConvertAs(kCaller, kCaller, {}, "shared/out.xml"),
+      std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file shared/out.xml")));
   EXPECT_EQ(ReadFile("target.xml"), "previous");
 }
 
@@ -1069,14 +1195,196 @@ TEST_F(SaveTest, DeviceOutputNeedsNoMoreMemoryThanTheBuffer) {
   EXPECT_LT(high_water_kib() - before, 32 * 1024);
 }
 
+// Root may write any file: as root the conversion runs as another user,
+// the file's owner, so that the system's rule is the one met.
 TEST_F(SaveTest, ReadOnlyTargetCannotBeReplaced) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
   WriteFile("in.txt", "a");
   WriteFile("out.xml", "previous");
   ASSERT_EQ(::chmod("out.xml", 0444), 0);
-  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
-  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  std::pair<int, std::string> outcome;
+  if (::geteuid() == 0) {
+    constexpr uid_t kCaller = 64101;
+    ASSERT_EQ(::chmod(".", 0777), 0);
+    ASSERT_EQ(::chown("out.xml", kCaller, kCaller), 0);
+    outcome = ConvertAs(kCaller, kCaller, {}, "out.xml");
+  } else {
+    outcome.first = Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q");
+    outcome.second = LastError();
+  }
+  EXPECT_EQ(outcome,
+            std::pair(int{QUORVEL_RESULT_FAILED}, std::string("Cannot create file out.xml")));
   EXPECT_EQ(ReadFile("out.xml"), "previous");
+  EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A file put at the target's name while the save runs (a link to another
+// file, another name of another file, another file), before the target's
+// owner is taken over or just before the replace, is neither replaced nor
+// written through: the save fails with "Cannot create file", and the file
+// put there, the file it leads to and their owners and modes stay as they
+// were. The new content never becomes a file with another file's setuid
+// mode.
+struct Swap {
+  enum When { kInspected, kFlushed };
+  static inline void (*make)() = nullptr;  // makes "swapped", renamed over "out.xml"
+  static inline When at = kInspected;
+  static inline bool done = false;
+  static void Now(When when) {
+    if (done || when != at) return;
+    done = true;
+    make();
+    EXPECT_EQ(std::rename("swapped", "out.xml"), 0);
+  }
+};
+
+TEST_F(SaveTest, AFileSwappedInDuringTheSaveIsNeitherReplacedNorWrittenThrough) {
+  struct Case {
+    const char* what;
+    void (*make)();
+    bool link;            // out.xml is then a symbolic link
+    const char* content;  // what out.xml then holds
+    mode_t mode;          // and its mode
+  };
+  const Case cases[] = {
+      {"a link to another file", [] { (void)!::symlink("victim", "swapped"); }, true, "victim",
+       04755},
+      {"another name of another file", [] { (void)!::link("victim", "swapped"); }, false, "victim",
+       04755},
+      {"another file", [] { WriteFile("swapped", "other"); }, false, "other", 0644},
+  };
+  WriteFile("in.txt", "a");
+  const mode_t mask = ::umask(022);
+  platform_.api().release_cache = [](const char*) { Swap::Now(Swap::kInspected); };
+  platform_.api().flush = [](platform::Handle h) {
+    Swap::Now(Swap::kFlushed);
+    return platform::Native().flush(h);
+  };
+  for (const Case& c : cases) {
+    for (const Swap::When at : {Swap::kInspected, Swap::kFlushed}) {
+      SCOPED_TRACE(std::string(c.what) + (at == Swap::kFlushed ? ", just before the replace" : ""));
+      WriteFile("victim", "victim");
+      ASSERT_EQ(::chmod("victim", 04755), 0);
+      WriteFile("out.xml", "previous");
+      Swap::make = c.make;
+      Swap::at = at;
+      Swap::done = false;
+      EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+      EXPECT_EQ(LastError(), "Cannot create file out.xml");
+      EXPECT_TRUE(Swap::done);
+      struct stat st;
+      ASSERT_EQ(::lstat("out.xml", &st), 0);
+      EXPECT_EQ(S_ISLNK(st.st_mode), c.link);
+      ASSERT_EQ(::stat("out.xml", &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.mode);
+      EXPECT_EQ(ReadFile("out.xml"), c.content);
+      ASSERT_EQ(::stat("victim", &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 04755u);
+      EXPECT_EQ(ReadFile("victim"), "victim");
+      std::vector<std::string> names = Leftovers();
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, (std::vector<std::string>{"in.txt", "out.xml", "victim"}));
+      std::remove("out.xml");
+      std::remove("victim");
+    }
+  }
+  ::umask(mask);
+}
+
+// The setuid and setgid bits go to a new file only with the owner and group
+// they were set with: where the system leaves the owner as it was (here it
+// is made to, as a file system that keeps no owners does), the mode is
+// never given, and the target is rewritten in place instead.
+TEST_F(SaveTest, SetuidBitsGoOnlyWithTheirOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file another owner";
+  static bool mode_given;
+  mode_given = false;
+  platform_.api().set_owner = [](platform::Handle, std::uint32_t, std::uint32_t) {
+    return platform::Error{0};
+  };
+  platform_.api().set_attributes = [](platform::Handle h, const platform::FileInfo& from) {
+    mode_given = true;
+    return platform::Native().set_attributes(h, from);
+  };
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "previous");
+  ASSERT_EQ(::chown("out.xml", 64102, 64202), 0);
+  ASSERT_EQ(::chmod("out.xml", 06755), 0);
+  const std::string identity = FileIdentity("out.xml");
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK) << LastError();
+  EXPECT_FALSE(mode_given);
+  EXPECT_EQ(FileIdentity("out.xml"), identity) << "the file was replaced";
+  struct stat st;
+  ASSERT_EQ(::stat("out.xml", &st), 0);
+  EXPECT_EQ(st.st_uid, 64102u);
+  EXPECT_NE(ReadFile("out.xml").find("<row id=\"1\">"), std::string::npos);
+  EXPECT_EQ(Leftovers().size(), 2u);
+}
+
+// A conversion into a pipe whose reader has gone fails with "Stream write
+// error" in a host that keeps SIGPIPE's default action: no signal ends it,
+// none is left pending for it, and its signal mask is as it was. A SIGPIPE
+// the host itself holds pending (blocked) stays pending. Run in a child,
+// which the signal would end.
+TEST_F(SaveTest, PipeWhoseReaderHasGoneFailsWithoutASignal) {
+  WriteFile("in.txt", LargeInput());
+  for (const bool host_pending : {false, true}) {
+    SCOPED_TRACE(host_pending ? "a SIGPIPE of the host's own pending" : "none pending");
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGPIPE, SIG_DFL);
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      if (host_pending) {
+        ::pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        ::raise(SIGPIPE);
+      }
+      const int32_t result = Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q");
+      sigset_t pending, mask;
+      ::sigpending(&pending);
+      ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      // Which check failed, for the parent to tell.
+      if (result != QUORVEL_RESULT_FAILED) ::_exit(1);
+      if (LastError() != "Stream write error") ::_exit(2);
+      if ((sigismember(&pending, SIGPIPE) == 1) != host_pending) ::_exit(3);
+      if ((sigismember(&mask, SIGPIPE) == 1) != host_pending) ::_exit(4);
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: result, 2: message, 3: pending, 4: mask";
+  }
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+}
+
+// The thread that writes behind the conversion takes no signal meant for
+// the host: it starts with every signal blocked.
+TEST_F(SaveTest, TheWriteBehindThreadTakesNoSignal) {
+  static std::atomic<int> behind_writes, unblocked;
+  behind_writes = 0;
+  unblocked = 0;
+  static const std::thread::id host = std::this_thread::get_id();
+  platform_.api().write = [](platform::Handle h, const char* bytes, std::size_t size) {
+    if (std::this_thread::get_id() != host) {
+      ++behind_writes;
+      sigset_t mask;
+      ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      for (const int signal : {SIGINT, SIGTERM, SIGPIPE, SIGUSR1, SIGCHLD}) {
+        if (sigismember(&mask, signal) != 1) ++unblocked;
+      }
+    }
+    return platform::Native().write(h, bytes, size);
+  };
+  WriteFile("in.txt", LargeInput());
+  ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+  EXPECT_GT(behind_writes.load(), 0);
+  EXPECT_EQ(unblocked.load(), 0);
 }
 
 // A pipe is written in place, never replaced, and only once the conversion

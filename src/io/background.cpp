@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace quorvel {
 
 Background::~Background() {
@@ -20,7 +22,14 @@ Background::~Background() {
 void Background::Start(Job job, void* context) {
   if (!thread_.joinable() && !no_thread_) {
     try {
-      thread_ = std::thread([this] { Loop(); });
+      // The thread starts with every signal blocked: a signal meant for the
+      // host is never handled on the library's own thread.
+      platform::Current().with_signals_blocked(
+          [](void* self) {
+            auto* background = static_cast<Background*>(self);
+            background->thread_ = std::thread([background] { background->Loop(); });
+          },
+          this);
     } catch (const std::system_error&) {
       // No thread to be had (the process's limit, a host that forbids
       // them): the job is done here instead, which changes nothing but the

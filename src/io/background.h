@@ -4,7 +4,9 @@
 // The thread is started by the first job and ended when the object goes; a
 // job started before the previous one was waited for is a caller's error.
 // Where no thread can be started, a job runs at once on the caller's thread:
-// the result is the same, only later. Nothing a job does may raise.
+// the result is the same, only later. Nothing a job does may raise. The
+// thread starts with every signal blocked, so that no signal meant for the
+// host is handled on it.
 #ifndef QUORVEL_IO_BACKGROUND_H
 #define QUORVEL_IO_BACKGROUND_H
 
@@ -40,10 +42,10 @@ class Background {
   std::condition_variable done_;  // the job has finished
   Job job_ = nullptr;
   void* context_ = nullptr;
-  bool pending_ = false;   // guarded: a job waits to run or runs
-  bool quit_ = false;      // guarded
-  bool started_ = false;   // caller's side: Start without Wait yet
-  bool no_thread_ = false; // the thread could not be started
+  bool pending_ = false;    // guarded: a job waits to run or runs
+  bool quit_ = false;       // guarded
+  bool started_ = false;    // caller's side: Start without Wait yet
+  bool no_thread_ = false;  // the thread could not be started
   std::thread thread_;
 };
 

@@ -23,7 +23,7 @@ std::size_t& InputWindow() {
 ByteReader::ByteReader(const char* path, std::size_t window)
     : path_(path ? path : ""), window_(window > 0 ? window : 1) {
   platform::InputInfo info;
-  if (!platform::Current().open_for_read(path_, &file_.handle, &info)) {
+  if (platform::Current().open_for_read(path_, &file_.handle, &info) != 0) {
     file_.handle = platform::kNoHandle;
     RaiseCannotOpen();
   }
@@ -203,7 +203,7 @@ void ByteReader::Rewind() {
   // Content held whole (a stream, or a file that fit the window) is walked
   // again from memory; otherwise the file is read again from its start.
   if (held_in_memory_ || (at_end_ && holds_start_)) return;
-  if (!platform::Current().rewind(file_.handle)) RaiseCannotOpen();
+  if (platform::Current().rewind(file_.handle) != 0) RaiseCannotOpen();
   buffer_offset_ = 0;
   end_ = 0;
   read_ = 0;

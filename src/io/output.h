@@ -9,14 +9,19 @@
 // when full, is written out, so memory stays the same whatever the size of
 // the output and whatever the target. Where they go is decided when the
 // buffer first fills (or at Save()), by what the path names, symbolic links
-// followed by the system:
+// followed by the system (io/save.h decides):
 //   - A regular file, or nothing yet: a temporary file beside it
 //     (NAME.~XXXXXXXX.tmp, random; .~XXXXXXXX.tmp where that name would be
-//     too long). Save() gives it the target's owner, group and permissions
-//     (on Windows the attributes and access list, not the owner: the caller
-//     becomes the owner), flushes it to the disk and puts it in the target's
-//     place in one step, then flushes the folder. After a crash at any
-//     moment the target is either whole and old or whole and new.
+//     too long). Save() gives it the target's owner, group and permissions,
+//     read from the target's own descriptor (on Windows the attributes and
+//     access list, not the owner: the caller becomes the owner), flushes it
+//     to the disk and puts it in the target's place in one step, then
+//     flushes the folder. After a crash at any moment the target is either
+//     whole and old or whole and new. Just before the replace the target's
+//     name must still lead to the file inspected at the start (device and
+//     file number): a link or another file put there meanwhile fails the
+//     save with "Cannot create file" and nothing written. Setuid and setgid
+//     bits are only ever given with the owner and group they came with.
 //   - A regular file that a replacement would change in more than its
 //     content: one whose owner or group the caller cannot give a new file,
 //     one with more than one hard link, an access list or other extended
@@ -35,23 +40,28 @@
 //     Save(), so nothing reaches it before the conversion has succeeded.
 //     The spool holds the whole output, so the temporary folder ($TMPDIR or
 //     /tmp, often a file system in memory; on Windows GetTempPathA's)
-//     needs room for it, even when the device is /dev/null.
+//     needs room for it, even when the device is /dev/null. A pipe whose
+//     reader has gone fails the save with "Stream write error"; no SIGPIPE
+//     reaches the host.
 //   - A folder, or a path the system refuses to follow (a loop of links):
 //     the output is dropped and Save() fails.
 // Failures of that stream are held back and raised by Save(), where a save
 // would meet them: a conversion that fails first still reports its own
-// failure.
+// failure. Each carries the system's error number where there is one.
 //   - "Cannot create file <path>": the path is empty, a folder, or refused;
 //     no temporary file or spool can be made for it; the target cannot be
-//     replaced (read-only, held open elsewhere) or opened to be rewritten.
+//     replaced (read-only, held open elsewhere) or opened to be rewritten;
+//     the target's name leads to another file than at the start.
 //   - "Stream write error": fewer bytes were written than the output holds
 //     (the spool's folder or the target's disk is full), or the system
 //     could not flush them to the disk.
-// A failure to flush the folder after the replacement is not reported: the
-// new file is already in place, and a failure must mean the old one is.
-// Should Windows remove the old file and then fail to give the new one its
-// name, every retry included, the save fails with "Cannot create file" and
-// the new content stays in the temporary file, never deleted.
+// Nothing after the replace can fail: everything that can (memory
+// included) is done before it, and a failure to flush the folder after it
+// is not reported, since the new file is already in place and a failure
+// must mean the old one is. Should Windows remove the old file and then fail
+// to give the new one its name, every retry included, the save fails with
+// "Cannot create file" and the new content stays in the temporary file,
+// never deleted.
 #ifndef QUORVEL_IO_OUTPUT_H
 #define QUORVEL_IO_OUTPUT_H
 
@@ -63,6 +73,7 @@
 #include <string_view>
 
 #include "io/background.h"
+#include "io/save.h"
 #include "platform/platform.h"
 
 namespace quorvel {
@@ -70,7 +81,8 @@ namespace quorvel {
 class LineWriter {
  public:
   // Remembers the path; touches nothing yet. A null path is the empty path.
-  explicit LineWriter(const char* path);
+  // `listener`, if any, is told of the temporary file the save holds.
+  explicit LineWriter(const char* path, TemporaryListener* listener = nullptr);
   // An unsaved writer removes its temporary file.
   ~LineWriter();
   LineWriter(const LineWriter&) = delete;
@@ -109,40 +121,34 @@ class LineWriter {
   void Save();
 
  private:
-  // kTempFile: beside the target (replaced, or copied in place);
-  // kSpool: in the system's temporary folder (copied in place).
-  enum class Sink { kUndecided, kTempFile, kSpool, kDiscard };
+  // kFile: the temporary file or spool of `save_`.
+  enum class Sink { kUndecided, kFile, kDiscard };
 
   void AppendSlow(std::string_view bytes);
-  bool WriteOut(const char* bytes, std::size_t size);
+  platform::Error WriteOut(const char* bytes, std::size_t size);
   void Write(const char* bytes, std::size_t size);
-  void Settle(bool written, std::size_t size);
+  void Settle(platform::Error error, std::size_t size);
   void Decide();
   void Drain(bool last);
   void FinishWriteBehind();
   static void WriteBehindJob(void* writer);
-  void Abandon();
-  void CopyInPlace();
-  void ReplaceTarget();
 
-  std::string path_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   Sink sink_ = Sink::kUndecided;
-  platform::Target target_;
-  platform::Handle temp_ = platform::kNoHandle;
-  std::string temp_path_;      // empty for a spool, which has no name
+  SaveFile save_;
   std::uint64_t written_ = 0;  // bytes in the temporary file or spool
   bool create_failed_ = false;
   bool write_failed_ = false;
+  platform::Error write_error_ = 0;
 
   // A full buffer is written out on a second thread while the next fills
   // (`spare_` then holds the one being written); its outcome is settled
   // before anything else touches the file.
   std::unique_ptr<char[]> spare_;
   std::size_t behind_size_ = 0;
-  bool behind_written_ = false;
+  platform::Error behind_error_ = 0;
   Background background_;
 };
 

@@ -1,5 +1,6 @@
-// The only door to the operating system: reading a file (and starting it over),
-// the pieces of an atomic, durable save, and the local date.
+// The only door to the operating system: files opened, read, written,
+// flushed, renamed and removed, what the system knows of a file, the local
+// date.
 //
 // Two implementations share this interface, platform_posix.cpp and
 // platform_win32.cpp; the build picks one, so nothing above this layer has an
@@ -7,8 +8,10 @@
 // pointers (like SQLite's VFS) so that tests can inject I/O faults and pin the
 // clock: Current() is what the library uses, Native() the real system.
 //
-// Nothing here raises a failure: each call reports success or failure, and the
-// layer above decides which message that is.
+// These are primitives: how a file is saved is decided above (io/save.h).
+// Nothing here raises a failure. Each call returns the system's own error
+// number (errno on POSIX, GetLastError() on Windows), 0 for success; read and
+// write return the count of bytes moved, or that number negated.
 #ifndef QUORVEL_PLATFORM_PLATFORM_H
 #define QUORVEL_PLATFORM_PLATFORM_H
 
@@ -22,47 +25,59 @@ namespace quorvel::platform {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
+// The system's error number; 0 for none.
+using Error = int;
+
 struct InputInfo {
-  bool sized = false;       // a regular file: `size` is its length
-  std::uint64_t size = 0;   // otherwise read until the end of the stream
+  bool sized = false;      // a regular file: `size` is its length
+  std::uint64_t size = 0;  // otherwise read until the end of the stream
 };
 
-// How an output path is to be saved.
-enum class TargetKind {
-  kReplace,  // a regular file, or nothing yet: written to a temporary file
-             // beside it, which then takes its place in one step
-  kInPlace,  // a regular file that a replacement would change in more than
-             // its content (more than one hard link, an ACL or other extended
-             // attributes, a folder that takes no new file, a file another
-             // process holds open through /proc), or a link whose destination
-             // the system cannot name: rewritten in place
-  kStream,   // a device or a pipe: written in place
-  kFolder,   // a folder: cannot be saved to
-  kRefused,  // the system refuses the path: a loop of links, a link the
-             // system will not follow, a folder on the way that may not be
-             // searched
+enum class FileType {
+  kRegular,
+  kFolder,
+  kLink,   // the link itself, opened without following it
+  kOther,  // a device, a pipe, a socket
 };
 
-struct Target {
-  TargetKind kind = TargetKind::kReplace;
-  // kReplace: where the file is, symbolic links followed by the system
-  // itself, so a link stays and the file it points to is saved in its own
-  // folder. kInPlace: that path where the system can name it, else the path
-  // as given (opening it follows the links). Otherwise the path as given.
+// What the system knows of one file, read from a descriptor.
+struct FileInfo {
+  FileType type = FileType::kOther;
+  // With `file`, names the file (POSIX: st_dev and st_ino; Windows: the
+  // volume's serial number and the file index).
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  std::uint32_t links = 1;
+  // POSIX: owner, group and permission bits (07777). 0 on Windows.
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint32_t mode = 0;
+  // Windows: the file's attributes (FILE_ATTRIBUTE_*). 0 on POSIX.
+  std::uint32_t attributes = 0;
+  // Extended attributes a new file would not be given: any but the security
+  // label, which the system gives a new file by its own policy (POSIX; an
+  // access list is one). Always false on Windows.
+  bool extended = false;
+};
+
+// Where a path leads, links followed as the system follows them (loops,
+// permissions and fs.protected_symlinks included).
+struct Resolved {
+  // Something is there. When nothing is, `path` is where a file created at
+  // the path would be: the path as given, or for a link to nothing the
+  // destination the system creates the file at (`named`), or, where the
+  // system cannot name it, the path as given (not `named`).
+  bool found = false;
+  FileInfo info;  // of what is there
+  // The path of what is there, links resolved, where the path is a link the
+  // system followed to a regular file and can name its destination; the
+  // path as given otherwise.
   std::string path;
-  // A file is there now (kReplace, kInPlace). Where the temporary file cannot
-  // be made or cannot take its place, it can still be rewritten in place.
-  bool exists = false;
-};
-
-// How a replace ended.
-enum class Replaced {
-  kYes,       // the temporary file is in the target's place
-  kRefused,   // nothing changed: the target may not be replaced (read-only,
-              // held open by another program, a folder that takes no new name)
-  kStranded,  // the system removed the target and then could not give the
-              // temporary file its name: the new content exists only under
-              // the temporary name, which must be kept
+  bool named = true;  // false: a link to a file the system cannot name
+  // The path ends, links followed, in a link of the process table
+  // (/proc/PID/fd/N, reached as /dev/fd/N or /dev/stdout): what it names is
+  // a file a process holds open.
+  bool held_open = false;
 };
 
 // One of the system's own calls, cast to and from its real type: see
@@ -75,25 +90,37 @@ struct LocalDate {
   int day;    // 1-31
 };
 
+// What the caller may do at a path, as Api::check_access asks.
+enum class Access {
+  kWrite,     // write to the file
+  kCreateIn,  // create and remove names in the folder
+};
+
 struct Api {
-  // Opens an existing file for reading. Refuses folders. False when it cannot
-  // be opened. On Windows others may read the file meanwhile, not write it;
-  // POSIX has no such sharing rule, so there the file is not protected.
-  bool (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
-  // Reads up to `size` bytes; the count read (0 at the end), or -1 on error.
+  // The characters that end a folder's name in a path ("/"; "\\/:" on
+  // Windows).
+  const char* separators;
+
+  // Opens an existing file for reading. Refuses folders. On Windows others
+  // may read the file meanwhile, not write it; POSIX has no such sharing
+  // rule, so there the file is not protected.
+  Error (*open_for_read)(const char* path, Handle* handle, InputInfo* info);
+  // Reads up to `size` bytes: the count read (0 at the end), or minus the
+  // error number.
   std::ptrdiff_t (*read)(Handle handle, char* buffer, std::size_t size);
-  // Moves a file opened by open_for_read back to its first byte; false when
-  // it cannot (only regular files are ever rewound).
-  bool (*rewind)(Handle handle);
-  // Writes up to `size` bytes; the count written, or -1 on error.
+  // Moves a file opened by open_for_read back to its first byte.
+  Error (*rewind)(Handle handle);
+  // Writes up to `size` bytes: the count written, or minus the error number.
+  // A pipe whose reader has gone fails with EPIPE and raises no signal: the
+  // calling thread does not see a SIGPIPE that this write caused.
   std::ptrdiff_t (*write)(Handle handle, const char* bytes, std::size_t size);
-  // Closes a handle; false when the system reports that data was lost.
-  bool (*close)(Handle handle);
+  // Closes a handle; an error when the system reports that data was lost.
+  Error (*close)(Handle handle);
 
   // Makes what was written through `handle` durable (fsync,
-  // FlushFileBuffers). True for a handle that has nothing to flush (a
-  // device, a pipe); false when the system reports that data was lost.
-  bool (*flush)(Handle handle);
+  // FlushFileBuffers). 0 for a handle that has nothing to flush (a device,
+  // a pipe).
+  Error (*flush)(Handle handle);
   // Asks the system to start writing [offset, offset + size) of `handle` to
   // the disk now, without waiting: the flush at the end then finds most of
   // a large output already written, the disk having worked while the
@@ -109,56 +136,72 @@ struct Api {
   // hint only; never fails, may do nothing.
   void (*release_cache)(const char* path);
 
-  // Says how `path` is to be saved. Leaves the file system as it was: the
-  // file that following a link to nothing creates, to learn where it would
-  // be, is removed again at once.
-  Target (*inspect_target)(const char* path);
-  // Creates a new, empty file exclusively beside `target_path` (same folder)
-  // under an unpredictable name, NAME.~XXXXXXXX.tmp, or .~XXXXXXXX.tmp in
-  // the same folder when that name would be too long. Readable and
-  // writable, not shared. On POSIX readable by its owner only while it
-  // replaces an existing file; on Windows it has the access list the folder
-  // gives a new file until the replace gives it the target's. Its name goes
-  // to `temp_path`.
-  bool (*create_temp)(const char* target_path, Handle* handle, std::string* temp_path);
+  // Says where `path` leads. Leaves the file system as it was: the file that
+  // following a link to nothing creates, to learn where it would be, is
+  // removed again at once (only if it is still empty and still the one at
+  // that name). ENOENT/ERROR_FILE_NOT_FOUND is no error: nothing is there.
+  Error (*resolve)(const char* path, Resolved* resolved);
+  // Opens what `path` names, without following a link in its last part (the
+  // link itself), with no access to its content: only to describe it.
+  Error (*open_path)(const char* path, Handle* handle);
+  // What the system knows of the file open as `handle`.
+  Error (*describe)(Handle handle, FileInfo* info);
+  // What the caller may do at `path` (POSIX: with its effective ids for a
+  // folder, its real ids for a file, as the system's access checks do;
+  // Windows: a read-only file or a folder may not be written, and any folder
+  // takes new names as far as can be told beforehand).
+  Error (*check_access)(const char* path, Access access);
+
+  // Creates a new, empty file exclusively under `prefix` + ".~XXXXXXXX.tmp",
+  // eight random hexadecimal digits, a fresh name for each attempt while the
+  // name is taken. Readable and writable, not shared. On POSIX readable by
+  // its owner only when `owner_only`; on Windows it has the access list the
+  // folder gives a new file. Its name goes to `name`.
+  Error (*create_temp)(const char* prefix, bool owner_only, Handle* handle, std::string* name);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is
   // copied elsewhere later.
-  bool (*open_spool)(Handle* handle);
-  // Gives the temporary file what the existing file at `target_path` has
-  // beyond its content, so that replacing it changes nothing else: owner,
-  // group and permission bits (setuid and setgid included) on POSIX; file
-  // attributes on Windows (where ReplaceFileA carries the access list over
-  // itself, not the owner). True as well when there is no file at
-  // `target_path`. False when a replacement would change the file in more
-  // than its content: the caller may not give the file that owner or group,
-  // or the target has meanwhile gained a second hard link or extended
-  // attributes. The target must then be rewritten in place.
-  bool (*take_over)(Handle temp, const char* temp_path, const char* target_path);
-  // Puts the closed temporary file in the place of `target_path` in one step
-  // (written through to the disk where the system offers it). A sharing
-  // conflict on Windows is retried a few times.
-  Replaced (*replace)(const char* temp_path, const char* target_path);
-  // Makes the latest change of name in the folder holding `target_path`
-  // durable (POSIX: fsync of the folder; Windows: nothing, the move was
-  // written through).
-  bool (*sync_folder)(const char* target_path);
-  // Deletes a file; used only on temporary files the save itself created.
-  void (*remove)(const char* path);
+  Error (*open_spool)(Handle* handle);
+  // Gives the file open as `handle` an owner and group (POSIX; a change of
+  // owner clears setuid and setgid). Nothing on Windows, where ReplaceFileA
+  // carries the access list over and the caller stays the owner.
+  Error (*set_owner)(Handle handle, std::uint32_t owner, std::uint32_t group);
+  // Gives the file open as `handle` the permission bits (POSIX) or the
+  // attributes (Windows: archive, hidden, system, not indexed) of `from`.
+  // POSIX may drop setgid silently where the caller may not have it.
+  Error (*set_attributes)(Handle handle, const FileInfo& from);
+  // Puts the closed file `temp_path` in the place of `target_path` in one
+  // step (written through to the disk where the system offers it). A sharing
+  // conflict on Windows is retried a few times. `stranded` becomes true when
+  // the system removed the target and then could not give the temporary
+  // file its name: the new content exists only under the temporary name.
+  Error (*replace)(const char* temp_path, const char* target_path, bool* stranded);
+  // Makes the latest change of name in `folder` durable (POSIX: fsync of the
+  // folder; Windows: nothing, the move was written through).
+  Error (*sync_folder)(const char* folder);
+  // Deletes a file.
+  Error (*remove)(const char* path);
   // Opens `path` for writing in place, at its first byte: creates it, or
   // opens an existing file as it is, keeping its content (until it is
   // written over), owner, permissions and links; not shared with another
-  // writer meanwhile (POSIX: a write lock on a regular file).
-  bool (*open_in_place)(const char* path, Handle* handle);
+  // writer meanwhile (POSIX: a write lock on a regular file, waited for 0.3 s
+  // at most; Windows: a read-only file is refused).
+  Error (*open_in_place)(const char* path, Handle* handle);
   // Makes sure a file opened by open_in_place has room for `size` bytes
   // before anything is written over its content, so that a full disk is met
   // while the file is still whole: its content stays as it is (Windows
-  // lengthens a shorter file with zeros). True for a device or a pipe, and
+  // lengthens a shorter file with zeros). 0 for a device or a pipe, and
   // where the file system has no way to reserve room.
-  bool (*reserve)(Handle handle, std::uint64_t size);
-  // Cuts a file opened by open_in_place to `size` bytes (true for a device
-  // or a pipe).
-  bool (*set_length)(Handle handle, std::uint64_t size);
+  Error (*reserve)(Handle handle, std::uint64_t size);
+  // Cuts a file opened by open_in_place to `size` bytes (0 for a device or
+  // a pipe).
+  Error (*set_length)(Handle handle, std::uint64_t size);
+
+  // Runs job(context) with every signal blocked in the calling thread, then
+  // puts the thread's mask back (also when the job raises). A thread started
+  // by the job inherits the mask, so that no signal meant for the host is
+  // ever handled on the library's own threads. Windows: just runs the job.
+  void (*with_signals_blocked)(void (*job)(void* context), void* context);
 
   // Today's date on the local calendar.
   LocalDate (*local_date)();

@@ -2,6 +2,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -22,54 +24,102 @@ namespace {
 
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
-bool PosixOpenForRead(const char* path, Handle* handle, InputInfo* info) {
+// The error a call that failed set; never 0, which would read as success.
+Error LastError() { return errno != 0 ? errno : EIO; }
+
+// The result of a call that returned `ok`: 0, or the error it set.
+Error Result(bool ok) { return ok ? 0 : LastError(); }
+
+Error PosixOpenForRead(const char* path, Handle* handle, InputInfo* info) {
   int fd;
   do {
     fd = ::open(path, O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  if (fd < 0) return LastError();
   struct stat st;
   // POSIX opens folders for reading; the load must refuse them.
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const Error error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (error != 0) {
     ::close(fd);
-    return false;
+    return error;
   }
   info->sized = S_ISREG(st.st_mode);
   info->size = info->sized ? static_cast<std::uint64_t>(st.st_size) : 0;
   *handle = fd;
-  return true;
+  return 0;
+}
+
+// One call moves at most 1 GiB: some kernels refuse larger counts.
+std::size_t Chunk(std::size_t size) {
+  return size < (std::size_t{1} << 30) ? size : (std::size_t{1} << 30);
 }
 
 std::ptrdiff_t PosixRead(Handle handle, char* buffer, std::size_t size) {
-  // One call moves at most 1 GiB: some kernels refuse larger counts.
-  const std::size_t chunk = size < (std::size_t{1} << 30) ? size : (std::size_t{1} << 30);
   ssize_t n;
   do {
-    n = ::read(Fd(handle), buffer, chunk);
+    n = ::read(Fd(handle), buffer, Chunk(size));
   } while (n < 0 && errno == EINTR);
-  return n;
+  return n < 0 ? -LastError() : n;
 }
+
+// SIGPIPE held back from the calling thread for the length of one write: a
+// write into a pipe whose reader has gone then fails with EPIPE instead of
+// ending the host. The signal that write raised (directed at this thread) is
+// taken off the pending set again, unless one was pending before, which is
+// then the host's own and left alone.
+class PipeSignalHeld {
+ public:
+  PipeSignalHeld() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~PipeSignalHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  PipeSignalHeld(const PipeSignalHeld&) = delete;
+  PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+  // Called after a write that failed with EPIPE.
+  void Consume() {
+    if (was_pending_) return;
+    const struct timespec none = {0, 0};
+    while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  sigset_t pipe_;
+  sigset_t saved_;
+  bool was_pending_ = false;
+};
 
 std::ptrdiff_t PosixWrite(Handle handle, const char* bytes, std::size_t size) {
-  const std::size_t chunk = size < (std::size_t{1} << 30) ? size : (std::size_t{1} << 30);
+  PipeSignalHeld held;
   ssize_t n;
   do {
-    n = ::write(Fd(handle), bytes, chunk);
+    n = ::write(Fd(handle), bytes, Chunk(size));
   } while (n < 0 && errno == EINTR);
-  return n;
+  if (n >= 0) return n;
+  const Error error = errno;
+  if (error == EPIPE) held.Consume();
+  return -error;
 }
 
-bool PosixRewind(Handle handle) { return ::lseek(Fd(handle), 0, SEEK_SET) == 0; }
+Error PosixRewind(Handle handle) { return Result(::lseek(Fd(handle), 0, SEEK_SET) == 0); }
 
-bool PosixClose(Handle handle) { return ::close(Fd(handle)) == 0 || errno == EINTR; }
+Error PosixClose(Handle handle) {
+  // EINTR: the descriptor is closed all the same on Linux.
+  return ::close(Fd(handle)) == 0 || errno == EINTR ? 0 : LastError();
+}
 
-bool PosixFlush(Handle handle) {
+Error PosixFlush(Handle handle) {
   int rc;
   do {
     rc = ::fsync(Fd(handle));
   } while (rc != 0 && errno == EINTR);
   // EINVAL: a pipe or a device, which holds nothing to flush.
-  return rc == 0 || errno == EINVAL;
+  return rc == 0 || errno == EINVAL ? 0 : LastError();
 }
 
 void PosixStartWriteback(Handle handle, std::uint64_t offset, std::uint64_t size) {
@@ -102,6 +152,176 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether a list of extended attribute names (as listxattr gives it, `size`
+// bytes, or -1 for a failed listing) holds one that a replacement would
+// lose: any but the security label, which the system gives a new file by
+// its own policy. A file system without extended attributes has none; a
+// list too long for the buffer has some.
+bool LosesAttributes(const char* names, ssize_t size) {
+  if (size < 0) return errno == ERANGE;
+  for (ssize_t at = 0; at < size;) {
+    const std::string name(names + at);
+    if (name != "security.selinux") return true;
+    at += static_cast<ssize_t>(name.size()) + 1;
+  }
+  return false;
+}
+
+// The extended attributes of the file open as `fd`, through its link in
+// /proc (which also serves a descriptor opened only to describe the file),
+// or the descriptor itself where there is no /proc.
+bool HasExtendedAttributes(int fd) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char names[4096];
+  ssize_t n = ::listxattr(link, names, sizeof names);
+  if (n < 0 && errno == ENOENT) n = ::flistxattr(fd, names, sizeof names);
+  return LosesAttributes(names, n);
+}
+
+FileType TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kRegular;
+  if (S_ISDIR(mode)) return FileType::kFolder;
+  if (S_ISLNK(mode)) return FileType::kLink;
+  return FileType::kOther;
+}
+
+Error DescribeFd(int fd, FileInfo* info) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return LastError();
+  info->type = TypeOf(st.st_mode);
+  info->device = static_cast<std::uint64_t>(st.st_dev);
+  info->file = static_cast<std::uint64_t>(st.st_ino);
+  info->links = static_cast<std::uint32_t>(st.st_nlink);
+  info->owner = st.st_uid;
+  info->group = st.st_gid;
+  info->mode = st.st_mode & 07777;
+  info->attributes = 0;
+  info->extended = info->type == FileType::kRegular && HasExtendedAttributes(fd);
+  return 0;
+}
+
+Error PosixDescribe(Handle handle, FileInfo* info) { return DescribeFd(Fd(handle), info); }
+
+Error PosixOpenPath(const char* path, Handle* handle) {
+  const int fd = ::open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  *handle = fd;
+  return 0;
+}
+
+// Whether `path` names the file `info` describes, without following a link.
+bool SameFile(const char* path, const FileInfo& info) {
+  struct stat now;
+  return ::lstat(path, &now) == 0 && static_cast<std::uint64_t>(now.st_dev) == info.device &&
+         static_cast<std::uint64_t>(now.st_ino) == info.file;
+}
+
+// The path of the regular file that `fd` is open on (described by `info`),
+// as the system resolved it, into `name` (PATH_MAX bytes); false when the
+// system cannot name it (a file removed meanwhile, no /proc and a path the
+// C library cannot resolve). Allocates nothing, so the descriptor cannot
+// leak through an exception.
+bool FinalPath(int fd, const char* path, const FileInfo& info, char* name) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = ::readlink(link, name, PATH_MAX - 1);
+  if (n > 0 && name[0] == '/') {
+    name[n] = '\0';
+  } else if (::realpath(path, name) == nullptr) {
+    return false;
+  }
+  // A name that no longer leads to the file (" (deleted)", a rename
+  // meanwhile) would save elsewhere.
+  return SameFile(name, info);
+}
+
+// Whether following the link at `path` ends in a link of /proc
+// (/proc/<pid>/fd/N, reached as /dev/fd/N or /dev/stdout). Walks the links
+// as text, only to look; the system has followed them already.
+bool EndsInProcLink(const char* path) {
+  constexpr long kProcSuperMagic = 0x9fa0;
+  std::string at = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    const int fd = ::open(at.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    struct statfs fs;
+    const bool link = ::fstat(fd, &st) == 0 && S_ISLNK(st.st_mode);
+    const bool proc = link && ::fstatfs(fd, &fs) == 0 && fs.f_type == kProcSuperMagic;
+    ::close(fd);
+    if (!link || proc) return proc;
+    char to[PATH_MAX];
+    const ssize_t n = ::readlink(at.c_str(), to, sizeof to);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof to)) return false;
+    at = to[0] == '/' ? std::string(to, n) : FolderOf(at) + "/" + std::string(to, n);
+  }
+  return false;
+}
+
+// Opens what the link at `path` leads to, as the system follows it. A link
+// to nothing yet has the system create the file at its end, as a plain open
+// for writing would, to learn where that is (`made`).
+int OpenThroughLink(const char* path, bool* made) {
+  int fd = ::open(path, O_PATH | O_CLOEXEC);
+  *made = false;
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    *made = fd >= 0;
+  }
+  return fd;
+}
+
+// Follows the link at `path`. The empty file made at a link to nothing is
+// removed again at once, only if it is still empty and still the one at
+// that name: POSIX cannot create through a link exclusively, so a file
+// another program made in the same instant is told apart by its content.
+// Only a regular file needs its own path.
+Error ResolveLink(const char* path, Resolved* resolved) {
+  bool made;
+  const int fd = OpenThroughLink(path, &made);
+  if (fd < 0) return LastError();
+  const Error error = DescribeFd(fd, &resolved->info);
+  if (error != 0 || resolved->info.type != FileType::kRegular) {
+    ::close(fd);
+    resolved->found = error == 0;
+    return error;
+  }
+  struct stat st;
+  made = made && ::fstat(fd, &st) == 0 && st.st_size == 0;
+  char name[PATH_MAX];
+  resolved->named = FinalPath(fd, path, resolved->info, name);
+  ::close(fd);
+  if (made && resolved->named) ::unlink(name);
+  resolved->found = !made;
+  if (resolved->named && !made && EndsInProcLink(path)) {
+    resolved->held_open = true;
+  } else if (resolved->named) {
+    resolved->path = name;
+  }
+  return 0;
+}
+
+Error PosixResolve(const char* path, Resolved* resolved) {
+  *resolved = Resolved();
+  resolved->path = path;
+  const int fd = ::open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  // Nothing there yet: a new file (a missing folder fails when the
+  // temporary file cannot be created beside it).
+  if (fd < 0) return errno == ENOENT ? 0 : LastError();
+  const Error error = DescribeFd(fd, &resolved->info);
+  ::close(fd);
+  if (error != 0) return error;
+  if (resolved->info.type == FileType::kLink) return ResolveLink(path, resolved);
+  resolved->found = true;
+  return 0;
+}
+
+Error PosixCheckAccess(const char* path, Access access) {
+  if (access == Access::kWrite) return Result(::access(path, W_OK) == 0);
+  return Result(::faccessat(AT_FDCWD, path, W_OK | X_OK, AT_EACCESS) == 0);
+}
+
 // 32 unpredictable bits from the system; a mix of clock, process and counter
 // only where the system has none to give (O_EXCL still keeps the file ours).
 unsigned RandomTag() {
@@ -124,286 +344,83 @@ std::string TempName(const std::string& prefix) {
   return name;
 }
 
-// Creates a file exclusively under a fresh random name for each attempt;
-// false on any failure but a name already taken.
-bool CreateExclusive(const std::string& prefix, mode_t mode, int* fd, std::string* name) {
+// Creates a file exclusively under a fresh random name for each attempt.
+Error CreateExclusive(const std::string& prefix, mode_t mode, int* fd, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempName(prefix);
     const int opened = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (opened >= 0) {
       *fd = opened;
       *name = std::move(candidate);
-      return true;
+      return 0;
     }
-    if (errno != EEXIST && errno != EINTR) return false;
+    if (errno != EEXIST && errno != EINTR) return LastError();
   }
-  return false;
+  return EEXIST;
 }
 
-bool PosixCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
-  struct stat st;
-  // While it replaces an existing file, only its owner may read it; it
-  // takes the target's permissions just before it takes its place.
-  const mode_t mode = ::stat(target_path, &st) == 0 ? 0600 : 0666;
+Error PosixCreateTemp(const char* prefix, bool owner_only, Handle* handle, std::string* name) {
   int fd;
-  std::string name;
-  bool made = CreateExclusive(target_path, mode, &fd, &name);
-  // A name of 242 bytes and more leaves no room for the suffix: a short name
-  // in the same folder serves as well.
-  if (!made && errno == ENAMETOOLONG) {
-    const std::string folder = FolderOf(target_path);
-    made = CreateExclusive(folder == "/" ? "/" : folder + "/", mode, &fd, &name);
-  }
-  if (!made) return false;
-  *handle = fd;
-  *temp_path = std::move(name);
-  return true;
+  const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, &fd, name);
+  if (error == 0) *handle = fd;
+  return error;
 }
 
-bool PosixOpenSpool(Handle* handle) {
+Error PosixOpenSpool(Handle* handle) {
   const char* tmpdir = ::getenv("TMPDIR");
   const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
     // No unnamed files on this file system: a named one, unlinked at once.
     std::string name;
-    if (!CreateExclusive(folder + "/quorvel", 0600, &fd, &name)) return false;
+    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, &fd, &name)) return error;
     ::unlink(name.c_str());
   }
   *handle = fd;
-  return true;
+  return 0;
 }
 
-// Whether a list of extended attribute names (as listxattr gives it, `size`
-// bytes, or -1 for a failed listing) holds one that a replacement would
-// lose: any but the security label, which the system gives a new file by
-// its own policy. A file system without extended attributes has none; a
-// list too long for the buffer has some.
-bool LosesAttributes(const char* names, ssize_t size) {
-  if (size < 0) return errno == ERANGE;
-  for (ssize_t at = 0; at < size;) {
-    const std::string name(names + at);
-    if (name != "security.selinux") return true;
-    at += static_cast<ssize_t>(name.size()) + 1;
-  }
-  return false;
+Error PosixSetOwner(Handle handle, std::uint32_t owner, std::uint32_t group) {
+  return Result(::fchown(Fd(handle), owner, group) == 0);
 }
 
-bool HasExtendedAttributes(const std::string& path) {
-  char names[4096];
-  return LosesAttributes(names, ::llistxattr(path.c_str(), names, sizeof names));
+Error PosixSetAttributes(Handle handle, const FileInfo& from) {
+  return Result(::fchmod(Fd(handle), static_cast<mode_t>(from.mode & 07777)) == 0);
 }
 
-// Whether `path` and `st` name one file.
-bool SameFile(const char* path, const struct stat& st) {
-  struct stat now;
-  return ::lstat(path, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
-}
-
-// The path of the regular file that `fd` is open on (its status `st`), as
-// the system resolved it, into `name` (PATH_MAX bytes); false when the
-// system cannot name it (a file removed meanwhile, no /proc and a path the
-// C library cannot resolve). Allocates nothing, so the descriptor cannot
-// leak through an exception.
-bool FinalPath(int fd, const char* path, const struct stat& st, char* name) {
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  const ssize_t n = ::readlink(link, name, PATH_MAX - 1);
-  if (n > 0 && name[0] == '/') {
-    name[n] = '\0';
-  } else if (::realpath(path, name) == nullptr) {
-    return false;
-  }
-  // A name that no longer leads to the file (" (deleted)", a rename
-  // meanwhile) would save elsewhere.
-  return SameFile(name, st);
-}
-
-// Whether following the link at `path` ends in a link of /proc
-// (/proc/<pid>/fd/N, reached as /dev/fd/N or /dev/stdout): the file it names
-// is one a process holds open, a shell's redirection for example, which a
-// replacement would take away from under it. Walks the links as text, only
-// to look; the system has followed them already.
-bool EndsInProcLink(const char* path) {
-  constexpr long kProcSuperMagic = 0x9fa0;
-  std::string at = path;
-  for (int hop = 0; hop < 40; ++hop) {
-    const int fd = ::open(at.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    struct statfs fs;
-    const bool link = ::fstat(fd, &st) == 0 && S_ISLNK(st.st_mode);
-    const bool proc = link && ::fstatfs(fd, &fs) == 0 && fs.f_type == kProcSuperMagic;
-    ::close(fd);
-    if (!link || proc) return proc;
-    char to[PATH_MAX];
-    const ssize_t n = ::readlink(at.c_str(), to, sizeof to);
-    if (n <= 0 || n >= static_cast<ssize_t>(sizeof to)) return false;
-    at = to[0] == '/' ? std::string(to, n) : FolderOf(at) + "/" + std::string(to, n);
-  }
-  return false;
-}
-
-// Sorts what the system shows at a path: `st` is its status, `target->path`
-// the file's own path where it is a regular file.
-void Classify(const struct stat& st, const char* path, Target* target) {
-  if (S_ISDIR(st.st_mode)) {
-    target->kind = TargetKind::kFolder;
-    target->path = path;
-  } else if (!S_ISREG(st.st_mode)) {
-    target->kind = TargetKind::kStream;  // a device, a pipe, a socket
-    target->path = path;
-  } else {
-    target->exists = true;
-    if (st.st_nlink > 1 || HasExtendedAttributes(target->path) ||
-        ::faccessat(AT_FDCWD, FolderOf(target->path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-      target->kind = TargetKind::kInPlace;
-    }
-  }
-}
-
-// Follows the link at `path` as the system does, loops, permissions and
-// fs.protected_symlinks included. A link to nothing yet has the system
-// create the file at its end, as a plain open for writing would, to learn
-// where that is; the empty file is removed again at once (only if it is
-// still empty and still the one at that name: POSIX cannot create through a
-// link exclusively, so a file another program made in the same instant is
-// told apart by its content). Only a regular file needs its own path; where
-// the system cannot name it, the link is written through in place.
-Target InspectLink(const char* path) {
-  Target target;
-  target.path = path;
-  int fd = ::open(path, O_PATH | O_CLOEXEC);
-  bool made = false;
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    made = fd >= 0;
-  }
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (fd >= 0) ::close(fd);
-    target.kind = TargetKind::kRefused;
-    return target;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    Classify(st, path, &target);
-    return target;
-  }
-  made = made && st.st_size == 0;
-  char resolved[PATH_MAX];
-  const bool named = FinalPath(fd, path, st, resolved);
-  ::close(fd);
-  if (made && named) {
-    ::unlink(resolved);
-    target.path = resolved;
-    return target;
-  }
-  if (made) {
-    // Nowhere to remove it from: the save writes it through the link.
-    target.kind = TargetKind::kInPlace;
-    return target;
-  }
-  if (!named || EndsInProcLink(path)) {
-    target.kind = TargetKind::kInPlace;
-    target.exists = true;
-    return target;
-  }
-  target.path = resolved;
-  Classify(st, path, &target);
-  return target;
-}
-
-Target PosixInspectTarget(const char* path) {
-  Target target;
-  target.path = path;
-  struct stat st;
-  if (::lstat(path, &st) != 0) {
-    // Nothing there yet: a new file (a missing folder fails when the
-    // temporary file cannot be created beside it).
-    if (errno != ENOENT) target.kind = TargetKind::kRefused;
-    return target;
-  }
-  if (S_ISLNK(st.st_mode)) return InspectLink(path);
-  Classify(st, path, &target);
-  return target;
-}
-
-bool PosixTakeOver(Handle temp, const char*, const char* target_path) {
-  struct stat target;
-  if (::stat(target_path, &target) != 0) return errno == ENOENT;
-  // A second name or extended attributes gained since the save chose to
-  // replace the file (long before, for a large output) would be lost.
-  if (target.st_nlink > 1 || HasExtendedAttributes(target_path)) return false;
-  // The owner first: a change of owner clears setuid and setgid, which the
-  // mode then restores (the system drops setgid silently where the caller
-  // may not have it, so the result is checked).
-  const int fd = Fd(temp);
-  const mode_t mode = target.st_mode & 07777;
-  struct stat got;
-  if (::fchown(fd, target.st_uid, target.st_gid) != 0 || ::fchmod(fd, mode) != 0 ||
-      ::fstat(fd, &got) != 0) {
-    return false;
-  }
-  if (got.st_uid != target.st_uid || got.st_gid != target.st_gid || (got.st_mode & 07777) != mode) {
-    return false;
-  }
-  // An access list inherited from the folder would widen or narrow access.
-  char names[4096];
-  return !LosesAttributes(names, ::flistxattr(fd, names, sizeof names));
-}
-
-Replaced PosixReplace(const char* temp_path, const char* target_path) {
-  // A read-only target cannot be replaced, as it could not be rewritten.
-  if (::access(target_path, F_OK) == 0 && ::access(target_path, W_OK) != 0) {
-    return Replaced::kRefused;
-  }
+Error PosixReplace(const char* temp_path, const char* target_path, bool* stranded) {
   // One step: the target is either the old file or the new one.
-  return ::rename(temp_path, target_path) == 0 ? Replaced::kYes : Replaced::kRefused;
+  *stranded = false;
+  return Result(::rename(temp_path, target_path) == 0);
 }
 
-bool PosixSyncFolder(const char* target_path) {
-  const int fd = ::open(FolderOf(target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = PosixFlush(fd);
+Error PosixSyncFolder(const char* folder) {
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  const Error error = PosixFlush(fd);
   ::close(fd);
-  return synced;
+  return error;
 }
 
-void PosixRemove(const char* path) { (void)::unlink(path); }
+Error PosixRemove(const char* path) { return Result(::unlink(path) == 0); }
 
 // Takes a write lock on the whole file, so that two saves rewriting it in
 // place never interleave their bytes. A lock held by another program is
 // waited for a few moments (0.3 s in all), then the file counts as held
 // open elsewhere; where the file system has no locks, the save goes ahead.
-bool LockForWriting(int fd) {
+Error LockForWriting(int fd) {
   struct flock lock = {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   long wait_ms = 10;
   for (int attempt = 0;; ++attempt, wait_ms *= 2) {
-    if (::fcntl(fd, F_SETLK, &lock) == 0) return true;
-    if (errno != EACCES && errno != EAGAIN && errno != EINTR) return true;
-    if (attempt == 5) return false;
+    if (::fcntl(fd, F_SETLK, &lock) == 0) return 0;
+    const Error error = errno;
+    if (error != EACCES && error != EAGAIN && error != EINTR) return 0;
+    if (attempt == 5) return error;
     const struct timespec pause = {0, wait_ms * 1000000};
     ::nanosleep(&pause, nullptr);
   }
-}
-
-bool PosixOpenInPlace(const char* path, Handle* handle) {
-  int fd;
-  do {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat st;
-  const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (file && !LockForWriting(fd)) {
-    ::close(fd);
-    return false;
-  }
-  *handle = fd;
-  return true;
 }
 
 bool IsRegular(int fd) {
@@ -411,9 +428,25 @@ bool IsRegular(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool PosixReserve(Handle handle, std::uint64_t size) {
-  if (size == 0 || !IsRegular(Fd(handle))) return true;
-  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+Error PosixOpenInPlace(const char* path, Handle* handle) {
+  int fd;
+  do {
+    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return LastError();
+  if (IsRegular(fd)) {
+    if (const Error error = LockForWriting(fd)) {
+      ::close(fd);
+      return error;
+    }
+  }
+  *handle = fd;
+  return 0;
+}
+
+Error PosixReserve(Handle handle, std::uint64_t size) {
+  if (size == 0 || !IsRegular(Fd(handle))) return 0;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return EFBIG;
   // The room is allocated, the length stays: until the first write the file
   // is exactly as it was.
   int rc;
@@ -422,17 +455,38 @@ bool PosixReserve(Handle handle, std::uint64_t size) {
   } while (rc != 0 && errno == EINTR);
   // A file system that cannot reserve (some network and FUSE ones) is
   // written without; one that reports no room keeps the file whole.
-  return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+  return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : LastError();
 }
 
-bool PosixSetLength(Handle handle, std::uint64_t size) {
-  if (!IsRegular(Fd(handle))) return true;
-  if (size > static_cast<std::uint64_t>(INT64_MAX)) return false;
+Error PosixSetLength(Handle handle, std::uint64_t size) {
+  if (!IsRegular(Fd(handle))) return 0;
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) return EFBIG;
   int rc;
   do {
     rc = ::ftruncate(Fd(handle), static_cast<off_t>(size));
   } while (rc != 0 && errno == EINTR);
-  return rc == 0;
+  return Result(rc == 0);
+}
+
+// Puts the thread's signal mask back however the job ends.
+class MaskRestorer {
+ public:
+  explicit MaskRestorer(const sigset_t& saved) : saved_(saved) {}
+  ~MaskRestorer() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  MaskRestorer(const MaskRestorer&) = delete;
+  MaskRestorer& operator=(const MaskRestorer&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+void PosixWithSignalsBlocked(void (*job)(void*), void* context) {
+  sigset_t all;
+  sigset_t saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &saved);
+  const MaskRestorer restore(saved);
+  job(context);
 }
 
 // No system call goes through a table here: every failure the POSIX tests
@@ -447,6 +501,7 @@ LocalDate PosixLocalDate() {
 }
 
 constexpr Api kNative = {
+    .separators = "/",
     .open_for_read = PosixOpenForRead,
     .read = PosixRead,
     .rewind = PosixRewind,
@@ -455,16 +510,21 @@ constexpr Api kNative = {
     .flush = PosixFlush,
     .start_writeback = PosixStartWriteback,
     .release_cache = PosixReleaseCache,
-    .inspect_target = PosixInspectTarget,
+    .resolve = PosixResolve,
+    .open_path = PosixOpenPath,
+    .describe = PosixDescribe,
+    .check_access = PosixCheckAccess,
     .create_temp = PosixCreateTemp,
     .open_spool = PosixOpenSpool,
-    .take_over = PosixTakeOver,
+    .set_owner = PosixSetOwner,
+    .set_attributes = PosixSetAttributes,
     .replace = PosixReplace,
     .sync_folder = PosixSyncFolder,
     .remove = PosixRemove,
     .open_in_place = PosixOpenInPlace,
     .reserve = PosixReserve,
     .set_length = PosixSetLength,
+    .with_signals_blocked = PosixWithSignalsBlocked,
     .local_date = PosixLocalDate,
     .system_call = PosixSystemCall,
 };

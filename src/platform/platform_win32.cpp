@@ -27,44 +27,57 @@ DWORD Chunk(std::size_t size) {
   return static_cast<DWORD>(size < (std::size_t{1} << 30) ? size : (std::size_t{1} << 30));
 }
 
-bool WinOpenForRead(const char* path, Handle* handle, InputInfo* info) {
+// The error a call that failed set; never 0, which would read as success.
+Error LastError() {
+  const DWORD error = GetLastError();
+  return error != 0 ? static_cast<Error>(error) : ERROR_GEN_FAILURE;
+}
+
+// The result of a call that returned `ok`: 0, or the error it set.
+Error Result(bool ok) { return ok ? 0 : LastError(); }
+
+Error WinOpenForRead(const char* path, Handle* handle, InputInfo* info) {
   // Others may read the file while it is loaded, not write it. A folder cannot
   // be opened without FILE_FLAG_BACKUP_SEMANTICS, so it is refused here.
   const HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return LastError();
   LARGE_INTEGER size;
   info->sized = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);
   info->size = info->sized ? static_cast<std::uint64_t>(size.QuadPart) : 0;
   *handle = Wide(h);
-  return true;
+  return 0;
 }
 
 std::ptrdiff_t WinRead(Handle handle, char* buffer, std::size_t size) {
   DWORD got = 0;
   if (!ReadFile(Win(handle), buffer, Chunk(size), &got, nullptr)) {
     // The writing end of a pipe was closed: that is the end of the stream.
-    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    const DWORD error = GetLastError();
+    return error == ERROR_BROKEN_PIPE ? 0 : -static_cast<std::ptrdiff_t>(LastError());
   }
   return static_cast<std::ptrdiff_t>(got);
 }
 
-bool WinRewind(Handle handle) {
-  return SetFilePointer(Win(handle), 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+Error WinRewind(Handle handle) {
+  LARGE_INTEGER start = {};
+  return Result(SetFilePointerEx(Win(handle), start, nullptr, FILE_BEGIN) != 0);
 }
 
 std::ptrdiff_t WinWrite(Handle handle, const char* bytes, std::size_t size) {
   DWORD put = 0;
-  if (!WriteFile(Win(handle), bytes, Chunk(size), &put, nullptr)) return -1;
+  if (!WriteFile(Win(handle), bytes, Chunk(size), &put, nullptr)) {
+    return -static_cast<std::ptrdiff_t>(LastError());
+  }
   return static_cast<std::ptrdiff_t>(put);
 }
 
-bool WinClose(Handle handle) { return CloseHandle(Win(handle)) != 0; }
+Error WinClose(Handle handle) { return Result(CloseHandle(Win(handle)) != 0); }
 
-bool WinFlush(Handle handle) {
+Error WinFlush(Handle handle) {
   // Only a disk file holds buffers; a device or a pipe has nothing to flush.
-  if (GetFileType(Win(handle)) != FILE_TYPE_DISK) return true;
-  return FlushFileBuffers(Win(handle)) != 0;
+  if (GetFileType(Win(handle)) != FILE_TYPE_DISK) return 0;
+  return Result(FlushFileBuffers(Win(handle)) != 0);
 }
 
 // Windows writes back on its own schedule and offers no hint for a range.
@@ -73,12 +86,6 @@ void WinStartWriteback(Handle, std::uint64_t, std::uint64_t) {}
 // The cache manager gives no way to drop one file's pages; it reuses them
 // on its own.
 void WinReleaseCache(const char*) {}
-
-// The folder part of `path` with its separator ("" for a bare name).
-std::string FolderOf(const std::string& path) {
-  const std::size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -215,22 +222,48 @@ bool IsDanglingLink(const char* path) {
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-// Sorts what the system shows at `path`, open as `h`.
-void Classify(HANDLE h, const char* path, Target* target) {
+Error WinDescribe(Handle handle, FileInfo* info) {
+  const HANDLE h = Win(handle);
   BY_HANDLE_FILE_INFORMATION about;
-  const bool known = GetFileInformationByHandle(h, &about) != 0;
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    target->kind = TargetKind::kStream;  // NUL, a console, a pipe
-    return;
+  const DWORD type = GetFileType(h);
+  if (type != FILE_TYPE_DISK) {
+    // NUL, a console, a pipe: nothing more to know.
+    *info = FileInfo();
+    return type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR ? LastError() : 0;
   }
-  if (known && (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    target->kind = TargetKind::kFolder;
-    return;
+  if (!GetFileInformationByHandle(h, &about)) return LastError();
+  const DWORD attributes = about.dwFileAttributes;
+  info->type = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FileType::kLink
+               : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? FileType::kFolder
+                                                                : FileType::kRegular;
+  info->device = about.dwVolumeSerialNumber;
+  info->file = (std::uint64_t{about.nFileIndexHigh} << 32) | about.nFileIndexLow;
+  info->links = about.nNumberOfLinks;
+  info->owner = info->group = info->mode = 0;
+  info->attributes = attributes;
+  info->extended = false;
+  return 0;
+}
+
+Error WinOpenPath(const char* path, Handle* handle) {
+  const HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  *handle = Wide(h);
+  return 0;
+}
+
+// What the system shows at `path`, open as `h`: a regular file whose path
+// may be a link gets its own path, or is marked as one that cannot be named.
+Error Describe(HANDLE h, const char* path, Resolved* resolved) {
+  if (const Error error = WinDescribe(Wide(h), &resolved->info)) return error;
+  // A followed handle shows the file itself, never the link.
+  if (resolved->info.type == FileType::kLink) resolved->info.type = FileType::kRegular;
+  resolved->found = true;
+  if (resolved->info.type == FileType::kRegular && MayBeLink(path)) {
+    resolved->named = FinalPath(h, &resolved->path);
   }
-  target->exists = true;
-  if (known && about.nNumberOfLinks > 1) target->kind = TargetKind::kInPlace;
-  // A link whose destination the system cannot name is written through.
-  if (MayBeLink(path) && !FinalPath(h, &target->path)) target->kind = TargetKind::kInPlace;
+  return 0;
 }
 
 // Has the system create the destination of a link to nothing, as a plain
@@ -238,52 +271,54 @@ void Classify(HANDLE h, const char* path, Target* target) {
 // its handle. Windows says whether the open created the file; Wine says
 // ERROR_ALREADY_EXISTS either way (the link's own name exists), so there
 // the file just made is told by being empty.
-Target InspectDanglingLink(const char* path) {
-  Target target;
-  target.path = path;
+Error ResolveDanglingLink(const char* path, Resolved* resolved) {
   const HANDLE h = CreateFileA(path, GENERIC_WRITE | DELETE, kShareAll, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-      target.kind = TargetKind::kRefused;
-    }
-    return target;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
   }
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   ScopedHandle closer(h);
   LARGE_INTEGER size;
   const bool made = RunningOnWine() ? GetFileSizeEx(h, &size) && size.QuadPart == 0 : !existed;
-  if (!made) {
-    Classify(h, path, &target);
-    return target;
-  }
+  if (!made) return Describe(h, path, resolved);
   DeleteOnClose deleter(h);
-  if (!FinalPath(h, &target.path)) target.kind = TargetKind::kInPlace;
-  return target;
+  resolved->named = FinalPath(h, &resolved->path);
+  if (!resolved->named) resolved->path = path;
+  return 0;
 }
 
-Target WinInspectTarget(const char* path) {
-  Target target;
-  target.path = path;
+Error WinResolve(const char* path, Resolved* resolved) {
+  *resolved = Resolved();
+  resolved->path = path;
   // Asks for no access, so no sharing rule of another handle can refuse it;
   // the system follows links as it opens.
   const HANDLE h =
       CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) return InspectDanglingLink(path);
+    if (error == ERROR_FILE_NOT_FOUND && IsDanglingLink(path)) {
+      return ResolveDanglingLink(path, resolved);
+    }
     // Nothing there: a new file (a missing folder fails when the temporary
     // file cannot be made). Anything else, a loop of links among them, is
     // the system's refusal.
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-      target.kind = TargetKind::kRefused;
-    }
-    return target;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
   }
   ScopedHandle closer(h);
-  Classify(h, path, &target);
-  return target;
+  return Describe(h, path, resolved);
+}
+
+// A read-only file or a folder is not written; whether a folder takes new
+// names cannot be told beforehand (its access list decides).
+Error WinCheckAccess(const char* path, Access access) {
+  if (access == Access::kCreateIn) return 0;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0
+             ? ERROR_ACCESS_DENIED
+             : 0;
 }
 
 // 32 unpredictable bits from the system's generator (msvcrt's rand_s); a
@@ -297,8 +332,8 @@ unsigned RandomTag() {
 }
 
 // Creates `prefix` + ".~XXXXXXXX.tmp" exclusively, a fresh random name for
-// each attempt; false on any failure but a name already taken.
-bool CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std::string* name) {
+// each attempt.
+Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std::string* name) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + ".~";
@@ -309,67 +344,51 @@ bool CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std
     if (h != INVALID_HANDLE_VALUE) {
       *handle = h;
       *name = std::move(candidate);
-      return true;
+      return 0;
     }
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return error;
   }
-  return false;
+  return ERROR_FILE_EXISTS;
 }
 
-bool WinCreateTemp(const char* target_path, Handle* handle, std::string* temp_path) {
+// The file takes the access list its folder gives a new file, whoever may
+// read it: `owner_only` is for POSIX's permission bits.
+Error WinCreateTemp(const char* prefix, bool, Handle* handle, std::string* name) {
   HANDLE h;
-  std::string name;
-  bool made = CreateExclusive(target_path, FILE_ATTRIBUTE_NORMAL, &h, &name);
-  // A path near the length limit leaves no room for the suffix (the system
-  // says so in several ways): a short name in the same folder serves.
-  if (!made && GetLastError() != ERROR_ACCESS_DENIED) {
-    made = CreateExclusive(FolderOf(target_path), FILE_ATTRIBUTE_NORMAL, &h, &name);
-  }
-  if (!made) return false;
-  *handle = Wide(h);
-  *temp_path = std::move(name);
-  return true;
+  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &h, name);
+  if (error == 0) *handle = Wide(h);
+  return error;
 }
 
-bool WinOpenSpool(Handle* handle) {
+Error WinOpenSpool(Handle* handle) {
   char folder[MAX_PATH + 1];
   const DWORD n = GetTempPathA(sizeof folder, folder);
-  if (n == 0 || n >= sizeof folder) return false;
+  if (n == 0) return LastError();
+  if (n >= sizeof folder) return ERROR_FILENAME_EXCED_RANGE;
   HANDLE h;
   std::string name;
-  if (!CreateExclusive(std::string(folder) + "quorvel",
-                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &h, &name)) {
-    return false;
+  if (const Error error =
+          CreateExclusive(std::string(folder) + "quorvel",
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &h, &name)) {
+    return error;
   }
   *handle = Wide(h);
-  return true;
+  return 0;
 }
 
-// The number of names the file at `path` has; 1 when it cannot be told.
-DWORD LinkCount(const char* path) {
-  const HANDLE h =
-      CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 1;
-  BY_HANDLE_FILE_INFORMATION about;
-  const bool known = GetFileInformationByHandle(h, &about) != 0;
-  CloseHandle(h);
-  return known ? about.nNumberOfLinks : 1;
-}
+// The caller owns what it creates; ReplaceFileA carries the access list over.
+Error WinSetOwner(Handle, std::uint32_t, std::uint32_t) { return 0; }
 
-// ReplaceFileA gives the replacing file the target's attributes (and its
-// access list, not its owner); Wine's does not, and the move used there
-// cannot, so the attributes are given here beforehand. A second name gained
-// since the save chose to replace the file would be lost: false.
-bool WinTakeOver(Handle temp, const char*, const char* target_path) {
-  const DWORD attributes = GetFileAttributesA(target_path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
-  if (LinkCount(target_path) > 1) return false;
+// ReplaceFileA gives the replacing file the target's attributes; Wine's does
+// not, and the move used there cannot, so they are given here beforehand.
+Error WinSetAttributes(Handle handle, const FileInfo& from) {
   FILE_BASIC_INFO basic = {};
-  basic.FileAttributes = attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  basic.FileAttributes =
+      from.attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(Win(temp), FileBasicInfo, &basic, sizeof basic) != 0;
+  return Result(SetFileInformationByHandle(Win(handle), FileBasicInfo, &basic, sizeof basic) != 0);
 }
 
 // Moves the temporary file to `target_path`, over whatever is there now.
@@ -413,20 +432,21 @@ bool Missing(const char* path) {
          GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-Replaced WinReplace(const char* temp_path, const char* target_path) {
+Error WinReplace(const char* temp_path, const char* target_path, bool* stranded) {
+  *stranded = false;
   DWORD attributes = GetFileAttributesA(target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     // A new file: moved into place. Should a file have appeared there
     // meanwhile (a second save), it is replaced below like any other, as a
     // rename replaces it on POSIX.
-    if (calls.move_file(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return Replaced::kYes;
+    if (calls.move_file(temp_path, target_path, MOVEFILE_WRITE_THROUGH)) return 0;
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return Replaced::kRefused;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return error;
     attributes = GetFileAttributesA(target_path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Replaced::kRefused;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
   }
   // A target that could not be rewritten is not replaced either.
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return Replaced::kRefused;
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ACCESS_DENIED;
   // ReplaceFileA can stop half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the
   // old file deleted, the new one still under its temporary name. The move
   // finishes it; until it succeeds the temporary file is all there is.
@@ -438,31 +458,32 @@ Replaced WinReplace(const char* temp_path, const char* target_path) {
     SetLastError(error);
     return half_way;
   });
-  if (!done) return Replaced::kRefused;
-  if (!half_way) return Replaced::kYes;
-  return Retried([&] { return MoveOver(temp_path, target_path); }) ? Replaced::kYes
-                                                                   : Replaced::kStranded;
+  if (!done) return LastError();
+  if (!half_way) return 0;
+  if (Retried([&] { return MoveOver(temp_path, target_path); })) return 0;
+  *stranded = true;
+  return LastError();
 }
 
-bool WinSyncFolder(const char*) { return true; }  // the move was written through
+Error WinSyncFolder(const char*) { return 0; }  // the move was written through
 
-void WinRemove(const char* path) { DeleteFileA(path); }
+Error WinRemove(const char* path) { return Result(DeleteFileA(path) != 0); }
 
-bool WinOpenInPlace(const char* path, Handle* handle) {
+Error WinOpenInPlace(const char* path, Handle* handle) {
   // Opened as it is: a file keeps its content, attributes and links.
   const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return LastError();
   // A read-only file is not written, as it is not replaced (Wine lets an
   // administrator open one for writing).
   BY_HANDLE_FILE_INFORMATION about;
   if (GetFileInformationByHandle(h, &about) &&
       (about.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     CloseHandle(h);
-    return false;
+    return ERROR_ACCESS_DENIED;
   }
   *handle = Wide(h);
-  return true;
+  return 0;
 }
 
 // Moves the file pointer of `h` to `offset`.
@@ -476,22 +497,25 @@ bool Seek(HANDLE h, std::uint64_t offset) {
 // A file shorter than `size` is lengthened to it, which allocates the room
 // (the new bytes read as zeros until they are written); the pointer goes
 // back to the first byte.
-bool WinReserve(Handle handle, std::uint64_t size) {
+Error WinReserve(Handle handle, std::uint64_t size) {
   const HANDLE h = Win(handle);
-  if (GetFileType(h) != FILE_TYPE_DISK) return true;
+  if (GetFileType(h) != FILE_TYPE_DISK) return 0;
   LARGE_INTEGER now;
-  if (!GetFileSizeEx(h, &now)) return false;
+  if (!GetFileSizeEx(h, &now)) return LastError();
   if (size > static_cast<std::uint64_t>(now.QuadPart) && (!Seek(h, size) || !SetEndOfFile(h))) {
-    return false;
+    return LastError();
   }
-  return Seek(h, 0);
+  return Result(Seek(h, 0));
 }
 
-bool WinSetLength(Handle handle, std::uint64_t size) {
+Error WinSetLength(Handle handle, std::uint64_t size) {
   const HANDLE h = Win(handle);
-  if (GetFileType(h) != FILE_TYPE_DISK) return true;
-  return Seek(h, size) && SetEndOfFile(h);
+  if (GetFileType(h) != FILE_TYPE_DISK) return 0;
+  return Result(Seek(h, size) && SetEndOfFile(h));
 }
+
+// Windows delivers no signals to threads: the job just runs.
+void WinWithSignalsBlocked(void (*job)(void*), void* context) { job(context); }
 
 LocalDate WinLocalDate() {
   SYSTEMTIME now;
@@ -500,6 +524,7 @@ LocalDate WinLocalDate() {
 }
 
 constexpr Api kNative = {
+    .separators = "\\/:",
     .open_for_read = WinOpenForRead,
     .read = WinRead,
     .rewind = WinRewind,
@@ -508,16 +533,21 @@ constexpr Api kNative = {
     .flush = WinFlush,
     .start_writeback = WinStartWriteback,
     .release_cache = WinReleaseCache,
-    .inspect_target = WinInspectTarget,
+    .resolve = WinResolve,
+    .open_path = WinOpenPath,
+    .describe = WinDescribe,
+    .check_access = WinCheckAccess,
     .create_temp = WinCreateTemp,
     .open_spool = WinOpenSpool,
-    .take_over = WinTakeOver,
+    .set_owner = WinSetOwner,
+    .set_attributes = WinSetAttributes,
     .replace = WinReplace,
     .sync_folder = WinSyncFolder,
     .remove = WinRemove,
     .open_in_place = WinOpenInPlace,
     .reserve = WinReserve,
     .set_length = WinSetLength,
+    .with_signals_blocked = WinWithSignalsBlocked,
     .local_date = WinLocalDate,
     .system_call = WinSystemCall,
 };

@@ -6,6 +6,7 @@
 #define QUORVEL_TESTS_SUPPORT_MEMORY_PLATFORM_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -36,13 +37,14 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
   MemoryFiles::saved.clear();
   MemoryFiles::replaced = false;
   platform::Api& api = platform::Current();
-  api.open_for_read = [](const char* path, platform::Handle* h, platform::InputInfo* info) {
-    if (std::strcmp(path, "in") != 0) return false;
+  api.open_for_read = [](const char* path, platform::Handle* h,
+                         platform::InputInfo* info) -> platform::Error {
+    if (std::strcmp(path, "in") != 0) return ENOENT;
     *h = 1;
     MemoryFiles::read_at = 0;
     info->sized = true;
     info->size = MemoryFiles::input.size();
-    return true;
+    return 0;
   };
   api.read = [](platform::Handle, char* buffer, std::size_t size) -> std::ptrdiff_t {
     const std::size_t n = std::min(size, MemoryFiles::input.size() - MemoryFiles::read_at);
@@ -50,38 +52,55 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
     MemoryFiles::read_at += n;
     return static_cast<std::ptrdiff_t>(n);
   };
-  api.rewind = [](platform::Handle) {
+  api.rewind = [](platform::Handle) -> platform::Error {
     MemoryFiles::read_at = 0;
-    return true;
+    return 0;
   };
   api.write = [](platform::Handle, const char* bytes, std::size_t size) -> std::ptrdiff_t {
     if (MemoryFiles::keep_written) MemoryFiles::written.append(bytes, size);
     return static_cast<std::ptrdiff_t>(size);
   };
-  api.close = [](platform::Handle) { return true; };
-  api.flush = [](platform::Handle) { return true; };
+  api.close = [](platform::Handle) -> platform::Error { return 0; };
+  api.flush = [](platform::Handle) -> platform::Error { return 0; };
   api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
   api.release_cache = [](const char*) {};
-  api.inspect_target = [](const char* path) {
-    return platform::Target{platform::TargetKind::kReplace, path, false};
+  // Every output path is a new file in a folder that takes one.
+  api.resolve = [](const char* path, platform::Resolved* resolved) -> platform::Error {
+    *resolved = platform::Resolved();
+    resolved->path = path;
+    return 0;
   };
-  api.create_temp = [](const char*, platform::Handle* h, std::string* temp) {
+  api.open_path = [](const char*, platform::Handle*) -> platform::Error { return ENOENT; };
+  api.describe = [](platform::Handle, platform::FileInfo* info) -> platform::Error {
+    *info = platform::FileInfo();
+    return 0;
+  };
+  api.check_access = [](const char*, platform::Access) -> platform::Error { return 0; };
+  api.create_temp = [](const char*, bool, platform::Handle* h,
+                       std::string* temp) -> platform::Error {
     *h = 2;
     *temp = "out.tmp";
-    return true;
+    return 0;
   };
-  api.open_spool = [](platform::Handle*) { return false; };
-  api.take_over = [](platform::Handle, const char*, const char*) { return true; };
-  api.replace = [](const char*, const char*) {
+  api.open_spool = [](platform::Handle*) -> platform::Error { return ENOSPC; };
+  api.set_owner = [](platform::Handle, std::uint32_t, std::uint32_t) -> platform::Error {
+    return 0;
+  };
+  api.set_attributes = [](platform::Handle, const platform::FileInfo&) -> platform::Error {
+    return 0;
+  };
+  api.replace = [](const char*, const char*, bool* stranded) -> platform::Error {
+    *stranded = false;
     MemoryFiles::saved = MemoryFiles::written;
     MemoryFiles::replaced = true;
-    return platform::Replaced::kYes;
+    return 0;
   };
-  api.sync_folder = [](const char*) { return true; };
-  api.remove = [](const char*) {};
-  api.open_in_place = [](const char*, platform::Handle*) { return false; };
-  api.reserve = [](platform::Handle, std::uint64_t) { return true; };
-  api.set_length = [](platform::Handle, std::uint64_t) { return true; };
+  api.sync_folder = [](const char*) -> platform::Error { return 0; };
+  api.remove = [](const char*) -> platform::Error { return 0; };
+  api.open_in_place = [](const char*, platform::Handle*) -> platform::Error { return EACCES; };
+  api.reserve = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
+  api.set_length = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
+  api.with_signals_blocked = [](void (*job)(void*), void* context) { job(context); };
   api.local_date = [] { return platform::LocalDate{2026, 12, 6}; };
 }
 
