@@ -192,9 +192,10 @@ TEST_F(InputTest, ShortReadsAndWrongSizesInEveryWindow) {
   // into a conversion: every line converts.
   platform.api().open_for_read = [](const char* path, quorvel::platform::Handle* handle,
                                     quorvel::platform::InputInfo* info) {
-    const bool opened = quorvel::platform::Native().open_for_read(path, handle, info);
+    const quorvel::platform::Error error =
+        quorvel::platform::Native().open_for_read(path, handle, info);
     info->size = Reads::size;
-    return opened;
+    return error;
   };
   platform.api().local_date = qtest::PinnedDate;
   std::string text;

@@ -23,9 +23,10 @@ std::size_t& InputWindow() {
 ByteReader::ByteReader(const char* path, std::size_t window)
     : path_(path ? path : ""), window_(window > 0 ? window : 1) {
   platform::InputInfo info;
-  if (platform::Current().open_for_read(path_, &file_.handle, &info) != 0) {
+  if (const platform::Error error =
+          platform::Current().open_for_read(path_, &file_.handle, &info)) {
     file_.handle = platform::kNoHandle;
-    RaiseCannotOpen();
+    RaiseCannotOpen(error);
   }
   buffer_.reset(new char[window_]);
   capacity_ = window_;
@@ -43,7 +44,7 @@ void ByteReader::Close() {
   file_.Close();
 }
 
-void ByteReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
+void ByteReader::RaiseCannotOpen(platform::Error error) const { RaiseCannotOpenFile(path_, error); }
 
 // A pipe or a device cannot be read twice, nor can a file that is not as
 // large as the system said: the rest of its content is read whole behind
@@ -54,7 +55,7 @@ void ByteReader::ReadWholeStream() {
     if (end_ == capacity_) GrowToHoldLine();
     const std::ptrdiff_t n =
         platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
-    if (n < 0) RaiseCannotOpen();
+    if (n < 0) RaiseCannotOpen(static_cast<platform::Error>(-n));
     if (n == 0) break;
     const auto got = static_cast<std::size_t>(n);
     read_ += got;
@@ -86,7 +87,7 @@ void ByteReader::Resize(std::size_t capacity) {
 bool ByteReader::ReadMore() {
   if (at_end_) return false;
   const std::ptrdiff_t n = background_.busy() ? TakeReadAhead() : ReadBehindTail();
-  if (n < 0) RaiseCannotOpen();
+  if (n < 0) RaiseCannotOpen(static_cast<platform::Error>(-n));
   if (n == 0) {
     TakeEnd();
     return true;
@@ -203,7 +204,9 @@ void ByteReader::Rewind() {
   // Content held whole (a stream, or a file that fit the window) is walked
   // again from memory; otherwise the file is read again from its start.
   if (held_in_memory_ || (at_end_ && holds_start_)) return;
-  if (platform::Current().rewind(file_.handle) != 0) RaiseCannotOpen();
+  if (const platform::Error error = platform::Current().rewind(file_.handle)) {
+    RaiseCannotOpen(error);
+  }
   buffer_offset_ = 0;
   end_ = 0;
   read_ = 0;

@@ -78,7 +78,7 @@ class ByteReader {
 
   // Raises "Cannot open file <path>": for a caller that finds the input is
   // no longer what it was when it was opened.
-  [[noreturn]] void RaiseCannotOpen() const;
+  [[noreturn]] void RaiseCannotOpen(platform::Error error = 0) const;
 
  private:
   std::ptrdiff_t ReadBehindTail();
