@@ -88,10 +88,10 @@ expect("23 incomplete rows" "${code}:${err}"
 file(WRITE "${WORK}/sy.txt" "${invoices}1\t2\t3\t4\t5\t6\t7\t8\tx\t10\r\n")
 file(WRITE "${WORK}/short.xml" "<nsr>N</nsr>\n<rows>2</rows>\n<data>\n<row id=\"1\">\n</row>\n")
 set(cases
-    "${SAMPLES}/invoices.txt|0|${SAMPLES}/invoices.txt: text, 4 lines (3 full rows, 1 short row, 0 empty rows): converts cleanly|"
-    "three.txt|3|three.txt: text, 5 lines (3 full rows, 1 short row, 1 empty row): converts, with warnings|quorvel: three.txt:5: 3 fields: written as an empty row\n"
-    "${SAMPLES}/invoices-utf8.txt|3|${SAMPLES}/invoices-utf8.txt: text, 4 lines (3 full rows, 1 short row, 0 empty rows): converts, with warnings|quorvel: ${SAMPLES}/invoices-utf8.txt looks like UTF-8@SEMICOLON@ --encoding utf-8 would convert it to GBK\n"
-    "sy.txt|1|sy.txt: text, 5 lines (4 full rows, 1 short row, 0 empty rows): would fail|quorvel: 'x' is not a valid integer value\n"
+    "${SAMPLES}/invoices.txt|0|${SAMPLES}/invoices.txt: text, 4 lines (0 empty rows): converts cleanly|"
+    "three.txt|3|three.txt: text, 5 lines (1 empty row): converts, with warnings|quorvel: three.txt:5: 3 fields: written as an empty row\n"
+    "${SAMPLES}/invoices-utf8.txt|3|${SAMPLES}/invoices-utf8.txt: text, 4 lines (0 empty rows): converts, with warnings|quorvel: ${SAMPLES}/invoices-utf8.txt looks like UTF-8@SEMICOLON@ --encoding utf-8 would convert it to GBK\n"
+    "sy.txt|1|sy.txt: text: would fail|quorvel: 'x' is not a valid integer value\n"
     "${SAMPLES}/returned.xml|0|${SAMPLES}/returned.xml: returned document, 4 rows, nsr ${NSR}: converts cleanly|"
     "lacking.xml|2|lacking.xml: returned document, 4 rows, nsr ${NSR}: 2 incomplete rows|quorvel: row #1 (lines 13-24): no rq\nquorvel: row 2 (lines 25-35): no jg, rq\n"
     "short.xml|1|short.xml: returned document: would fail|quorvel: List index out of bounds (5)\n"

@@ -29,7 +29,7 @@ expect_same_file("txt2xml - - --encoding utf-8" "${WORK}/utf8.xml" "${WORK}/file
 file(WRITE "${WORK}/odd.txt" "a\tb\n1\t2\t3\t4\t5\t6\t7\t8\tbad\t10\n")
 tool(STDIN "${WORK}/odd.txt" ARGS check -)
 expect("check -" "${code}:${out}:${err}"
-       "1:(standard input): text, 2 lines (1 full row, 0 short rows, 1 empty row): would fail\n:quorvel: (standard input):1: 2 fields: written as an empty row\nquorvel: 'bad' is not a valid integer value\n")
+       "1:(standard input): text: would fail\n:quorvel: (standard input):1: 2 fields: written as an empty row\nquorvel: 'bad' is not a valid integer value\n")
 tool(STDIN "${WORK}/odd.txt" STDOUT "${WORK}/failed.xml" ARGS txt2xml - -)
 expect("txt2xml - - failing" "${code}:${err}" "1:quorvel: 'bad' is not a valid integer value\n")
 file(SIZE "${WORK}/failed.xml" size)
@@ -62,7 +62,7 @@ if(NOT EMULATOR)
   set(endless "printf 'a\\000'; while printf '%65536s' ''; do sleep 0.01; done")
   foreach(case IN ITEMS
           "xml2txt;-;nul.txt|1::quorvel: List index out of bounds (1)\n"
-          "check;-|3:(standard input): text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
+          "check;-|3:(standard input): text, 1 line (1 empty row): converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
     string(REPLACE "|" ";" case "${case}")
     list(POP_BACK case expected)
     string(REPLACE "\\n" "\n" expected "${expected}")
