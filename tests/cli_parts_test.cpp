@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,33 @@ struct TranscodeCase {
   std::string what;
 };
 
+void ExpectTranscodes(const TranscodeCase& c, std::size_t split) {
+  const ContentFile in(c.in.substr(split));
+  TempFile out;
+  std::string why;
+  ASSERT_TRUE(out.Create(&why)) << why;
+  EncodingStop stop;
+  PassEnd end;
+  {
+    const File source = in.Open();
+    File target = OpenFile(out.path(), "wb");
+    const Charset to = c.from == Charset::kGbk ? Charset::kUtf8 : Charset::kGbk;
+    end = Transcode(std::string_view(c.in).substr(0, split), source.get(), c.from, to, target.get(),
+                    &stop);
+    ASSERT_TRUE(CloseFile(std::move(target)));
+  }
+  const std::string shown = c.in.substr(0, 40) + " split at " + std::to_string(split);
+  if (c.line == 0) {
+    EXPECT_EQ(end.status, PassStatus::kOk) << shown;
+    EXPECT_EQ(ReadAll(out.path()), c.out) << shown;
+  } else {
+    EXPECT_EQ(end.status, PassStatus::kNotConvertible) << shown;
+    EXPECT_EQ(stop.line, c.line) << shown;
+    EXPECT_EQ(stop.column, c.column) << shown;
+    EXPECT_EQ(stop.what, c.what) << shown;
+  }
+}
+
 TEST(Transcode, CopiesTheContentConvertedOrNamesWhereItStops) {
   const std::string bom = "\xEF\xBB\xBF";
   const std::string emoji = "\xF0\x9F\x98\x80";
@@ -223,44 +251,36 @@ TEST(Transcode, CopiesTheContentConvertedOrNamesWhereItStops) {
       {Charset::kUtf8, split, "", 2, 1, "U+1F600 has no GBK form"},
       {Charset::kGbk, "\xD6\xD0\x80\r\n", "\xE4\xB8\xAD\xE2\x82\xAC\r\n", 0, 0, ""},
       {Charset::kGbk, "a\n\xD6\xD0\xFF", "", 2, 2, "byte 0xFF is not GBK"},
+      // UTF-16: its mark dropped, its NUL bytes no end, its U+0000 the end.
+      {Charset::kUtf16Le, "\xFF\xFE\x2D\x4E\t\0001\0\r\0\n\0"s, "\xD6\xD0\t1\r\n", 0, 0, ""},
+      {Charset::kUtf16Be, "\xFE\xFF\x4E\x2D\0\t\0\n"s, "\xD6\xD0\t\n", 0, 0, ""},
+      {Charset::kUtf16Le, "a\0\0\0b\0"s, "a", 0, 0, ""},
+      {Charset::kUtf16Le, "a\0\n\0\0\xD8x\0"s, "", 2, 1, "invalid UTF-16 (unit 0xD800)"},
+      {Charset::kUtf16Le, "a\0\x3D\xD8\x00\xDE"s, "", 1, 2, "U+1F600 has no GBK form"},
+      {Charset::kUtf16Le, "a\0b"s, "", 1, 2, "invalid UTF-16 (cut short)"},
   };
+  // The head already read (a byte order mark at least), then the rest from
+  // the file.
   for (const TranscodeCase& c : cases) {
-    const ContentFile in(c.in);
-    TempFile out;
-    std::string why;
-    ASSERT_TRUE(out.Create(&why)) << why;
-    EncodingStop stop;
-    PassEnd end;
-    {
-      const File source = in.Open();
-      File target = OpenFile(out.path(), "wb");
-      const Charset to = c.from == Charset::kUtf8 ? Charset::kGbk : Charset::kUtf8;
-      end = Transcode(source.get(), c.from, to, target.get(), &stop);
-      ASSERT_TRUE(CloseFile(std::move(target)));
-    }
-    const std::string shown = c.in.substr(0, 40);
-    if (c.line == 0) {
-      EXPECT_EQ(end.status, PassStatus::kOk) << shown;
-      EXPECT_EQ(ReadAll(out.path()), c.out) << shown;
-    } else {
-      EXPECT_EQ(end.status, PassStatus::kNotConvertible) << shown;
-      EXPECT_EQ(stop.line, c.line) << shown;
-      EXPECT_EQ(stop.column, c.column) << shown;
-      EXPECT_EQ(stop.what, c.what) << shown;
+    const std::size_t mark = std::min<std::size_t>(c.in.size(), 4);
+    for (const std::size_t split : {mark, std::max(mark, c.in.size() / 2), c.in.size()}) {
+      ExpectTranscodes(c, split);
     }
   }
 }
-
 TEST(Sniff, TellsADocumentAndUtf8FromTheHead) {
   struct Case {
     std::string head;
     bool cut;
     bool document;
     bool looks_utf8;
+    std::optional<Charset> bom = std::nullopt;
   };
   const std::vector<Case> cases = {
       {"<?xml version", false, true, false},
-      {"\xEF\xBB\xBF \r\n\t<nsr>", false, true, true},
+      {"\xEF\xBB\xBF \r\n\t<nsr>", false, true, false, Charset::kUtf8},
+      {"\xFF\xFE \0<\0"s, false, true, false, Charset::kUtf16Le},
+      {"\xFE\xFF\0a\0<"s, false, false, false, Charset::kUtf16Be},
       {"a\t<b>", false, false, false},
       {"", false, false, false},
       {"\xE4\xB8\xAD\t1", false, false, true},
@@ -273,53 +293,110 @@ TEST(Sniff, TellsADocumentAndUtf8FromTheHead) {
     const Head head = LookAtHead(c.head, c.cut);
     EXPECT_EQ(head.document, c.document) << c.head;
     EXPECT_EQ(head.looks_utf8, c.looks_utf8) << c.head;
+    EXPECT_EQ(head.bom, c.bom) << c.head;
   }
 }
 
+// GNU's grammar, and its words for what it refuses (the same from glibc's
+// getopt_long and from mingw-w64's).
 TEST(Options, ParsesWhatTheUsageAllows) {
   struct Case {
     std::vector<std::string> arguments;
-    bool ok;
+    std::string error;  // empty: parsed
     std::vector<std::string> files;
   };
   const std::vector<Case> cases = {
-      {{"txt2xml", "a", "b"}, true, {"a", "b"}},
-      {{"txt2xml", "--strict", "a", "--type=102", "b", "--quiet"}, true, {"a", "b"}},
-      {{"txt2xml", "a", "--", "--b"}, true, {"a", "--b"}},
-      {{"txt2xml", "-", "-"}, true, {"-", "-"}},
-      {{"xml2txt", "a", "b", "--encoding", "UTF-8"}, true, {"a", "b"}},
-      {{"check", "--encoding=utf8", "f"}, true, {"f"}},
-      {{"--help"}, true, {}},
-      {{"-h"}, true, {}},
-      {{"--version"}, true, {}},
-      {{}, false, {}},
-      {{"--help", "x"}, false, {}},
-      {{"check", "a", "b"}, false, {}},
-      {{"txt2xml", "a"}, false, {}},
-      {{"xml2txt", "a", "b", "--strict"}, false, {}},
-      {{"check", "f", "--nsr", "x"}, false, {}},
-      {{"txt2xml", "a", "b", "--type"}, false, {}},
-      {{"txt2xml", "a", "b", "--type", "2147483648"}, false, {}},
-      {{"txt2xml", "a", "b", "--encoding", "latin1"}, false, {}},
-      {{"txt2xml", "a", "b", "--strict=yes"}, false, {}},
-      {{"frob"}, false, {}},
+      {{"txt2xml", "a", "b"}, "", {"a", "b"}},
+      {{"txt2xml", "--strict", "a", "--type=102", "b", "-q"}, "", {"a", "b"}},
+      {{"txt2xml", "a", "--", "--b"}, "", {"a", "--b"}},
+      {{"txt2xml", "-", "-"}, "", {"-", "-"}},
+      {{"xml2txt", "a", "b", "--enc", "UTF-8", "--strict"}, "", {"a", "b"}},
+      {{"check", "--encoding=utf8", "f", "g", "--nsr", "x"}, "", {"f", "g"}},
+      {{"check", "--allow-empty-rows", "--no-progress", "f"}, "", {"f"}},
+      {{"--help"}, "", {}},
+      {{"-h"}, "", {}},
+      {{"-V"}, "", {}},
+      {{"txt2xml", "a", "--version"}, "", {"a"}},
+      {{}, "missing command", {}},
+      {{"frob"}, "unknown command 'frob'", {}},
+      {{"check"}, "check: missing FILE", {}},
+      {{"txt2xml"}, "txt2xml: missing INPUT and OUTPUT", {}},
+      {{"txt2xml", "a"}, "txt2xml: missing OUTPUT", {}},
+      {{"xml2txt", "a", "b", "c"}, "xml2txt: extra operand 'c'", {}},
+      {{"txt2xml", "a", "b", "--bogus"}, "unrecognized option '--bogus'", {}},
+      {{"txt2xml", "a", "b", "--bogus=1"}, "unrecognized option '--bogus=1'", {}},
+      {{"txt2xml", "a", "b", "-x"}, "invalid option -- 'x'", {}},
+      {{"txt2xml", "a", "b", "--type"}, "option '--type' requires an argument", {}},
+      {{"txt2xml", "a", "b", "--strict=yes"}, "option '--strict' doesn't allow an argument", {}},
+      {{"txt2xml", "a", "b", "--type", "abc"}, "invalid argument 'abc' for '--type'", {}},
+      {{"txt2xml", "a", "b", "--type", "2147483648"},
+       "invalid argument '2147483648' for '--type'",
+       {}},
+      {{"txt2xml", "a", "b", "--encoding", "gb18030"},
+       "invalid argument 'gb18030' for '--encoding'",
+       {}},
+      {{"txt2xml", "a", "b", "--date", "2026-02-29"},
+       "invalid argument '2026-02-29' for '--date'",
+       {}},
+      {{"xml2txt", "a", "b", "--nsr", "x"}, "option '--nsr' does not apply to xml2txt", {}},
+      {{"xml2txt", "a", "b", "--encoding", "utf-16"},
+       "invalid argument 'utf-16' for '--encoding': xml2txt writes GBK or UTF-8",
+       {}},
   };
   for (const Case& c : cases) {
     Request request;
-    EXPECT_EQ(ParseRequest(c.arguments, &request), c.ok) << testing::PrintToString(c.arguments);
-    if (c.ok) {
+    std::string error;
+    EXPECT_EQ(ParseRequest(c.arguments, &request, &error), c.error.empty())
+        << testing::PrintToString(c.arguments);
+    EXPECT_EQ(error, c.error) << testing::PrintToString(c.arguments);
+    if (c.error.empty()) {
       EXPECT_EQ(request.files, c.files);
     }
   }
   Request request;
+  std::string error;
   ASSERT_TRUE(ParseRequest({"txt2xml", "a", "b", "--type", "-5", "--nsr", "n", "--qymc=q=r",
-                            "--encoding", "gbk", "--nsr", "m"},
-                           &request));
+                            "--encoding", "utf-16", "--nsr", "m", "--date", "2028-02-29"},
+                           &request, &error));
   EXPECT_EQ(request.type, -5);
   EXPECT_EQ(request.nsr, "m");  // the later one
   EXPECT_EQ(request.qymc, "q=r");
   EXPECT_TRUE(request.encoding_given);
-  EXPECT_EQ(request.encoding, Charset::kGbk);
+  EXPECT_EQ(request.encoding, Charset::kUtf16Le);
+  ASSERT_TRUE(request.date.has_value());
+  EXPECT_EQ(request.date->year * 10000 + request.date->month * 100 + request.date->day, 20280229);
+}
+
+TEST(Options, ReadsDatesAndEpochs) {
+  struct Case {
+    std::string text;
+    bool epoch;
+    int yyyymmdd;  // 0: refused
+  };
+  const std::vector<Case> cases = {
+      {"2026-12-07", false, 20261207},
+      {"2000-02-29", false, 20000229},
+      {"1900-02-29", false, 0},
+      {"2026-13-01", false, 0},
+      {"2026-1-01", false, 0},
+      {"0000-01-01", false, 0},
+      {"0", true, 19700101},
+      {"951782400", true, 20000229},
+      {"1798761599", true, 20261231},
+      {"253402300799", true, 99991231},
+      {"253402300800", true, 0},
+      {"-1", true, 0},
+      {"12x", true, 0},
+      {"", true, 0},
+  };
+  for (const Case& c : cases) {
+    Date date;
+    const bool ok = c.epoch ? DateOfEpoch(c.text, &date) : ParseDate(c.text, &date);
+    EXPECT_EQ(ok, c.yyyymmdd != 0) << c.text;
+    if (ok) {
+      EXPECT_EQ(date.year * 10000 + date.month * 100 + date.day, c.yyyymmdd) << c.text;
+    }
+  }
 }
 
 }  // namespace

@@ -17,8 +17,23 @@ namespace quorvel::cli {
 enum class Charset {
   kGbk,  // the document's character set (Windows code page 936)
   kUtf8,
-  kAnsi,  // Windows only: the system's ANSI code page, which file names use
+  kAnsi,     // Windows only: the system's ANSI code page, which file names use
+  kUtf16Le,  // only ever converted from
+  kUtf16Be,
 };
+
+inline bool IsUtf16(Charset charset) {
+  return charset == Charset::kUtf16Le || charset == Charset::kUtf16Be;
+}
+
+// The UTF-16 character at the start of `bytes` (a surrogate pair whole):
+// its code point and byte length, or a length of 0 when the units there are
+// no character (a lone surrogate, a unit cut short).
+struct Utf16Char {
+  char32_t code = 0;
+  std::size_t size = 0;
+};
+Utf16Char DecodeUtf16(std::string_view bytes, bool big_endian);
 
 class Converter {
  public:

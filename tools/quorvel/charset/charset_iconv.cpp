@@ -23,6 +23,10 @@ const char* IconvName(Charset charset) {
       return "UTF-8";
     case Charset::kAnsi:
       return nullptr;  // file names are bytes here
+    case Charset::kUtf16Le:
+      return "UTF-16LE";
+    case Charset::kUtf16Be:
+      return "UTF-16BE";
   }
   return nullptr;
 }

@@ -31,6 +31,8 @@ UINT CodePage(Charset charset) {
     case Charset::kUtf8:
       return CP_UTF8;
     case Charset::kAnsi:
+    case Charset::kUtf16Le:  // (read by Utf16ToWide instead)
+    case Charset::kUtf16Be:
       return GetACP();
   }
   return GetACP();
@@ -112,6 +114,36 @@ std::size_t OffsetOfIndex(UINT code_page, std::string_view in, std::size_t index
   return at;
 }
 
+// UTF-16 bytes as the system's wide characters; false, with the offset of
+// the first unit that begins no character, for a lone surrogate or a unit
+// cut short.
+bool Utf16ToWide(std::string_view in, bool big_endian, std::wstring* wide, std::size_t* bad) {
+  for (std::size_t at = 0; at < in.size();) {
+    const Utf16Char c = DecodeUtf16(in.substr(at), big_endian);
+    if (c.size == 0) {
+      *bad = at;
+      return false;
+    }
+    if (c.code > 0xFFFF) {
+      wide->push_back(static_cast<wchar_t>(0xD800 + ((c.code - 0x10000) >> 10)));
+      wide->push_back(static_cast<wchar_t>(0xDC00 + ((c.code - 0x10000) & 0x3FF)));
+    } else {
+      wide->push_back(static_cast<wchar_t>(c.code));
+    }
+    at += c.size;
+  }
+  return true;
+}
+
+// The byte offset in UTF-16 `wide` of character `index`.
+std::size_t Utf16OffsetOfIndex(std::wstring_view wide, std::size_t index) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < index && at < wide.size(); ++i) {
+    at += IS_HIGH_SURROGATE(wide[at]) ? 2 : 1;
+  }
+  return 2 * at;
+}
+
 }  // namespace
 
 Converter::Converter(Charset from, Charset to) : from_(from), to_(to) {}
@@ -124,18 +156,19 @@ bool Converter::Append(std::string_view in, std::string* out, std::size_t* bad) 
   if (in.empty()) return true;
   const UINT from = CodePage(from_);
   std::wstring wide;
-  if (!ToWide(from, in, &wide)) {
+  if (IsUtf16(from_)) {
+    if (!Utf16ToWide(in, from_ == Charset::kUtf16Be, &wide, bad)) return false;
+  } else if (!ToWide(from, in, &wide)) {
     *bad = FindInvalid(from, in);
     return false;
   }
   const UINT to = CodePage(to_);
-  if (!FromWide(to, wide, out)) {
-    // Every character of `in` was valid and gave one UTF-16 character (a
-    // surrogate pair for one beyond U+FFFF), so its index places it in `in`.
-    *bad = OffsetOfIndex(from, in, FindUnmappable(to, wide));
-    return false;
-  }
-  return true;
+  if (FromWide(to, wide, out)) return true;
+  // Every character of `in` was valid and gave one UTF-16 character (a
+  // surrogate pair for one beyond U+FFFF), so its index places it in `in`.
+  const std::size_t index = FindUnmappable(to, wide);
+  *bad = IsUtf16(from_) ? Utf16OffsetOfIndex(wide, index) : OffsetOfIndex(from, in, index);
+  return false;
 }
 
 }  // namespace quorvel::cli

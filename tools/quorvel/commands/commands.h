@@ -20,15 +20,14 @@ int RunCommandLine(const std::vector<std::string>& arguments);
 
 class Context;
 struct Endpoint;
-struct LibraryInput;
+struct OpenedInput;
 
 // The commands, each returning its exit code: txt2xml.cpp and xml2txt.cpp.
-// check has prepared its FILE once already (`plain`, a regular file: the
-// user's own or a private copy of a stream).
+// check has opened its FILE and looked at its head already.
 int Txt2XmlCommand(Context& context);
 int Xml2TxtCommand(Context& context);
-int CheckTextCommand(Context& context, const Endpoint& in, const LibraryInput& plain);
-int CheckDocumentCommand(Context& context, const Endpoint& in, const LibraryInput& plain);
+int CheckTextCommand(Context& context, const Endpoint& in, OpenedInput& opened);
+int CheckDocumentCommand(Context& context, const Endpoint& in, OpenedInput& opened);
 
 }  // namespace quorvel::cli
 

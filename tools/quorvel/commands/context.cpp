@@ -35,7 +35,7 @@ bool Context::ResolveInputAndOutput(Endpoint* in, Endpoint* out) {
 }
 
 bool Context::ValueForLibrary(std::string_view option, const std::string& value, std::string* gbk) {
-  if (!UnicodeArguments() && !utf8()) {
+  if (ArgumentCharset() != Charset::kUtf8) {
     *gbk = value;
     return true;
   }
@@ -73,18 +73,17 @@ int Context::OwnFailureCode() const {
   return request_.command == Command::kCheck ? kExitCannotCheck : kExitFailed;
 }
 
-int Context::ReportFailure(const Outcome& outcome, bool from_gbk) const {
-  // Exhausted memory, wherever it ran out, in the program's own words.
-  report_.Error(outcome.kind == MessageId::kOutOfMemory ? "out of memory"
-                                                        : FailureText(outcome, names_, from_gbk));
+int Context::ReportFailure(const Outcome& outcome, const Subject& subject, bool from_gbk) const {
+  report_.Error(FailureText(outcome, names_, subject, from_gbk));
   return kExitFailed;
 }
 
-int Context::ReportOutputFailure(const Outcome& outcome) const {
-  const std::string text = FailureText(outcome, names_, false);
-  return ReportOwnFailure(outcome.kind == MessageId::kCannotCreateFile
-                              ? text
-                              : "cannot write a temporary file: " + text);
+int Context::ReportOutputFailure(const Outcome& outcome, const Subject& subject) const {
+  return ReportOwnFailure(FailureText(outcome, names_, subject, false));
+}
+
+std::string Context::ShownText(const std::string& gbk) const {
+  return ArgumentCharset() == Charset::kUtf8 ? Utf8OrBytes(gbk) : gbk;
 }
 
 bool Context::Deliver(const Endpoint& out, TempFile& temp) const {

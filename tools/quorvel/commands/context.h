@@ -57,10 +57,12 @@ class Context {
   // kExitCannotCheck in check, else kExitFailed.
   int OwnFailureCode() const;
   // Reports a library failure; returns kExitFailed.
-  int ReportFailure(const Outcome& outcome, bool from_gbk) const;
+  int ReportFailure(const Outcome& outcome, const Subject& subject, bool from_gbk) const;
   // Reports a conversion into a private file that failed at saving it
   // (FailedAtOutput); returns OwnFailureCode().
-  int ReportOutputFailure(const Outcome& outcome) const;
+  int ReportOutputFailure(const Outcome& outcome, const Subject& subject) const;
+  // Text of the document (GBK) as the program shows it (ArgumentCharset).
+  std::string ShownText(const std::string& gbk) const;
 
   // Copies the library's output in `temp` to standard output when `out` is
   // standard output, removing `temp` as soon as it is open where the system

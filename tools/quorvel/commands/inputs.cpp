@@ -4,7 +4,6 @@
 
 #include "charset/transcode.h"
 #include "commands/commands.h"
-#include "common/failure.h"
 #include "system/system.h"
 
 namespace quorvel::cli {
@@ -18,7 +17,7 @@ int ReportPassFailure(const Context& context, PassEnd end, const Endpoint& in,
     case PassStatus::kOk:
       break;
     case PassStatus::kReadFailed:
-      context.report().Error("cannot read " + in.shown + ": " + ErrorText(end.error));
+      context.report().Error(in.shown + ": cannot read: " + ErrorText(end.error));
       break;
     case PassStatus::kWriteFailed:
       return context.ReportOwnFailure("cannot write a temporary file: " + ErrorText(end.error));
@@ -29,57 +28,45 @@ int ReportPassFailure(const Context& context, PassEnd end, const Endpoint& in,
   return kExitFailed;
 }
 
-// Reads the head of the file the library will read.
-bool LookAt(const std::string& path, Head* head) {
-  const File file = OpenFile(path, "rb");
-  if (file == nullptr) return false;
-  *head = ReadHead(file.get());
-  return true;
-}
+}  // namespace
 
-// Writes the private copy of `source` and makes it the library's input.
-int Copy(Context& context, std::FILE* source, const Endpoint& in, Charset from, Charset to,
-         LibraryInput* input) {
-  Converter converter(from, to);
-  if (from != to && !context.Usable(converter)) return kExitFailed;
-  if (!context.CreateTemp(&input->temp)) return context.OwnFailureCode();
-  File copy = OpenFile(input->temp.path(), "wb");
-  if (copy == nullptr) return ReportPassFailure(context, WriteFailed(), in, {});
-  EncodingStop stop;
-  PassEnd end =
-      from != to ? Transcode(source, from, to, copy.get(), &stop) : CopyContent(source, copy.get());
-  if (end.status == PassStatus::kOk && !CloseFile(std::move(copy))) end = WriteFailed();
-  if (end.status != PassStatus::kOk) return ReportPassFailure(context, end, in, stop);
-  input->path = input->temp.path();
-  if (!LookAt(input->path, &input->head)) {
-    return context.ReportOwnFailure("cannot read a temporary file: " + ErrorText(errno));
+int OpenInput(Context& context, const Endpoint& in, OpenedInput* opened) {
+  opened->stream = stdin;
+  if (!in.standard) {
+    opened->holder = OpenFile(in.path, "rb");
+    if (opened->holder == nullptr) {
+      context.report().Error(in.shown + ": cannot open: " + ErrorText(errno));
+      return kExitFailed;
+    }
+    opened->stream = opened->holder.get();
   }
+  opened->regular = !in.standard && IsRegularFile(opened->stream);
+  if (!ReadHead(opened->stream, &opened->head_bytes)) {
+    return ReportPassFailure(context, ReadFailed(), in, {});
+  }
+  opened->head = LookAtHead(opened->head_bytes, opened->head_bytes.size() == kHeadBytes);
   return kGoOn;
 }
 
-}  // namespace
-
-int PrepareInput(Context& context, const Endpoint& in, Charset from, Charset to,
-                 LibraryInput* input) {
-  File holder;
-  std::FILE* source = stdin;
-  if (!in.standard) {
-    holder = OpenFile(in.path, "rb");
-    if (holder == nullptr) {
-      // The library's own words for it, which it would have given.
-      context.report().Error(FormatMessage(MessageId::kCannotOpenFile, in.shown));
-      return kExitFailed;
-    }
-    source = holder.get();
-  }
-  const int code = in.standard || from != to || !IsRegularFile(source)
-                       ? Copy(context, source, in, from, to, input)
-                       : kGoOn;
-  if (code != kGoOn) return code;
-  if (input->path.empty()) {
+int PrepareInput(Context& context, const Endpoint& in, OpenedInput& opened, Charset from,
+                 Charset to, LibraryInput* input) {
+  if (opened.regular && from == to) {
     input->path = in.path;
-    input->head = ReadHead(source);
+  } else {
+    Converter converter(from, to);
+    if (from != to && !context.Usable(converter)) return kExitFailed;
+    if (!context.CreateTemp(&input->temp)) return context.OwnFailureCode();
+    File copy = OpenFile(input->temp.path(), "wb");
+    if (copy == nullptr) return ReportPassFailure(context, WriteFailed(), in, {});
+    EncodingStop stop;
+    PassEnd end = from != to
+                      ? Transcode(opened.head_bytes, opened.stream, from, to, copy.get(), &stop)
+                      : CopyContent(opened.head_bytes, opened.stream, copy.get());
+    if (end.status == PassStatus::kOk && !CloseFile(std::move(copy))) end = WriteFailed();
+    if (end.status != PassStatus::kOk) return ReportPassFailure(context, end, in, stop);
+    input->path = input->temp.path();
   }
+  opened.holder.reset();
   context.names().Add(input->path, in.shown);
   return kGoOn;
 }

@@ -1,91 +1,57 @@
 #include "commands/options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <array>
 
 namespace quorvel::cli {
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: quorvel txt2xml INPUT OUTPUT [--type CODE] [--nsr TEXT] [--qymc TEXT]\n"
-    "                       [--encoding gbk|utf-8] [--strict] [--quiet]\n"
-    "       quorvel xml2txt INPUT OUTPUT [--encoding gbk|utf-8] [--quiet]\n"
-    "       quorvel check FILE [--encoding gbk|utf-8] [--quiet]\n"
-    "       quorvel --help | -h | --version\n";
+enum CommandBit : unsigned { kTxt2XmlBit = 1, kXml2TxtBit = 2, kCheckBit = 4, kAllBits = 7 };
 
-constexpr std::string_view kHelp =
-    "\n"
-    "Converts VAT special-invoice data between a tab-separated text file (one\n"
-    "invoice a line) and the GBK exchange document. INPUT, OUTPUT or FILE may be\n"
-    "\"-\": standard input or standard output, which then carries nothing but the\n"
-    "converted bytes. Messages, counts and \"wrote\" lines go to standard error;\n"
-    "only check's summary goes to standard output.\n"
-    "\n"
-    "  txt2xml INPUT OUTPUT   Reads INPUT, one invoice a line with 10 TAB-separated\n"
-    "                         fields (8 for a short row), and writes the exchange\n"
-    "                         document OUTPUT, dated today. A line of any other\n"
-    "                         number of fields becomes an empty row: each is named\n"
-    "                         on standard error (the first 20, then a count).\n"
-    "      --type CODE        document type: 100 (collected, awaiting\n"
-    "                         authentication; the default) or 102 (authentication\n"
-    "                         matched); other codes get the unknown-data title\n"
-    "      --nsr TEXT         the nsr header value (default empty)\n"
-    "      --qymc TEXT        the qymc header value (default empty)\n"
-    "      --strict           a line that would become an empty row is an error:\n"
-    "                         nothing is written\n"
-    "\n"
-    "  xml2txt INPUT OUTPUT   Reads the returned exchange document INPUT and writes\n"
-    "                         one TAB-separated line per row to OUTPUT; shows the\n"
-    "                         document's rows count and nsr text. Rows that lack\n"
-    "                         some of their eleven values are named with their id,\n"
-    "                         lines and missing values (the first 20, then a count).\n"
-    "\n"
-    "  check FILE             Tells from its content whether FILE is a text or a\n"
-    "                         returned document and reports what converting it\n"
-    "                         would do, writing nothing: its rows, the lines that\n"
-    "                         would become empty rows, the incomplete rows, or the\n"
-    "                         reason the conversion would fail; then a one-line\n"
-    "                         summary on standard output.\n"
-    "\n"
-    "  --encoding gbk|utf-8   the character set of the text side: the text file,\n"
-    "                         --nsr, --qymc and the nsr shown (utf8, and capital\n"
-    "                         letters, are taken too). gbk (the default) passes\n"
-    "                         bytes through unchanged; utf-8 converts them to and\n"
-    "                         from the document's GBK, failing on a character GBK\n"
-    "                         lacks. Without the option, a text side that looks\n"
-    "                         like UTF-8 draws a warning.\n"
-    "  --quiet                no counts, no \"wrote\" lines and no check summary\n"
-    "  --help, -h             this text\n"
-    "  --version              the library's version: quorvel.exe that of the\n"
-    "                         Quorvel.dll it loaded, natively the one it was built\n"
-    "                         with\n"
-    "\n"
-    "Exit status: 0 converted (check: would convert cleanly); 1 failed, nothing\n"
-    "written (the reason follows \"quorvel: \" on standard error); 2 some rows\n"
-    "lacked one of their eleven values, so nothing was written; 3 (check only) would\n"
-    "convert, with warnings; 4 (check only) could not tell, as its own temporary\n"
-    "file could not be written; 64 wrong usage.\n"
-    "\n"
-    "OUTPUT is written only on success. A regular file is replaced in one step; one\n"
-    "a new file cannot stand in for (another user's, hard-linked), a device or a\n"
-    "pipe is written in place afterwards, and a failed write (a full disk) can\n"
-    "leave it partly written, as it can standard output.\n";
-
-enum CommandBit : unsigned { kTxt2XmlBit = 1, kXml2TxtBit = 2, kCheckBit = 4 };
-
-struct OptionSpec {
-  std::string_view name;
-  bool takes_value;
-  unsigned commands;  // CommandBit mask of the commands that accept it
+// The values getopt_long returns for options without a letter.
+enum LongOnly : int {
+  kType = 256,
+  kNsr,
+  kQymc,
+  kEncoding,
+  kStrict,
+  kAllowEmptyRows,
+  kNoProgress,
+  kDate,
 };
 
-constexpr std::array<OptionSpec, 6> kOptions = {{
-    {"--type", true, kTxt2XmlBit},
-    {"--nsr", true, kTxt2XmlBit},
-    {"--qymc", true, kTxt2XmlBit},
-    {"--encoding", true, kTxt2XmlBit | kXml2TxtBit | kCheckBit},
-    {"--strict", false, kTxt2XmlBit},
-    {"--quiet", false, kTxt2XmlBit | kXml2TxtBit | kCheckBit},
+struct OptionSpec {
+  option spec;
+  unsigned commands;  // CommandBit mask of the commands that take it
+};
+
+constexpr std::array<OptionSpec, 11> kOptions = {{
+    {{"help", no_argument, nullptr, 'h'}, kAllBits},
+    {{"version", no_argument, nullptr, 'V'}, kAllBits},
+    {{"quiet", no_argument, nullptr, 'q'}, kAllBits},
+    {{"encoding", required_argument, nullptr, kEncoding}, kAllBits},
+    {{"strict", no_argument, nullptr, kStrict}, kAllBits},
+    {{"no-progress", no_argument, nullptr, kNoProgress}, kAllBits},
+    {{"type", required_argument, nullptr, kType}, kTxt2XmlBit | kCheckBit},
+    {{"nsr", required_argument, nullptr, kNsr}, kTxt2XmlBit | kCheckBit},
+    {{"qymc", required_argument, nullptr, kQymc}, kTxt2XmlBit | kCheckBit},
+    {{"date", required_argument, nullptr, kDate}, kTxt2XmlBit | kCheckBit},
+    {{"allow-empty-rows", no_argument, nullptr, kAllowEmptyRows}, kTxt2XmlBit | kCheckBit},
 }};
+
+const OptionSpec* FindOption(int value) {
+  for (const OptionSpec& option : kOptions) {
+    if (option.spec.val == value) return &option;
+  }
+  return nullptr;
+}
+
+std::string OptionName(int value) {
+  const OptionSpec* option = FindOption(value);
+  return option != nullptr ? "--" + std::string(option->spec.name) : std::string(1, '-');
+}
 
 // A signed 32-bit decimal, whole text: no locale, no silent truncation.
 bool ParseCode(std::string_view text, std::int32_t* code) {
@@ -103,7 +69,7 @@ bool ParseCode(std::string_view text, std::int32_t* code) {
   return true;
 }
 
-// gbk, utf-8 or utf8, in any case of ASCII letters.
+// gbk, utf-8 (utf8), utf-16 (utf16, utf-16le), utf-16be, in any case.
 bool ParseEncoding(std::string_view text, Charset* encoding) {
   std::string lower(text);
   for (char& c : lower) {
@@ -113,40 +79,66 @@ bool ParseEncoding(std::string_view text, Charset* encoding) {
     *encoding = Charset::kGbk;
   } else if (lower == "utf-8" || lower == "utf8") {
     *encoding = Charset::kUtf8;
+  } else if (lower == "utf-16" || lower == "utf16" || lower == "utf-16le") {
+    *encoding = Charset::kUtf16Le;
+  } else if (lower == "utf-16be") {
+    *encoding = Charset::kUtf16Be;
   } else {
     return false;
   }
   return true;
 }
 
-bool SetOption(std::string_view name, std::string_view value, Request* request) {
-  if (name == "--type") return ParseCode(value, &request->type);
-  if (name == "--nsr") {
-    request->nsr = value;
-  } else if (name == "--qymc") {
-    request->qymc = value;
-  } else if (name == "--encoding") {
-    request->encoding_given = true;
-    return ParseEncoding(value, &request->encoding);
-  } else if (name == "--strict") {
-    request->strict = true;
-  } else if (name == "--quiet") {
-    request->quiet = true;
+// Takes the option getopt_long returned; false, with the error, for a bad value.
+bool SetOption(int value, const char* argument, Request* request, std::string* error) {
+  const std::string_view text = argument != nullptr ? argument : "";
+  bool ok = true;
+  switch (value) {
+    case kType:
+      ok = ParseCode(text, &request->type);
+      break;
+    case kNsr:
+      request->nsr = text;
+      break;
+    case kQymc:
+      request->qymc = text;
+      break;
+    case kEncoding:
+      request->encoding_given = true;
+      ok = ParseEncoding(text, &request->encoding);
+      break;
+    case kDate:
+      ok = ParseDate(text, &request->date.emplace());
+      break;
+    case kStrict:
+      request->strict = true;
+      break;
+    case kAllowEmptyRows:
+      request->allow_empty_rows = true;
+      break;
+    case kNoProgress:
+      request->progress = false;
+      break;
+    case 'q':
+      request->quiet = true;
+      break;
+    default:
+      break;
   }
-  return true;
+  if (!ok) *error = "invalid argument '" + std::string(text) + "' for '" + OptionName(value) + "'";
+  return ok;
 }
 
 struct CommandSpec {
   std::string_view word;
   Command command;
-  unsigned bit;            // its CommandBit
-  std::size_t file_count;  // INPUT OUTPUT, or FILE
+  unsigned bit;
 };
 
 constexpr std::array<CommandSpec, 3> kCommands = {{
-    {"txt2xml", Command::kTxt2Xml, kTxt2XmlBit, 2},
-    {"xml2txt", Command::kXml2Txt, kXml2TxtBit, 2},
-    {"check", Command::kCheck, kCheckBit, 1},
+    {"txt2xml", Command::kTxt2Xml, kTxt2XmlBit},
+    {"xml2txt", Command::kXml2Txt, kXml2TxtBit},
+    {"check", Command::kCheck, kCheckBit},
 }};
 
 const CommandSpec* FindCommand(std::string_view word) {
@@ -156,51 +148,90 @@ const CommandSpec* FindCommand(std::string_view word) {
   return nullptr;
 }
 
-}  // namespace
-
-bool ParseRequest(const std::vector<std::string>& arguments, Request* request) {
-  if (arguments.empty()) return false;
-  const std::string_view first = arguments[0];
-  if (first == "--help" || first == "-h" || first == "--version") {
-    request->command = first == "--version" ? Command::kVersion : Command::kHelp;
-    return arguments.size() == 1;
+// What getopt_long reported for argument `argument`, in its own words.
+std::string OptionError(int result, const char* argument) {
+  const std::string shown = argument != nullptr ? argument : "";
+  if (result == ':') return "option '" + OptionName(optopt) + "' requires an argument";
+  if (optopt != 0 && FindOption(optopt) != nullptr &&
+      FindOption(optopt)->spec.has_arg == no_argument && shown.starts_with("--")) {
+    return "option '" + OptionName(optopt) + "' doesn't allow an argument";
   }
-  const CommandSpec* command = FindCommand(first);
-  if (command == nullptr) return false;
-  request->command = command->command;
-  bool options_ended = false;
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    if (options_ended || !argument.starts_with("--")) {
-      request->files.emplace_back(argument);
-      continue;
-    }
-    if (argument == "--") {
-      options_ended = true;
-      continue;
-    }
-    const std::size_t equals = argument.find('=');
-    const std::string_view name = argument.substr(0, equals);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& option : kOptions) {
-      if (option.name == name && (option.commands & command->bit) != 0) spec = &option;
-    }
-    if (spec == nullptr) return false;
-    std::string_view value;
-    if (equals != std::string_view::npos) {
-      if (!spec->takes_value) return false;
-      value = argument.substr(equals + 1);
-    } else if (spec->takes_value) {
-      if (++i == arguments.size()) return false;
-      value = arguments[i];
-    }
-    if (!SetOption(name, value, request)) return false;
+  if (optopt != 0 && !shown.starts_with("--")) {
+    return "invalid option -- '" + std::string(1, static_cast<char>(optopt)) + "'";
   }
-  return request->files.size() == command->file_count;
+  return "unrecognized option '" + shown + "'";
 }
 
-std::string_view UsageText() { return kUsage; }
+// Runs getopt_long over `words` (the program's name first); the options go
+// to `request`, the operands to its files. `*given` collects the options'
+// values.
+bool ReadOptions(std::vector<std::string>& words, Request* request, std::vector<int>* given,
+                 std::string* error) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::array<option, kOptions.size() + 1> table{};
+  for (std::size_t k = 0; k < kOptions.size(); ++k) table[k] = kOptions[k].spec;
+  opterr = 0;
+  optind = 0;  // starts getopt_long afresh
+  const int argc = static_cast<int>(words.size());
+  // "-": operands come back in order, as value 1, wherever they stand.
+  for (int value; (value = getopt_long(argc, argv.data(), "-:hVq", table.data(), nullptr)) != -1;) {
+    if (value == 1) {
+      request->files.emplace_back(optarg);
+    } else if (value == '?' || value == ':') {
+      *error = OptionError(value, argv[optind - 1]);
+      return false;
+    } else {
+      given->push_back(value);
+      if (!SetOption(value, optarg, request, error)) return false;
+    }
+  }
+  for (int k = optind; k < argc; ++k) request->files.emplace_back(argv[k]);
+  return true;
+}
 
-std::string HelpText() { return std::string(kUsage) + std::string(kHelp); }
+}  // namespace
+
+bool ParseRequest(const std::vector<std::string>& arguments, Request* request, std::string* error) {
+  const CommandSpec* command = arguments.empty() ? nullptr : FindCommand(arguments[0]);
+  std::vector<std::string> words = {"quorvel"};
+  words.insert(words.end(), arguments.begin() + (command != nullptr ? 1 : 0), arguments.end());
+  std::vector<int> given;
+  if (!ReadOptions(words, request, &given, error)) return false;
+  for (const int value : {'h', 'V'}) {
+    if (std::find(given.begin(), given.end(), value) == given.end()) continue;
+    request->command = value == 'h' ? Command::kHelp : Command::kVersion;
+    return true;
+  }
+  if (command == nullptr) {
+    *error = arguments.empty() ? "missing command" : "unknown command '" + arguments[0] + "'";
+    return false;
+  }
+  request->command = command->command;
+  for (const int value : given) {
+    if ((FindOption(value)->commands & command->bit) != 0) continue;
+    *error = "option '" + OptionName(value) + "' does not apply to " + std::string(command->word);
+    return false;
+  }
+  if (command->command == Command::kXml2Txt && IsUtf16(request->encoding)) {
+    *error = "invalid argument 'utf-16' for '--encoding': xml2txt writes GBK or UTF-8";
+    return false;
+  }
+  const std::size_t count = request->files.size();
+  const bool pair = command->command != Command::kCheck;
+  if (count == 0 || (pair && count == 1)) {
+    *error = std::string(command->word) + ": missing " +
+             (count == 0 && pair ? "INPUT and OUTPUT"
+              : pair             ? "OUTPUT"
+                                 : "FILE");
+    return false;
+  }
+  if (pair && count > 2) {
+    *error = std::string(command->word) + ": extra operand '" + request->files[2] + "'";
+    return false;
+  }
+  return true;
+}
 
 }  // namespace quorvel::cli

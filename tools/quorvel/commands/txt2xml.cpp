@@ -1,52 +1,68 @@
 // txt2xml, and check on a text: the library converts the text (or its
-// private copy) and tells what it finds as it reads.
+// private copy in GBK) and tells what it finds as it reads.
 #include "charset/utf8.h"
 #include "commands/commands.h"
 #include "commands/context.h"
 #include "commands/inputs.h"
+#include "commands/verdicts.h"
 #include "library/conversions.h"
 #include "present/observer.h"
-#include "system/system.h"
 
 namespace quorvel::cli {
 namespace {
 
-// Names the lines that became empty rows (or, with --strict, that stopped
-// the conversion): the first kShownNotes, then a count.
-void ReportEmptyRows(const Context& context, const Endpoint& in, const Observer& found,
-                     bool strict) {
-  for (const EmptyRowNote& note : found.empty_rows()) {
-    context.report().Error(At(in, note.line) + " " + Counted(note.fields, "field") +
-                           (strict ? ": neither 10 nor 8" : ": written as an empty row"));
-  }
-  const auto more = found.empty_row_count() - static_cast<std::int64_t>(found.empty_rows().size());
-  if (more > 0) {
-    context.report().Error(in.shown + ": " + std::to_string(more) + " more" +
-                           (strict ? " such lines" : " lines written as empty rows"));
-  }
+// The character set the text is read in: --encoding (gbk meaning its bytes
+// as they are), else its byte order mark, else GBK.
+Charset TextCharset(const Request& request, const Head& head) {
+  if (!request.encoding_given) return head.bom.value_or(Charset::kGbk);
+  const bool utf16_mark = head.bom && IsUtf16(*head.bom);
+  return IsUtf16(request.encoding) && utf16_mark ? *head.bom : request.encoding;
 }
 
-// The one-line warning for a text side that looks like UTF-8 when
-// --encoding was not given; true when it was shown.
-bool WarnIfUtf8(const Context& context, const Endpoint& in, const LibraryInput& text) {
+// Refuses what is plainly no text for txt2xml: a document, or UTF-8
+// without a mark when --encoding does not say what it is. kGoOn otherwise.
+int RefuseNonText(const Context& context, const Endpoint& in, const Head& head) {
+  if (head.document) {
+    context.report().Error(in.shown + ": this is an exchange document, not a text: " +
+                           "'quorvel xml2txt' converts it");
+    return kExitFailed;
+  }
+  if (!context.request().encoding_given && head.looks_utf8) {
+    context.report().Error(in.shown + ": looks like UTF-8: --encoding utf-8 converts it to GBK, " +
+                           "--encoding gbk keeps its bytes as they are");
+    return kExitFailed;
+  }
+  return kGoOn;
+}
+
+// The text made ready for the library, and the header values in GBK.
+struct PreparedText {
+  LibraryInput input;
+  std::string nsr;
+  std::string qymc;
+};
+
+// Opens and prepares the text `in`; kGoOn or the exit code.
+int PrepareText(Context& context, const Endpoint& in, OpenedInput& opened, PreparedText* text) {
   const Request& request = context.request();
-  if (request.encoding_given) return false;
-  std::string source;
-  if (text.head.looks_utf8) {
-    source = in.shown;
-  } else if (!UnicodeArguments() && LooksUtf8(request.nsr)) {
-    source = "--nsr";
-  } else if (!UnicodeArguments() && LooksUtf8(request.qymc)) {
-    source = "--qymc";
-  } else {
-    return false;
+  if (!context.ValueForLibrary("--nsr", request.nsr, &text->nsr) ||
+      !context.ValueForLibrary("--qymc", request.qymc, &text->qymc)) {
+    return kExitFailed;
   }
-  context.report().Error(source + " looks like UTF-8; --encoding utf-8 would convert it to GBK");
-  return true;
+  if (const int code = RefuseNonText(context, in, opened.head); code != kGoOn) return code;
+  return PrepareInput(context, in, opened, TextCharset(request, opened.head), Charset::kGbk,
+                      &text->input);
 }
 
-Charset TextCharset(const Context& context) {
-  return context.utf8() ? Charset::kUtf8 : Charset::kGbk;
+// Converts the prepared text into `target`.
+Outcome Convert(const Context& context, const PreparedText& text, const std::string& target,
+                Observer* found) {
+  const Request& request = context.request();
+  ConvertOptions options{found, request.date ? &*request.date : nullptr};
+  const Outcome outcome =
+      TextToDocument(text.input.path, target, request.type, text.nsr, text.qymc, options);
+  found->Done();
+  return outcome;
 }
 
 }  // namespace
@@ -55,63 +71,62 @@ int Txt2XmlCommand(Context& context) {
   const Request& request = context.request();
   Endpoint in;
   Endpoint out;
-  std::string nsr;
-  std::string qymc;
-  if (!context.ResolveInputAndOutput(&in, &out) ||
-      !context.ValueForLibrary("--nsr", request.nsr, &nsr) ||
-      !context.ValueForLibrary("--qymc", request.qymc, &qymc)) {
+  OpenedInput opened;
+  PreparedText text;
+  if (!context.ResolveInputAndOutput(&in, &out)) return kExitFailed;
+  if (const int code = OpenInput(context, in, &opened); code != kGoOn) return code;
+  if (const int code = PrepareText(context, in, opened, &text); code != kGoOn) return code;
+  if (WarnOfType(context) && request.strict) {
+    context.report().Error("--strict: 1 warning; nothing was written");
     return kExitFailed;
   }
-  LibraryInput text;
-  const int code = PrepareInput(context, in, TextCharset(context), Charset::kGbk, &text);
-  if (code != kGoOn) return code;
   TempFile spool;
   if (out.standard && !context.CreateTemp(&spool)) return context.OwnFailureCode();
   const std::string& target = out.standard ? spool.path() : out.path;
   context.names().Add(target, out.shown);
-  Observer found(request.strict);
-  const Outcome outcome = TextToDocument(text.path, target, request.type, nsr, qymc, {&found});
+  Observer found(PolicyOf(request));
+  const Outcome outcome = Convert(context, text, target, &found);
   if (found.stopped()) {
-    ReportEmptyRows(context, in, found, true);
-    context.report().Error("--strict: " + Counted(found.empty_row_count(), "line") +
-                           " of neither 10 nor 8 fields; nothing was written");
+    ReportTextFindings(context, in, found);
+    ReportRefusal(context, in, found, true);
     return kExitFailed;
   }
-  if (!outcome.ok) return context.ReportFailure(outcome, context.utf8());
+  if (!outcome.ok) return context.ReportFailure(outcome, {in.shown, out.shown}, true);
   if (!context.Deliver(out, spool)) return kExitFailed;
-  ReportEmptyRows(context, in, found, false);
-  WarnIfUtf8(context, in, text);
-  context.report().Info("wrote " + out.shown);
+  ReportTextFindings(context, in, found);
+  context.report().Info("wrote " + out.shown + ": " + Counted(found.rows_written(), "row"));
   return kExitOk;
 }
 
-int CheckTextCommand(Context& context, const Endpoint& in, const LibraryInput& plain) {
-  LibraryInput converted;
-  const bool convert = context.utf8();
-  if (convert) {
-    const Endpoint copy{in.shown, plain.path, false};
-    const int code = PrepareInput(context, copy, Charset::kUtf8, Charset::kGbk, &converted);
-    if (code != kGoOn) return code;
+int CheckTextCommand(Context& context, const Endpoint& in, OpenedInput& opened) {
+  const Request& request = context.request();
+  PreparedText text;
+  if (const int code = PrepareText(context, in, opened, &text); code != kGoOn) {
+    if (code == kExitFailed) context.Summarize(in.shown + ": text: would fail");
+    return code;
   }
-  const LibraryInput& text = convert ? converted : plain;
+  const bool type_warning = WarnOfType(context);
   TempFile scratch;
   if (!context.CreateTemp(&scratch)) return context.OwnFailureCode();
   context.names().Add(scratch.path(), "a temporary file");
-  Observer found;
-  const Outcome outcome = TextToDocument(text.path, scratch.path(), 100, {}, {}, {&found});
-  if (FailedAtOutput(outcome)) return context.ReportOutputFailure(outcome);
-  if (OutOfMemory(outcome)) return context.ReportFailure(outcome, false);
-  ReportEmptyRows(context, in, found, false);
-  const bool looks_utf8 = WarnIfUtf8(context, in, text);
-  if (!outcome.ok) context.ReportFailure(outcome, convert);
-  const int code = !outcome.ok                                 ? kExitFailed
-                   : found.empty_row_count() > 0 || looks_utf8 ? kExitWarnings
-                                                               : kExitOk;
-  std::string summary = in.shown + ": text";
-  if (outcome.ok) {
-    summary += ", " + Counted(found.rows_written(), "line") + " (" +
-               Counted(found.empty_row_count(), "empty row") + ")";
+  Observer found(PolicyOf(request));
+  const Outcome outcome = Convert(context, text, scratch.path(), &found);
+  const Subject subject{in.shown, "a temporary file"};
+  // (What stops the conversion is captured as a failure to make its output.)
+  if (!found.stopped() && FailedAtOutput(outcome)) {
+    return context.ReportOutputFailure(outcome, subject);
   }
+  if (OutOfMemory(outcome)) return context.ReportFailure(outcome, subject, false);
+  ReportTextFindings(context, in, found);
+  if (found.stopped()) ReportRefusal(context, in, found, false);
+  if (outcome.failed && !found.stopped()) context.ReportFailure(outcome, subject, true);
+  const bool warned = found.warnings() > 0 || type_warning;
+  const int code = !outcome.ok                ? kExitFailed
+                   : warned && request.strict ? kExitFailed
+                   : warned                   ? kExitWarnings
+                                              : kExitOk;
+  std::string summary = in.shown + ": text";
+  if (code != kExitFailed) summary += ", " + Counted(found.rows_written(), "row");
   summary += code == kExitOk         ? ": converts cleanly"
              : code == kExitWarnings ? ": converts, with warnings"
                                      : ": would fail";

@@ -5,8 +5,10 @@
 #include "commands/commands.h"
 #include "commands/context.h"
 #include "commands/inputs.h"
+#include "commands/verdicts.h"
 #include "library/conversions.h"
 #include "present/observer.h"
+#include "system/system.h"
 
 namespace quorvel::cli {
 namespace {
@@ -14,29 +16,26 @@ namespace {
 // With --encoding utf-8 the library reads the document converted to UTF-8:
 // it is byte-transparent and every marker it looks for is ASCII, so it
 // writes the UTF-8 text itself, through its own safe save.
-int PrepareDocument(Context& context, const Endpoint& in, LibraryInput* document) {
-  return PrepareInput(context, in, Charset::kGbk, context.utf8() ? Charset::kUtf8 : Charset::kGbk,
-                      document);
+int PrepareDocument(Context& context, const Endpoint& in, OpenedInput& opened,
+                    LibraryInput* document) {
+  const Charset text = context.utf8() ? Charset::kUtf8 : Charset::kGbk;
+  return PrepareInput(context, in, opened, Charset::kGbk, text, document);
 }
 
-// The nsr as the text side shows it. The library cuts it at 255 bytes, which
-// can split a UTF-8 character: that piece is dropped.
+// The nsr as the program shows it. The library cuts it at 255 bytes, which
+// can split a character: that piece is dropped.
 std::string ShownNsr(const Context& context, const std::string& nsr) {
-  if (!context.utf8()) return nsr;
-  const std::size_t bad = FindInvalidUtf8(nsr);
-  if (bad != std::string::npos && nsr.size() - bad < 4) return nsr.substr(0, bad);
-  return nsr;
+  const std::string shown = context.utf8() ? nsr : context.ShownText(nsr);
+  const std::size_t bad = FindInvalidUtf8(shown);
+  const bool utf8 = context.utf8() || ArgumentCharset() == Charset::kUtf8;
+  if (utf8 && bad != std::string::npos && shown.size() - bad < 4) return shown.substr(0, bad);
+  return shown;
 }
 
-// Names the incomplete rows the library found: the first kShownNotes, then
-// a count.
-void ReportIncompleteRows(const Context& context, const Observer& found) {
-  for (const IncompleteNote& row : found.incomplete()) {
-    context.report().Error("row " + row.Name() + " (lines " + std::to_string(row.first_line) + "-" +
-                           std::to_string(row.last_line) + "): no " + row.Missing());
-  }
-  const auto more = found.incomplete_count() - static_cast<std::int64_t>(found.incomplete().size());
-  if (more > 0) context.report().Error(std::to_string(more) + " more incomplete rows");
+DocumentOutcome Convert(const LibraryInput& document, const std::string& target, Observer* found) {
+  DocumentOutcome result = DocumentToText(document.path, target, {found});
+  found->Done();
+  return result;
 }
 
 }  // namespace
@@ -44,64 +43,80 @@ void ReportIncompleteRows(const Context& context, const Observer& found) {
 int Xml2TxtCommand(Context& context) {
   Endpoint in;
   Endpoint out;
-  if (!context.ResolveInputAndOutput(&in, &out)) return kExitFailed;
+  OpenedInput opened;
   LibraryInput document;
-  if (const int code = PrepareDocument(context, in, &document); code != kGoOn) return code;
+  if (!context.ResolveInputAndOutput(&in, &out)) return kExitFailed;
+  if (const int code = OpenInput(context, in, &opened); code != kGoOn) return code;
+  if (!opened.head.document && !opened.head.blank) {
+    context.report().Error(in.shown + ": this is a text, not an exchange document: " +
+                           "'quorvel txt2xml' converts it");
+    return kExitFailed;
+  }
+  if (const int code = PrepareDocument(context, in, opened, &document); code != kGoOn) return code;
   TempFile spool;
   if (out.standard && !context.CreateTemp(&spool)) return context.OwnFailureCode();
   const std::string& target = out.standard ? spool.path() : out.path;
   context.names().Add(target, out.shown);
-  Observer found;
-  const DocumentOutcome result = DocumentToText(document.path, target, {&found});
+  Observer found(PolicyOf(context.request()));
+  const DocumentOutcome result = Convert(document, target, &found);
   const Outcome& outcome = result.outcome;
-  if (outcome.failed) return context.ReportFailure(outcome, false);
+  if (found.stopped()) {
+    ReportRowCount(context, in, found);
+    ReportRefusal(context, in, found, true);
+    return kExitFailed;
+  }
+  if (outcome.failed) return context.ReportFailure(outcome, {in.shown, out.shown}, false);
   // Both remaining outcomes have read every row: the count and nsr are set.
   if (outcome.ok && !context.Deliver(out, spool)) return kExitFailed;
   context.report().Info("rows: " + std::to_string(result.rows));
   context.report().Info("nsr: " + ShownNsr(context, result.nsr));
+  ReportRowCount(context, in, found);
   if (!outcome.ok) {
     ReportIncompleteRows(context, found);
-    context.report().Error(
-        std::to_string(found.incomplete_count()) + " of " + Counted(result.rows, "row") +
-        (found.incomplete_count() == 1 ? " lacks some of its" : " lack some of their") +
-        " eleven values; nothing was written");
+    const std::int64_t count = found.incomplete().count;
+    context.report().Error(std::to_string(count) + " of " + Counted(result.rows, "row") +
+                           (count == 1 ? " lacks some of its" : " lack some of their") +
+                           " eleven values; nothing was written");
     return kExitIncomplete;
   }
   context.report().Info("wrote " + out.shown);
   return kExitOk;
 }
 
-int CheckDocumentCommand(Context& context, const Endpoint& in, const LibraryInput& plain) {
-  LibraryInput converted;
-  const bool convert = context.utf8();
-  if (convert) {
-    const Endpoint copy{in.shown, plain.path, false};
-    if (const int code = PrepareDocument(context, copy, &converted); code != kGoOn) return code;
+int CheckDocumentCommand(Context& context, const Endpoint& in, OpenedInput& opened) {
+  LibraryInput document;
+  if (const int code = PrepareDocument(context, in, opened, &document); code != kGoOn) {
+    if (code == kExitFailed) context.Summarize(in.shown + ": returned document: would fail");
+    return code;
   }
   TempFile scratch;
   if (!context.CreateTemp(&scratch)) return context.OwnFailureCode();
   context.names().Add(scratch.path(), "a temporary file");
-  Observer found;
-  const DocumentOutcome result =
-      DocumentToText(convert ? converted.path : plain.path, scratch.path(), {&found});
+  Observer found(PolicyOf(context.request()));
+  const DocumentOutcome result = Convert(document, scratch.path(), &found);
   const Outcome& outcome = result.outcome;
-  if (FailedAtOutput(outcome)) return context.ReportOutputFailure(outcome);
-  if (OutOfMemory(outcome)) return context.ReportFailure(outcome, false);
+  const Subject subject{in.shown, "a temporary file"};
+  // (What stops the conversion is captured as a failure to make its output.)
+  if (!found.stopped() && FailedAtOutput(outcome)) {
+    return context.ReportOutputFailure(outcome, subject);
+  }
+  if (OutOfMemory(outcome)) return context.ReportFailure(outcome, subject, false);
   std::string summary = in.shown + ": returned document";
-  int code = kExitOk;
-  if (outcome.failed) {
-    code = context.ReportFailure(outcome, false);
-    summary += ": would fail";
+  int code = kExitFailed;
+  ReportRowCount(context, in, found);
+  if (found.stopped()) {
+    ReportRefusal(context, in, found, false);
+  } else if (outcome.failed) {
+    context.ReportFailure(outcome, subject, false);
   } else {
     summary += ", " + Counted(result.rows, "row") + ", nsr " + ShownNsr(context, result.nsr);
-    if (outcome.ok) {
-      summary += ": converts cleanly";
-    } else {
-      code = kExitIncomplete;
-      ReportIncompleteRows(context, found);
-      summary += ": " + Counted(found.incomplete_count(), "incomplete row");
-    }
+    code = !outcome.ok ? kExitIncomplete : found.warnings() > 0 ? kExitWarnings : kExitOk;
+    if (!outcome.ok) ReportIncompleteRows(context, found);
   }
+  summary += code == kExitOk           ? ": converts cleanly"
+             : code == kExitWarnings   ? ": converts, with warnings"
+             : code == kExitIncomplete ? ": " + Counted(found.incomplete().count, "incomplete row")
+                                       : ": would fail";
   return context.Summarize(summary) ? code : kExitFailed;
 }
 

@@ -2,12 +2,38 @@
 
 #include "charset/charset.h"
 #include "library/conversions.h"
-#include "quorvel.h"
+#include "system/system.h"
 
 namespace quorvel::cli {
 namespace {
 
-// `text` from GBK to UTF-8, a byte that is not GBK kept as it is.
+// ": " and the system's reason, when it gave one.
+std::string Reason(const Outcome& outcome) {
+  return outcome.system_error != 0 ? ": " + SystemErrorText(outcome.system_error) : "";
+}
+
+// What the search that ran past the document's last line was looking for.
+std::string Explained(const Outcome& outcome, const std::string& input) {
+  switch (outcome.unfinished) {
+    case Unfinished::kNsr:
+      return input + ": no line holds an nsr value (<nsr>, not empty)";
+    case Unfinished::kRows:
+      return input + ": no line holds a rows value (<rows>, not empty)";
+    case Unfinished::kDataLine:
+      return input + ": no <data> line after the first line";
+    case Unfinished::kRowBlock:
+      return input +
+             ": the document ends inside a row block (no closing </row> line), or "
+             "before all the row blocks its rows value announces (searched from line " +
+             std::to_string(outcome.line) + ")";
+    case Unfinished::kNone:
+      break;
+  }
+  return input;
+}
+
+}  // namespace
+
 std::string Utf8OrBytes(std::string_view text) {
   Converter to_utf8(Charset::kGbk, Charset::kUtf8);
   std::string out;
@@ -25,8 +51,6 @@ std::string Utf8OrBytes(std::string_view text) {
   return out;
 }
 
-}  // namespace
-
 void Names::Add(std::string passed, std::string shown) {
   names_.emplace_back(std::move(passed), std::move(shown));
 }
@@ -39,15 +63,25 @@ std::string Names::Shown(std::string_view passed) const {
   return std::string(passed);
 }
 
-std::string FailureText(const Outcome& outcome, const Names& names, bool from_gbk) {
-  const bool names_file =
-      outcome.kind == MessageId::kCannotOpenFile || outcome.kind == MessageId::kCannotCreateFile;
-  if (names_file && !outcome.file.empty()) {
-    return FormatMessage(outcome.kind, names.Shown(outcome.file));
+std::string FailureText(const Outcome& outcome, const Names& names, const Subject& subject,
+                        bool from_gbk) {
+  const std::string file = outcome.file.empty() ? std::string() : names.Shown(outcome.file);
+  switch (outcome.kind) {
+    case MessageId::kCannotOpenFile:
+      return (file.empty() ? subject.input : file) + ": cannot open" + Reason(outcome);
+    case MessageId::kCannotCreateFile:
+      return (file.empty() ? subject.output : file) + ": cannot create" + Reason(outcome);
+    case MessageId::kStreamWriteError:
+      return (file.empty() ? subject.output : file) + ": cannot write" + Reason(outcome);
+    case MessageId::kOutOfMemory:
+      return "out of memory";
+    case MessageId::kListIndexOutOfBounds:
+      return Explained(outcome, subject.input) + " (" + outcome.message + ")";
+    case MessageId::kNotValidInteger:
+      break;
   }
-  // A host of the exports gets at most this many bytes of a message.
-  const std::string_view text = MessageOf(outcome).substr(0, QUORVEL_BUFFER_SIZE - 1);
-  return from_gbk ? Utf8OrBytes(text) : std::string(text);
+  const std::string_view text = MessageOf(outcome);
+  return subject.input + ": " + (from_gbk ? Utf8OrBytes(text) : std::string(text));
 }
 
 bool FailedAtOutput(const Outcome& outcome) {

@@ -27,25 +27,44 @@ std::string IncompleteNote::Missing() const {
   return names;
 }
 
+void Observer::Progress(std::uint64_t done, std::uint64_t total, std::int64_t rows) {
+  progress_.Update(done, total, rows);
+}
+
 void Observer::EmptyRow(std::int64_t line, std::int32_t fields, std::string_view) {
-  if (empty_rows_.size() < kShownNotes) empty_rows_.push_back({line, fields});
-  ++empty_row_count_;
+  empty_rows_.Add({line, fields});
+}
+
+void Observer::Rejected(const RejectedValue& value) {
+  rejected_.Add({value.line, std::string(value.element), value.byte});
+}
+
+std::int64_t Observer::warnings() const {
+  return rejected_.count + (rows_differ() ? 1 : 0) +
+         (policy_.allow_empty_rows ? empty_rows_.count : 0);
+}
+
+void Observer::StopIf(bool refused) {
+  if (!refused) return;
+  progress_.Erase();
+  stopped_ = true;
+  throw StopConversion{};
 }
 
 void Observer::RowsWritten(std::int64_t rows) {
   rows_written_ = rows;
-  if (stop_on_empty_rows_ && empty_row_count_ > 0) {
-    stopped_ = true;
-    throw StopConversion{};
-  }
+  StopIf((!policy_.allow_empty_rows && empty_rows_.count > 0) ||
+         (policy_.strict && warnings() > 0));
 }
 
 void Observer::Incomplete(const IncompleteRow& row) {
-  if (incomplete_.size() < kShownNotes) {
-    incomplete_.push_back(
-        {row.ordinal, std::string(row.id), row.first_line, row.last_line, row.missing});
-  }
-  ++incomplete_count_;
+  incomplete_.Add({row.ordinal, std::string(row.id), row.first_line, row.last_line, row.missing});
+}
+
+void Observer::RowCount(std::int32_t declared, std::int64_t blocks) {
+  declared_ = declared;
+  blocks_ = blocks;
+  StopIf(policy_.strict && warnings() > 0 && incomplete_.count == 0);
 }
 
 void Observer::Temporary(std::string_view path, bool held) {

@@ -30,7 +30,14 @@ PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
 
 PassEnd CopyStream(std::FILE* in, std::FILE* out) { return Copy(in, out, false); }
 
-PassEnd CopyContent(std::FILE* in, std::FILE* out) { return Copy(in, out, true); }
+PassEnd CopyContent(std::string_view head, std::FILE* in, std::FILE* out) {
+  const std::size_t nul = head.find('\0');
+  const std::string_view kept = head.substr(0, nul);
+  if (!kept.empty() && std::fwrite(kept.data(), 1, kept.size(), out) != kept.size()) {
+    return WriteFailed();
+  }
+  return nul != std::string_view::npos ? PassEnd{} : Copy(in, out, true);
+}
 
 File OpenFile(const std::string& path, const char* mode) {
   return File(OpenBinaryFile(path, mode));

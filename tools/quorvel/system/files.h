@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quorvel::cli {
 
@@ -31,10 +32,10 @@ PassEnd WriteFailed();
 
 // Copies `in` to `out` as it is, to the end of `in`.
 PassEnd CopyStream(std::FILE* in, std::FILE* out);
-// Copies the content of `in` to `out`: up to its first NUL (which the library
-// takes for the end), or its end. Nothing after the NUL is read, so an
-// endless stream of NULs ends at once.
-PassEnd CopyContent(std::FILE* in, std::FILE* out);
+// Copies the content of `head` and then `in` to `out`: up to its first NUL
+// (which the library takes for the end), or its end. Nothing after the NUL
+// is read, so an endless stream of NULs ends at once.
+PassEnd CopyContent(std::string_view head, std::FILE* in, std::FILE* out);
 
 // Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" (see
 // OpenBinaryFile); null, with errno set, on failure.

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "charset/charset.h"
+
 namespace quorvel::cli {
 
 // The arguments after the program's name: natively the bytes given; on
@@ -20,10 +22,19 @@ namespace quorvel::cli {
 bool CommandLineArguments(int argc, char** argv, std::vector<std::string>* arguments,
                           std::string* why);
 
-// True where the command line arrives as Unicode (Windows): the arguments are
-// then UTF-8 here, and values and paths are converted from them whatever
-// --encoding says. Natively arguments are the bytes given.
-bool UnicodeArguments();
+// The character set of the arguments and of what the program shows: UTF-8
+// where the command line arrives as Unicode (Windows, whose UTF-16 arguments
+// are UTF-8 here) or the locale's character set is UTF-8; otherwise kGbk,
+// meaning bytes as they are (a GBK locale, or C). Values are converted from
+// it to GBK, and the document's text shown converted back.
+Charset ArgumentCharset();
+
+// The system's text for an error number the library or the C library gave:
+// an errno value natively; on Windows a system error code.
+std::string SystemErrorText(int error);
+
+// Whether standard error is a terminal (a console on Windows).
+bool StandardErrorIsTerminal();
 
 // An argument naming a file, as the library and the C library take it:
 // natively the bytes given; on Windows the name in the system's ANSI code

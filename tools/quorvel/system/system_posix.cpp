@@ -1,8 +1,10 @@
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,7 +58,19 @@ bool CommandLineArguments(int argc, char** argv, std::vector<std::string>* argum
   return true;
 }
 
-bool UnicodeArguments() { return false; }
+Charset ArgumentCharset() {
+  static const Charset charset = [] {
+    // Only the character type: messages and numbers stay as they are.
+    std::setlocale(LC_CTYPE, "");
+    const std::string_view codeset = nl_langinfo(CODESET);
+    return codeset == "UTF-8" || codeset == "utf8" ? Charset::kUtf8 : Charset::kGbk;
+  }();
+  return charset;
+}
+
+std::string SystemErrorText(int error) { return ErrorText(error); }
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool NativePath(std::string_view argument, std::string* path, std::string*) {
   path->assign(argument);

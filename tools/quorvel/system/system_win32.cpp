@@ -70,7 +70,29 @@ bool CommandLineArguments(int, char**, std::vector<std::string>* arguments, std:
   return ok;
 }
 
-bool UnicodeArguments() { return true; }
+Charset ArgumentCharset() { return Charset::kUtf8; }
+
+std::string SystemErrorText(int error) {
+  wchar_t* text = nullptr;
+  const DWORD size = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string utf8;
+  const bool ok = size != 0 && WideToUtf8(text, &utf8);
+  LocalFree(text);
+  if (!ok) return "error " + std::to_string(error);
+  // The system's texts end with a full stop and a line break.
+  while (!utf8.empty() &&
+         (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == '.' || utf8.back() == ' ')) {
+    utf8.pop_back();
+  }
+  return utf8;
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0 || _isatty(_fileno(stderr));
+}
 
 bool NativePath(std::string_view argument, std::string* path, std::string* why) {
   Converter to_ansi(Charset::kUtf8, Charset::kAnsi);
