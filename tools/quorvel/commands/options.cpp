@@ -148,15 +148,19 @@ const CommandSpec* FindCommand(std::string_view word) {
   return nullptr;
 }
 
-// What getopt_long reported for argument `argument`, in its own words.
+// What getopt_long reported for argument `argument`, in GNU's words. (For a
+// value given to an option that takes none, glibc returns '?' and mingw-w64
+// ':': the "=" tells.)
 std::string OptionError(int result, const char* argument) {
   const std::string shown = argument != nullptr ? argument : "";
-  if (result == ':') return "option '" + OptionName(optopt) + "' requires an argument";
-  if (optopt != 0 && FindOption(optopt) != nullptr &&
-      FindOption(optopt)->spec.has_arg == no_argument && shown.starts_with("--")) {
+  const OptionSpec* option = optopt != 0 ? FindOption(optopt) : nullptr;
+  const bool long_option = shown.starts_with("--");
+  if (option != nullptr && long_option && option->spec.has_arg == no_argument &&
+      shown.find('=') != std::string::npos) {
     return "option '" + OptionName(optopt) + "' doesn't allow an argument";
   }
-  if (optopt != 0 && !shown.starts_with("--")) {
+  if (result == ':') return "option '" + OptionName(optopt) + "' requires an argument";
+  if (optopt != 0 && !long_option) {
     return "invalid option -- '" + std::string(1, static_cast<char>(optopt)) + "'";
   }
   return "unrecognized option '" + shown + "'";
