@@ -86,6 +86,13 @@ std::string Context::ShownText(const std::string& gbk) const {
   return ArgumentCharset() == Charset::kUtf8 ? Utf8OrBytes(gbk) : gbk;
 }
 
+const std::string* Context::TargetFor(const Endpoint& out, TempFile* spool) {
+  if (out.standard && !CreateTemp(spool)) return nullptr;
+  const std::string& target = out.standard ? spool->path() : out.path;
+  names_.Add(target, out.shown);
+  return &target;
+}
+
 bool Context::Deliver(const Endpoint& out, TempFile& temp) const {
   if (!out.standard) return true;
   File converted = OpenFile(temp.path(), "rb");

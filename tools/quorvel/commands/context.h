@@ -64,6 +64,10 @@ class Context {
   // Text of the document (GBK) as the program shows it (ArgumentCharset).
   std::string ShownText(const std::string& gbk) const;
 
+  // Where the library is to write `out`: the file, or for standard output a
+  // private `spool`, named as `out` in messages. Null, after reporting, when
+  // the spool cannot be made (the exit code is then OwnFailureCode()).
+  const std::string* TargetFor(const Endpoint& out, TempFile* spool);
   // Copies the library's output in `temp` to standard output when `out` is
   // standard output, removing `temp` as soon as it is open where the system
   // allows; false after reporting a failure.

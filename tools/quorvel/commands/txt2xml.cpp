@@ -81,11 +81,10 @@ int Txt2XmlCommand(Context& context) {
     return kExitFailed;
   }
   TempFile spool;
-  if (out.standard && !context.CreateTemp(&spool)) return context.OwnFailureCode();
-  const std::string& target = out.standard ? spool.path() : out.path;
-  context.names().Add(target, out.shown);
+  const std::string* target = context.TargetFor(out, &spool);
+  if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(request));
-  const Outcome outcome = Convert(context, text, target, &found);
+  const Outcome outcome = Convert(context, text, *target, &found);
   if (found.stopped()) {
     ReportTextFindings(context, in, found);
     ReportRefusal(context, in, found, true);

@@ -54,11 +54,10 @@ int Xml2TxtCommand(Context& context) {
   }
   if (const int code = PrepareDocument(context, in, opened, &document); code != kGoOn) return code;
   TempFile spool;
-  if (out.standard && !context.CreateTemp(&spool)) return context.OwnFailureCode();
-  const std::string& target = out.standard ? spool.path() : out.path;
-  context.names().Add(target, out.shown);
+  const std::string* target = context.TargetFor(out, &spool);
+  if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(context.request()));
-  const DocumentOutcome result = Convert(document, target, &found);
+  const DocumentOutcome result = Convert(document, *target, &found);
   const Outcome& outcome = result.outcome;
   if (found.stopped()) {
     ReportRowCount(context, in, found);
