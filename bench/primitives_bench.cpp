@@ -1,8 +1,8 @@
 // Google Benchmark figures for the hot primitives, on realistic lines.
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "convert/walk.h"
 #include "document/layout.h"
+#include "document/xml_bytes.h"
+#include "io/input.h"
 #include "platform/platform.h"
 #include "quorvel.h"
 #include "support/memory_platform.h"
 #include "support/text_reference.h"
-#include "io/input.h"
+#include "support/walked_lines.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
 #include "text/lines.h"
@@ -25,10 +28,12 @@ namespace {
 
 const std::string kRecord =
     "3100224130\t01234567\t913101157178123456\t91310000MA1FL4XQ2K\t20261102\t12800.00\t1664.00\t"
-    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9\t"
+    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/"
+    "45>+96-<<0312*8>9\t"
     "1234567890\t1";
 const std::string kEscapedMw = qtest::EscapeAngleBrackets(
-    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9");
+    "<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/45>+96-<<0312*8>9+<1/+59>>8*0<0381*/"
+    "45>+96-<<0312*8>9");
 const std::string kElementLine = "   <mw>" + kEscapedMw + "</mw>";
 
 // A file of 1 MiB of records in the page cache, walked line by line through
@@ -50,12 +55,9 @@ void LineReading(benchmark::State& state) {
   const char* path = RecordFile();
   std::size_t bytes = 0;
   for (auto _ : state) {
-    quorvel::LineReader reader(path);
-    std::string_view line;
-    std::size_t lines = 0;
-    while (reader.Next(line)) ++lines;
-    benchmark::DoNotOptimize(lines);
-    bytes = reader.Passed().bytes;
+    quorvel::ByteReader reader(path);
+    benchmark::DoNotOptimize(qtest::WalkedLines(reader).size());
+    bytes = reader.Consumed();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
@@ -65,8 +67,8 @@ void LineCounting(benchmark::State& state) {
   const char* path = RecordFile();
   std::size_t bytes = 0;
   for (auto _ : state) {
-    quorvel::LineReader reader(path);
-    const quorvel::ContentSize size = reader.CountRest();
+    quorvel::ByteReader reader(path);
+    const quorvel::ContentSize size = quorvel::CountContent(reader);
     benchmark::DoNotOptimize(size.lines);
     bytes = size.bytes;
   }
@@ -111,7 +113,8 @@ BENCHMARK(ParseInt64ThenFormatHex64);
 void EscapeMw(benchmark::State& state) {
   const std::string_view mw = std::string_view(kRecord).substr(kRecord.find('<'), 96);
   char out[4 * 96];
-  for (auto _ : state) benchmark::DoNotOptimize(quorvel::EscapeAngleBracketsInto(mw, out));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(quorvel::document::EscapeAngleBracketsInto(mw, out));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * mw.size()));
 }
 BENCHMARK(EscapeMw);
@@ -144,7 +147,7 @@ void UnescapeMw(benchmark::State& state) {
   std::int64_t bytes = 0;
   for (auto _ : state) {
     const std::string& cipher = ciphers[k++ % ciphers.size()];
-    benchmark::DoNotOptimize(quorvel::UnescapeAngleBracketsInto(cipher, out));
+    benchmark::DoNotOptimize(quorvel::document::UnescapeAngleBracketsInto(cipher, out));
     benchmark::ClobberMemory();
     bytes += static_cast<std::int64_t>(cipher.size());
   }
@@ -180,10 +183,11 @@ void ScanReturnedLines(benchmark::State& state) {
   std::array<std::string_view, 11> values;
   for (auto _ : state) {
     std::uint32_t seen = 0;
-    scanner.ScanLines(content, true, values, [&](std::string_view, const quorvel::ElementScanner::LineFound& found) {
-      seen ^= found.present;
-      return true;
-    });
+    scanner.ScanLines(content, true, values,
+                      [&](std::string_view, const quorvel::ElementScanner::LineFound& found) {
+                        seen ^= found.present;
+                        return true;
+                      });
     benchmark::DoNotOptimize(seen);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * content.size()));

@@ -11,12 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/walk.h"
+#include "io/input.h"
+#include "support/line_list.h"
+#include "support/memory_platform.h"
+#include "support/text_reference.h"
+#include "support/walked_lines.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
-#include "io/input.h"
-#include "support/memory_platform.h"
-#include "support/line_list.h"
-#include "support/text_reference.h"
 #include "text/lines.h"
 
 namespace {
@@ -46,7 +48,8 @@ void EscapeProperties(std::string_view input) {
   const std::string unescaped = qtest::UnescapeAngleBrackets(input);
   Check(unescaped == ReplaceAll(ReplaceAll(std::string(input), "&gt;", ">"), "&lt;", "<"),
         "unescape equals the two passes");
-  if (input.find("&gt;") == std::string_view::npos && input.find("&lt;") == std::string_view::npos) {
+  if (input.find("&gt;") == std::string_view::npos &&
+      input.find("&lt;") == std::string_view::npos) {
     Check(qtest::UnescapeAngleBrackets(escaped) == input, "escape then unescape");
   }
 }
@@ -95,7 +98,8 @@ std::vector<std::string> ReferenceLines(std::string_view content, bool tab_is_cr
   auto is_cr = [&](char c) { return c == '\r' || (tab_is_cr && c == '\t'); };
   while (i < content.size() && content[i] != '\0') {
     std::size_t j = i;
-    while (j < content.size() && content[j] != '\0' && content[j] != '\n' && !is_cr(content[j])) ++j;
+    while (j < content.size() && content[j] != '\0' && content[j] != '\n' && !is_cr(content[j]))
+      ++j;
     lines.emplace_back(content.substr(i, j - i));
     i = j;
     if (i < content.size() && is_cr(content[i])) ++i;
@@ -115,12 +119,11 @@ void LineProperties(std::string_view content) {
   Check(list.Count() == static_cast<std::int32_t>(expected.size()), "line count");
   // The streaming reader, through a window of a few bytes.
   qtest::InstallMemoryPlatform(content);
-  quorvel::LineReader reader("in", 1 + content.size() % 7);
-  std::vector<std::string> read;
-  for (std::string_view line; reader.Next(line);) read.emplace_back(line);
-  Check(read == expected, "streamed lines");
+  quorvel::ByteReader reader("in", 1 + content.size() % 7);
+  Check(qtest::WalkedLines(reader) == expected, "streamed lines");
   reader.Rewind();
-  Check(reader.CountRest().lines == static_cast<std::int32_t>(expected.size()), "streamed count");
+  Check(quorvel::CountContent(reader).lines == static_cast<std::int64_t>(expected.size()),
+        "streamed count");
   const std::vector<std::string> fields = ReferenceLines(content, true);
   quorvel::FieldList got;
   Check(quorvel::SplitTabFields(content, got) == static_cast<std::int32_t>(fields.size()),
@@ -136,9 +139,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 4096) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 3) {
-    case 0: EscapeProperties(input); break;
-    case 1: ElementProperties(input); break;
-    default: LineProperties(input); break;
+    case 0:
+      EscapeProperties(input);
+      break;
+    case 1:
+      ElementProperties(input);
+      break;
+    default:
+      LineProperties(input);
+      break;
   }
   return 0;
 }

@@ -14,7 +14,6 @@
 #include "boundary/capture.h"
 #include "document/layout.h"
 #include "io/input.h"
-#include "io/today.h"
 #include "quorvel.h"
 #include "support/files.h"
 #include "support/in_process.h"
@@ -122,13 +121,13 @@ TEST_F(ConvertTest, SyEncodings) {
 
 TEST_F(ConvertTest, TodayComesFromTheLocalCalendar) {
   platform_.api().local_date = [] { return quorvel::platform::LocalDate{2027, 1, 1}; };
-  EXPECT_EQ(quorvel::TodayAsYyyymmdd().view(), "20270101");
+  EXPECT_EQ(quorvel::DocumentDate(nullptr).view(), "20270101");
   platform_.api().local_date = [] { return quorvel::platform::LocalDate{2027, 3, 5}; };
-  EXPECT_EQ(quorvel::TodayAsYyyymmdd().view(), "20270305");
+  EXPECT_EQ(quorvel::DocumentDate(nullptr).view(), "20270305");
   // The real clock gives what the C library says today is.
   qtest::PlatformOverride real;
   real.api().local_date = quorvel::platform::Native().local_date;
-  EXPECT_EQ(quorvel::TodayAsYyyymmdd().view(), qtest::TodayYyyymmdd());
+  EXPECT_EQ(quorvel::DocumentDate(nullptr).view(), qtest::TodayYyyymmdd());
 }
 
 // Outputs far beyond the 1 MiB stream buffer come out whole and in order.

@@ -1,7 +1,10 @@
-// The streaming reader against the line-splitting rule: every window size
-// from one byte up, so that every line, line break and CR LF pair crosses a
-// window edge somewhere; counting against walking; starting over; streams
-// that cannot be read twice; and inputs that change under a conversion.
+// The reader's window and the one loop that walks lines through it, against
+// the line-splitting rule: every window size from one byte up, so that every
+// line, line break and CR LF pair crosses a window edge somewhere; counting
+// against walking; starting over; files whose size is wrong; streams that
+// cannot be read twice; and inputs that change under a conversion.
+#include "io/input.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,15 +18,16 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "convert/walk.h"
 #include "io/background.h"
-#include "io/input.h"
 #include "quorvel.h"
-#include "support/message_of.h"
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/line_list.h"
+#include "support/message_of.h"
 #include "support/platform_override.h"
 #include "support/text_reference.h"
+#include "support/walked_lines.h"
 #include "text/lines.h"
 #include "text/scan.h"
 
@@ -38,11 +42,11 @@ namespace {
 using qtest::MessageOf;
 
 using namespace std::string_literals;
-using quorvel::ContentSize;
-using quorvel::LineReader;
 using qtest::ReadFile;
+using qtest::WalkedLines;
 using qtest::WriteFile;
-
+using quorvel::ByteReader;
+using quorvel::ContentSize;
 
 std::vector<std::string> ReferenceLines(std::string_view content) {
   std::vector<std::string> lines;
@@ -52,37 +56,25 @@ std::vector<std::string> ReferenceLines(std::string_view content) {
   return lines;
 }
 
-std::vector<std::string> ReadLines(LineReader& reader) {
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.Next(line)) lines.emplace_back(line);
-  return lines;
-}
-
 constexpr std::size_t kWindows[] = {1, 2, 3, 4, 5, 7, 16, 17, 64, quorvel::kInputWindow};
 
 class InputTest : public qtest::ScratchDirTest {
  protected:
   // Walks `content` from a file through every window size: the lines, the
-  // count, a second walk after Rewind, and a count after a partial walk.
+  // count, and a second walk after Rewind.
   void ExpectLines(const std::string& content, const std::vector<std::string>& expected) {
     WriteFile("in.txt", content);
-    const ContentSize size{static_cast<std::int32_t>(expected.size()),
+    const ContentSize size{static_cast<std::int64_t>(expected.size()),
                            qtest::BeforeFirstNul(content).size()};
     for (const std::size_t window : kWindows) {
       SCOPED_TRACE("window " + std::to_string(window));
-      LineReader reader("in.txt", window);
-      EXPECT_EQ(ReadLines(reader), expected);
-      EXPECT_EQ(reader.Passed(), size);
+      ByteReader reader("in.txt", window);
+      EXPECT_EQ(WalkedLines(reader), expected);
+      EXPECT_EQ(reader.Consumed(), size.bytes);
       reader.Rewind();
-      EXPECT_EQ(reader.CountRest(), size);
+      EXPECT_EQ(quorvel::CountContent(reader), size);
       reader.Rewind();
-      EXPECT_EQ(ReadLines(reader), expected);
-      reader.Rewind();
-      std::string_view first;
-      if (reader.Next(first)) {
-        EXPECT_EQ(reader.CountRest(), size);
-      }
+      EXPECT_EQ(WalkedLines(reader), expected);
     }
   }
 };
@@ -131,41 +123,27 @@ TEST_F(InputTest, RandomContentsEqualTheReference) {
   }
 }
 
-// The lines taken in bulk, as the conversions take them: the whole lines at
-// the front of Unread(), then more read behind them.
-std::vector<std::string> TakeLinesInBulk(LineReader& reader) {
-  std::vector<std::string> lines;
-  do {
-    const std::string_view chunk = reader.Unread();
-    std::size_t begin = 0;
-    const quorvel::ChunkTaken taken = quorvel::WalkLines(
-        chunk, reader.UnreadIsLast(), '<', [](std::size_t) {},
-        [&](std::size_t stop, std::size_t next) {
-          lines.emplace_back(chunk.substr(begin, stop - begin));
-          begin = next;
-          return true;
-        });
-    reader.Consume(taken.bytes, taken.lines, taken.after_cr);
-  } while (reader.ReadMore());
-  return lines;
-}
-
-// What the reads of ShortReadsAndFilesCutShortInEveryWindow deliver.
+// What the reads of ShortReadsAndWrongSizesInEveryWindow deliver.
 struct Reads {
   static inline std::size_t calls = 0;
   static inline std::uint64_t delivered = 0;  // since the last Reset
   static inline std::uint64_t cut = 0;        // no byte is delivered past it
+  static inline std::uint64_t size = 0;       // the size the system says the file has
+  static inline int rewinds = 0;
   static void Reset(std::uint64_t at) {
     delivered = 0;
     cut = at;
+    rewinds = 0;
   }
 };
 
 // Reads that deliver fewer bytes than asked (some on the thread that reads
-// ahead) change no line, walked one by one or taken in bulk, in any window.
-// A file that ends before the size it had when it was opened, at any point
-// (one only a read ahead reaches included), is "Cannot open file in.txt".
-TEST_F(InputTest, ShortReadsAndFilesCutShortInEveryWindow) {
+// ahead) change no line, in any window. The size the system gives is a hint:
+// a file that ends before it (at any point, one only a read ahead reaches
+// included) is read to where it ends, and one that reads past it (a file
+// the system makes up as it is read says 0) to its end; such a file is held
+// whole when it fits the window, and is not read again.
+TEST_F(InputTest, ShortReadsAndWrongSizesInEveryWindow) {
   qtest::PlatformOverride platform;
   platform.api().read = [](quorvel::platform::Handle h, char* buffer,
                            std::size_t size) -> std::ptrdiff_t {
@@ -176,6 +154,11 @@ TEST_F(InputTest, ShortReadsAndFilesCutShortInEveryWindow) {
     if (n > 0) Reads::delivered += static_cast<std::uint64_t>(n);
     return n;
   };
+  platform.api().rewind = [](quorvel::platform::Handle h) {
+    ++Reads::rewinds;
+    Reads::delivered = 0;
+    return quorvel::platform::Native().rewind(h);
+  };
   std::mt19937 random(11);
   const char alphabet[] = {'a', 'b', '\r', '\n', '\t'};
   for (int round = 0; round < 8; ++round) {
@@ -184,34 +167,64 @@ TEST_F(InputTest, ShortReadsAndFilesCutShortInEveryWindow) {
     if (round == 0) content[40] = '\0';  // the content ends there
     SCOPED_TRACE(testing::PrintToString(content));
     WriteFile("in.txt", content);
-    const std::vector<std::string> expected = ReferenceLines(content);
     for (const std::size_t window : kWindows) {
       SCOPED_TRACE("window " + std::to_string(window));
-      Reads::Reset(UINT64_MAX);
-      LineReader reader("in.txt", window);
-      EXPECT_EQ(ReadLines(reader), expected);
-      reader.Rewind();
-      EXPECT_EQ(TakeLinesInBulk(reader), expected);
-      if (round == 0) continue;
       for (const std::uint64_t cut : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{window},
-                                      std::uint64_t{content.size() / 2},
-                                      std::uint64_t{content.size() - 1}}) {
-        if (cut >= content.size()) continue;
+                                      std::uint64_t{content.size() / 2}, UINT64_MAX}) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
+        const std::string read = content.substr(0, std::min<std::uint64_t>(cut, content.size()));
         Reads::Reset(cut);
-        EXPECT_EQ(MessageOf([] {
-                    LineReader cut_reader("in.txt", kWindows[0]);
-                    ReadLines(cut_reader);
-                  }),
-                  "Cannot open file in.txt");
-        Reads::Reset(cut);
-        EXPECT_EQ(MessageOf([&] {
-                    LineReader cut_reader("in.txt", window);
-                    TakeLinesInBulk(cut_reader);
-                  }),
-                  "Cannot open file in.txt");
+        ByteReader reader("in.txt", window);
+        EXPECT_EQ(WalkedLines(reader), ReferenceLines(read));
+        reader.Rewind();
+        EXPECT_EQ(WalkedLines(reader), ReferenceLines(read));
+        // Held whole when it was not as large as said and fit well within
+        // the window.
+        const bool held = cut < content.size() && 2 * read.size() < window;
+        if (held) {
+          EXPECT_EQ(Reads::rewinds, 0);
+        }
       }
     }
+  }
+  // A file that says it is empty, or smaller than it is, read past its size,
+  // into a conversion: every line converts.
+  platform.api().open_for_read = [](const char* path, quorvel::platform::Handle* handle,
+                                    quorvel::platform::InputInfo* info) {
+    const bool opened = quorvel::platform::Native().open_for_read(path, handle, info);
+    info->size = Reads::size;
+    return opened;
+  };
+  platform.api().local_date = qtest::PinnedDate;
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "a\tb\r\n";
+  WriteFile("in.txt", text);
+  const std::size_t saved = quorvel::InputWindow();
+  for (const std::uint64_t size : {std::uint64_t{0}, std::uint64_t{7}}) {
+    for (const std::size_t window : {saved, std::size_t{64}}) {
+      Reads::Reset(UINT64_MAX);
+      Reads::size = size;
+      quorvel::InputWindow() = window;
+      ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+      EXPECT_NE(ReadFile("out.xml").find("<rows>300</rows>"), std::string::npos);
+      EXPECT_NE(ReadFile("out.xml").find("<row id=\"300\">"), std::string::npos);
+    }
+  }
+  quorvel::InputWindow() = saved;
+}
+
+// A line many windows long is searched for its end only in the bytes that
+// arrive, and scanned once it is whole: walking it costs its length, not
+// its length times the number of windows it spans.
+TEST_F(InputTest, LongLinesAreScannedOnce) {
+  const std::string content = "a\r\n" + std::string(20000, 'x') + "\r\n" + std::string(30000, 'y');
+  WriteFile("in.txt", content);
+  for (const std::size_t window : {std::size_t{16}, std::size_t{100}, std::size_t{4096}}) {
+    SCOPED_TRACE("window " + std::to_string(window));
+    ByteReader reader("in.txt", window);
+    std::uint64_t scanned = 0;
+    EXPECT_EQ(WalkedLines(reader, &scanned), ReferenceLines(content));
+    EXPECT_LE(scanned, 2 * content.size());
   }
 }
 
@@ -232,18 +245,18 @@ TEST_F(InputTest, StreamsAreHeldWholeAndEndAtTheirFirstNul) {
   std::string content;
   for (int i = 0; i < 20000; ++i) content += "line " + std::to_string(i) + "\r\n";
   std::thread writer([&] { WriteFile("fifo", content + "tail"); });
-  LineReader reader("fifo", 16);
-  const std::vector<std::string> lines = ReadLines(reader);
+  ByteReader reader("fifo", 16);
+  const std::vector<std::string> lines = WalkedLines(reader);
   writer.join();
   EXPECT_EQ(lines, ReferenceLines(content + "tail"));
   reader.Rewind();  // from memory: a pipe cannot be read twice
-  EXPECT_EQ(reader.CountRest(), (ContentSize{20001, content.size() + 4}));
+  EXPECT_EQ(quorvel::CountContent(reader), (ContentSize{20001, content.size() + 4}));
 
   // An endless stream of NULs ends at once.
-  LineReader zeros("/dev/zero");
-  EXPECT_EQ(zeros.CountRest(), (ContentSize{0, 0}));
-  LineReader null("/dev/null");
-  EXPECT_EQ(ReadLines(null), std::vector<std::string>{});
+  ByteReader zeros("/dev/zero");
+  EXPECT_EQ(quorvel::CountContent(zeros), (ContentSize{0, 0}));
+  ByteReader null("/dev/null");
+  EXPECT_EQ(WalkedLines(null), std::vector<std::string>{});
 }
 #endif
 
@@ -269,17 +282,26 @@ TEST_F(InputTest, AtMost2To31Minus1Lines) {
   platform.api().close = [](quorvel::platform::Handle) { return true; };
   constexpr std::uint64_t kMax = 2147483647;
   remaining = kMax;
-  EXPECT_EQ(LineReader("lines", std::size_t{64} << 20).CountRest(), (ContentSize{INT32_MAX, kMax}));
+  ByteReader all("lines", std::size_t{64} << 20);
+  EXPECT_EQ(quorvel::CountContent(all), (ContentSize{INT32_MAX, kMax}));
   remaining = kMax + 1;
-  EXPECT_THROW(LineReader("lines", std::size_t{64} << 20).CountRest(), std::bad_alloc);
-  // Walking: the last countable line is handed out, the next one is not.
-  remaining = 2;
-  LineReader walked("lines");
-  walked.Consume(0, kMax - 1, false);
-  std::string_view line;
-  ASSERT_TRUE(walked.Next(line));
-  EXPECT_EQ(walked.Passed().lines, INT32_MAX);
-  EXPECT_THROW(walked.Next(line), std::bad_alloc);
+  ByteReader one_more("lines", std::size_t{64} << 20);
+  EXPECT_THROW(quorvel::CountContent(one_more), std::bad_alloc);
+  // Walking, with kMax - 1 lines already taken: the last countable line is
+  // taken, one more is not.
+  for (const std::uint64_t more : {1u, 2u}) {
+    remaining = more;
+    ByteReader reader("lines");
+    quorvel::LineState lines;
+    lines.Took({0, kMax - 1, false, false});
+    auto walk = [&] { quorvel::WalkContent(reader, lines, quorvel::CountWholeLines, [] {}); };
+    if (more == 1) {
+      walk();
+      EXPECT_EQ(lines.lines(), INT32_MAX);
+    } else {
+      EXPECT_THROW(walk(), std::bad_alloc);
+    }
+  }
 }
 
 // Jobs run one at a time, in order, each seen whole by the caller once it
@@ -359,9 +381,10 @@ TEST_F(InputTest, TextChangedBetweenThePassesIsNotConverted) {
 TEST_F(InputTest, ConversionOntoItsOwnInput) {
   qtest::PlatformOverride platform;
   platform.api().local_date = qtest::PinnedDate;
-  WriteFile("doc.xml", "<nsr>N</nsr>\r\n<rows>1</rows>\r\n<data>\r\n<row>\r\n<dm>1</dm><hm>2</hm>"
-                       "<gf>3</gf><xf>4</xf><kr>20240131</kr><je>5</je><se>6</se><mw>&lt;</mw>"
-                       "<sy>7B</sy><jg>J</jg>\r\n<rq>20261206</rq>\r\n</row>\r\n");
+  WriteFile("doc.xml",
+            "<nsr>N</nsr>\r\n<rows>1</rows>\r\n<data>\r\n<row>\r\n<dm>1</dm><hm>2</hm>"
+            "<gf>3</gf><xf>4</xf><kr>20240131</kr><je>5</je><se>6</se><mw>&lt;</mw>"
+            "<sy>7B</sy><jg>J</jg>\r\n<rq>20261206</rq>\r\n</row>\r\n");
   int32_t rows = 0;
   char nsr[256], reserved[256];
   ASSERT_EQ(Quorvel_XML2TXT("doc.xml", "doc.xml", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)

@@ -11,6 +11,7 @@
 #include "common/failure.h"
 #include "common/sizes.h"
 #include "convert/bounds.h"
+#include "document/xml_bytes.h"
 #include "support/line_list.h"
 #include "support/message_of.h"
 #include "support/text_reference.h"
@@ -233,15 +234,15 @@ TEST(AngleBrackets, UnescapeEqualsThePlainReplacement) {
   };
   using Unescape = char* (*)(std::string_view, char*);
   const std::pair<const char*, Unescape> implementations[] = {
-      {"portable", unescape::Portable},
-      {"sse2", unescape::WithSse2},
-      {"ssse3", unescape::WithSsse3},
-      {"chosen", UnescapeAngleBracketsInto},
+      {"portable", document::unescape::Portable},
+      {"sse2", document::unescape::WithSse2},
+      {"ssse3", document::unescape::WithSsse3},
+      {"chosen", document::UnescapeAngleBracketsInto},
   };
   auto check = [&](const std::string& text) {
     const std::string expected = plain(text);
     for (const auto& [name, unescape] : implementations) {
-      std::string out(text.size() + kUnescapeSlack, '\x5A');
+      std::string out(text.size() + document::kUnescapeSlack, '\x5A');
       const char* end = unescape(text, out.data());
       ASSERT_EQ(std::string_view(out.data(), static_cast<std::size_t>(end - out.data())), expected)
           << name << ": " << text;

@@ -1,4 +1,4 @@
-// LastErrorText: the one process-wide slot holding the most recent failure
+// LastErrorSlot: the one process-wide slot holding the most recent failure
 // message. Deliberately a plain global, not thread_local: the host serialises
 // its calls, and mingw has a history of crashes destroying non-trivial
 // thread_local objects at thread exit.

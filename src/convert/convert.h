@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "convert/findings.h"
+#include "text/numbers.h"
 
 namespace quorvel {
 
@@ -19,6 +20,10 @@ namespace quorvel {
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
                            std::string_view title, std::string_view nsr, std::string_view qymc,
                            const ConvertOptions& options = {});
+
+// The document's date as "yyyymmdd": `date`, or today's local date from the
+// platform's clock (which tests pin there) when it is null.
+NumberText DocumentDate(const Date* date);
 
 // Reads the returned document `input_path`, stores its row count through
 // `rows_count` as soon as it is read, fills `nsr_buffer` and

@@ -9,12 +9,13 @@
 
 #include "convert/bounds.h"
 #include "convert/convert.h"
+#include "convert/runs.h"
+#include "convert/walk.h"
 #include "document/layout.h"
 #include "document/xml_bytes.h"
 #include "io/input.h"
 #include "io/output.h"
-#include "io/today.h"
-#include "text/bytes.h"
+#include "platform/platform.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -22,12 +23,6 @@ namespace quorvel {
 namespace {
 
 namespace doc = document;
-
-// The document's date: the one given, or today's.
-NumberText DocumentDate(const ConvertOptions& options) {
-  if (options.date == nullptr) return TodayAsYyyymmdd();
-  return FormatYyyymmdd(options.date->year, options.date->month, options.date->day);
-}
 
 void WriteHeader(LineWriter& out, std::int32_t code, std::string_view title, std::string_view nsr,
                  std::string_view qymc, std::int32_t rows, const NumberText& date_text) {
@@ -114,14 +109,8 @@ void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields,
   std::size_t sizes[FieldList::kKept];
   const std::int32_t kept = fields.count() < FieldList::kKept ? fields.count() : FieldList::kKept;
   for (std::int32_t k = 0; k < kept; ++k) sizes[k] = fields[k].size();
-  const std::size_t bound = RowBound<std::size_t>(fields.count(), sizes);
-  if (bound <= LineWriter::kMaxReserve) {
-    ReservedRun run(out.Reserve(bound));
-    WriteRow(run, id, fields, sy);
-    out.Commit(run.end());
-  } else {
-    WriteRow(out, id, fields, sy);
-  }
+  WriteBounded(out, RowBound<std::size_t>(fields.count(), sizes),
+               [&](auto& run) { WriteRow(run, id, fields, sy); });
 }
 
 // Tells `findings` of the first byte of `value` that XML parsers reject.
@@ -152,54 +141,60 @@ void TellRow(Findings& findings, std::int64_t line, const FieldList& fields, con
 }
 
 // The rows, one per input line of the converting pass; `rows` were counted.
-void WriteRows(LineReader& input, LineWriter& out, std::int32_t rows, Findings* findings) {
+// Returns the lines and bytes the pass met.
+ContentSize WriteRows(ByteReader& input, LineWriter& out, std::int32_t rows, Findings* findings) {
   FieldList fields;
   SyValue sy;
   std::int32_t id = 0;
+  LineState lines;
   const std::uint64_t total = input.Total();
   // One pass over the window finds the line breaks and the TABs together.
-  do {
-    const ChunkTaken taken = ScanRecords(input.Unread(), input.UnreadIsLast(), fields,
-                                         [&](const FieldList& record, std::string_view text) {
-                                           // A line beyond the count: the file changed between the
-                                           // passes.
-                                           if (id == rows) input.RaiseCannotOpen();
-                                           ++id;
-                                           if (record.count() == 10) EncodeSy(record[8], sy);
-                                           if (findings != nullptr)
-                                             TellRow(*findings, id, record, sy, text);
-                                           WriteRowOut(out, FormatDecimal(id), record, sy);
-                                           return true;
-                                         });
-    input.Consume(taken.bytes, taken.lines, taken.after_cr);
-    if (findings != nullptr) findings->Progress(input.Passed().bytes, total, id);
-  } while (input.ReadMore());
+  auto scan = [&](std::string_view chunk, bool last) {
+    return ScanRecords(chunk, last, fields, [&](const FieldList& record, std::string_view text) {
+      // A line beyond the count: the file changed between the passes.
+      if (id == rows) input.RaiseCannotOpen();
+      ++id;
+      if (record.count() == 10) EncodeSy(record[8], sy);
+      if (findings != nullptr) TellRow(*findings, id, record, sy, text);
+      WriteRowOut(out, FormatDecimal(id), record, sy);
+      return true;
+    });
+  };
+  WalkContent(input, lines, scan, [&] {
+    if (findings != nullptr) findings->Progress(input.Consumed(), total, id);
+  });
+  return {lines.lines(), input.Consumed()};
 }
 
 }  // namespace
+
+NumberText DocumentDate(const Date* date) {
+  if (date != nullptr) return FormatYyyymmdd(date->year, date->month, date->day);
+  const platform::LocalDate today = platform::Current().local_date();
+  return FormatYyyymmdd(today.year, today.month, today.day);
+}
 
 void ConvertTextToDocument(const char* input_path, const char* output_path, std::int32_t code,
                            std::string_view title, std::string_view nsr, std::string_view qymc,
                            const ConvertOptions& options) {
   Findings* const findings = options.findings;
-  LineReader input(input_path);
-  const ContentSize counted = input.CountRest();
-  const std::int32_t rows = counted.lines;
+  ByteReader input(input_path);
+  const ContentSize counted = CountContent(input);
+  const auto rows = static_cast<std::int32_t>(counted.lines);
   input.Rewind();
   if (findings != nullptr) {
     TellIfRejected(*findings, 0, doc::kNsrElement, nsr, doc::Written::kRaw);
     TellIfRejected(*findings, 0, doc::kQymcElement, qymc, doc::Written::kRaw);
   }
   LineWriter out(output_path);
-  WriteHeader(out, code, title, nsr, qymc, rows, DocumentDate(options));
+  WriteHeader(out, code, title, nsr, qymc, rows, DocumentDate(options.date));
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);
-    WriteRows(input, out, rows, findings);
+    // The rows written are the rows counted, byte for byte in number, or
+    // the document's row count would not match its rows.
+    if (WriteRows(input, out, rows, findings) != counted) input.RaiseCannotOpen();
     out.AppendLine(doc::kDataCloseLine);
   }
-  // The rows written are the rows counted, byte for byte in number, or the
-  // document's row count would not match its rows.
-  if (input.Passed() != counted) input.RaiseCannotOpen();
   out.AppendLine(doc::kBodyCloseLine);
   input.Close();  // the output may be this very file
   if (findings != nullptr) findings->RowsWritten(rows);

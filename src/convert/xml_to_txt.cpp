@@ -12,18 +12,20 @@
 // as they are found, so no line is kept.
 #include <array>
 #include <cstddef>
-#include <cstring>
 #include <string>
 
 #include "common/failure.h"
 #include "convert/bounds.h"
 #include "convert/convert.h"
 #include "convert/findings.h"
+#include "convert/runs.h"
+#include "convert/walk.h"
 #include "document/layout.h"
 #include "io/input.h"
 #include "io/output.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
+#include "text/lines.h"
 #include "text/numbers.h"
 
 namespace quorvel {
@@ -36,20 +38,6 @@ constexpr std::size_t kKr = 4;
 constexpr std::size_t kMw = 7;
 constexpr std::size_t kSy = 8;
 constexpr std::size_t kRq = 10;
-
-// Whether `line` contains `marker`: memchr to each candidate first byte, then
-// a byte compare. Markers are short and their first byte is rare in a line.
-bool Contains(std::string_view line, std::string_view marker) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  while (static_cast<std::size_t>(end - p) >= marker.size()) {
-    p = static_cast<const char*>(std::memchr(p, marker[0], static_cast<std::size_t>(end - p)));
-    if (p == nullptr || static_cast<std::size_t>(end - p) < marker.size()) return false;
-    if (std::memcmp(p, marker.data(), marker.size()) == 0) return true;
-    ++p;
-  }
-  return false;
-}
 
 // The eleven values of one row. A later non-empty value replaces an earlier
 // one; an empty one never clears it. Values are views into the reader's
@@ -203,14 +191,8 @@ void WriteResultLine(Out& out, const ResultRow& row) {
 void WriteResultLineOut(LineWriter& out, const ResultRow& row) {
   std::array<std::size_t, kFieldCount> sizes;
   for (std::size_t k = 0; k < kFieldCount; ++k) sizes[k] = row[k].size();
-  const std::size_t bound = ResultLineBound<std::size_t>(sizes);
-  if (bound <= LineWriter::kMaxReserve) {
-    ReservedRun run(out.Reserve(bound));
-    WriteResultLine(run, row);
-    out.Commit(run.end());
-  } else {
-    WriteResultLine(out, row);
-  }
+  WriteBounded(out, ResultLineBound<std::size_t>(sizes),
+               [&](auto& run) { WriteResultLine(run, row); });
 }
 
 struct Header {
@@ -222,49 +204,94 @@ struct Header {
 // The three header searches, each from the first line: the first non-empty
 // nsr value, the first non-empty rows value (parsed and stored through
 // `rows_count` as soon as both are known, as the searches' order demands),
-// and the first line after the first that contains "<data>". Leaves `line`
-// on the data line, the next line to look at. A search that runs past the
-// last line raises "List index out of bounds (<line count>)", the first
-// unfinished search in that order deciding.
-Header ReadHeader(LineReader& input, std::int32_t* rows_count, std::string_view& line) {
-  static constexpr std::array<std::string_view, 2> kNames = {doc::kNsr, doc::kRows};
-  const ElementScanner scanner(kNames);
-  std::array<std::string_view, 2> found;
-  Header header;
-  std::string rows_text;
-  std::uint32_t have = 0;  // bit 0: nsr, bit 1: rows
-  bool parsed = false;
-  std::int32_t data_line = -1;
-  for (std::int32_t index = 0;; ++index) {
-    if (!input.Next(line)) {
-      // The first unfinished search, in that order, is the one reported.
-      const Unfinished search = (have & 1u) == 0   ? Unfinished::kNsr
-                                : (have & 2u) == 0 ? Unfinished::kRows
-                                                   : Unfinished::kDataLine;
-      RaiseListIndexOutOfBounds(input.Passed().lines, search,
-                                search == Unfinished::kDataLine ? 2 : 1);
+// and the first line after the first that contains "<data>". Values are
+// copied as they are found, so no line is kept.
+class HeaderSearch {
+ public:
+  explicit HeaderSearch(std::int32_t* rows_count) : rows_count_(rows_count) {}
+
+  // Takes the next line: `present` and `found` as the scanner gives them,
+  // `data` whether it contains "<data>". False once every search has ended.
+  bool Take(std::uint32_t present, bool data, const std::array<std::string_view, 2>& found) {
+    ++index_;
+    const std::uint32_t fresh = present & ~have_;
+    if (fresh & 1u) header_.nsr.assign(found[0].substr(0, 255));
+    if (fresh & 2u) rows_text_.assign(found[1]);
+    have_ |= fresh;
+    if (!parsed_ && have_ == 3u) {
+      header_.rows = ParseInt32(rows_text_);
+      *rows_count_ = header_.rows;
+      parsed_ = true;
     }
-    const ElementScanner::Found scan = scanner.ExtractPresent(line, found, doc::kDataMarker);
-    const std::uint32_t fresh = scan.present & ~have;
-    if (fresh & 1u) header.nsr.assign(found[0].substr(0, 255));
-    if (fresh & 2u) rows_text.assign(found[1]);
-    have |= fresh;
-    if (!parsed && have == 3u) {
-      header.rows = ParseInt32(rows_text);
-      *rows_count = header.rows;
-      parsed = true;
-    }
-    if (data_line < 0 && index > 0 && scan.marker) data_line = index;
-    if (!parsed || data_line < 0) continue;
-    if (data_line == index) return header;
-    // The data line came before the header values: walk to it again.
-    input.Rewind();
-    for (std::int32_t i = 0; i <= data_line; ++i) {
-      if (!input.Next(line)) input.RaiseCannotOpen();
-    }
-    if (!Contains(line, doc::kDataMarker)) input.RaiseCannotOpen();
-    return header;
+    if (data_line_ < 0 && index_ > 0 && data) data_line_ = index_;
+    return !parsed_ || data_line_ < 0;
   }
+
+  // The line last taken (0-based) is the data line.
+  bool AtDataLine() const { return data_line_ == index_; }
+  std::int64_t data_line() const { return data_line_; }
+  const Header& header() const { return header_; }
+
+  // The document ended first: the first unfinished search, in that order,
+  // is the one reported, with the line where it began.
+  [[noreturn]] void RaiseUnfinished(std::int64_t line_count) const {
+    const Unfinished search = (have_ & 1u) == 0   ? Unfinished::kNsr
+                              : (have_ & 2u) == 0 ? Unfinished::kRows
+                                                  : Unfinished::kDataLine;
+    RaiseListIndexOutOfBounds(static_cast<std::int32_t>(line_count), search,
+                              search == Unfinished::kDataLine ? 2 : 1);
+  }
+
+ private:
+  std::int32_t* const rows_count_;
+  Header header_;
+  std::string rows_text_;
+  std::uint32_t have_ = 0;  // bit 0: nsr, bit 1: rows
+  bool parsed_ = false;
+  std::int64_t index_ = -1;
+  std::int64_t data_line_ = -1;
+};
+
+// Runs the header searches from the first line and leaves `line` on the
+// data line, the next line to look at (a view into the reader's window,
+// which has not moved since). When the data line came before the header
+// values, walks to it again. A search that runs past the last line raises
+// "List index out of bounds (<line count>)".
+Header ReadHeader(ByteReader& input, LineState& lines, std::int32_t* rows_count,
+                  std::string_view& line) {
+  static constexpr std::array<std::string_view, 2> kNames = {doc::kNsr, doc::kRows};
+  static constexpr std::array<std::string_view, 1> kData = {doc::kDataMarker};
+  const ElementScanner scanner(kNames, kData);
+  std::array<std::string_view, 2> found;
+  HeaderSearch search(rows_count);
+  // Each line of the walk in turn, to take(its text, whether it holds "<data>").
+  auto walk = [&](auto&& take) {
+    return WalkContent(
+        input, lines,
+        [&](std::string_view chunk, bool last) {
+          return scanner.ScanLines(chunk, last, found,
+                                   [&](std::string_view text, const ElementScanner::LineFound& f) {
+                                     line = text;
+                                     return take(f.present, f.markers != 0);
+                                   });
+        },
+        [] {});
+  };
+  if (!walk([&](std::uint32_t present, bool data) { return search.Take(present, data, found); })) {
+    search.RaiseUnfinished(lines.lines());
+  }
+  if (search.AtDataLine()) return search.header();
+  input.Rewind();
+  lines = LineState();
+  std::int64_t index = -1;
+  bool data = false;
+  const bool reached = walk([&](std::uint32_t, bool has_data) {
+    data = has_data;
+    return ++index < search.data_line();
+  });
+  // The document is no longer what the first walk read.
+  if (!reached || !data) input.RaiseCannotOpen();
+  return search.header();
 }
 
 // The value of the id="..." attribute of a row's opening line; empty when
@@ -330,8 +357,8 @@ class RowBlocks {
     if (!counting_) row_.Keep();
   }
   // The document ended inside a block, or before the next one announced.
-  [[noreturn]] void RaiseUnfinished(std::int32_t line_count) const {
-    RaiseListIndexOutOfBounds(line_count, Unfinished::kRowBlock,
+  [[noreturn]] void RaiseUnfinished(std::int64_t line_count) const {
+    RaiseListIndexOutOfBounds(static_cast<std::int32_t>(line_count), Unfinished::kRowBlock,
                               in_block_ ? opened_at_ : search_from_);
   }
   void TellCount() const {
@@ -369,7 +396,8 @@ class RowBlocks {
 };
 
 // The row blocks from the data line `line` on.
-void ReadRows(LineReader& input, std::string_view line, RowBlocks& blocks, Findings* findings) {
+void ReadRows(ByteReader& input, LineState& lines, std::string_view line, RowBlocks& blocks,
+              Findings* findings) {
   static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
                                                                doc::kRowCloseMarker};
   const ElementScanner scanner(doc::kResultRowElements, kMarkers);
@@ -379,21 +407,18 @@ void ReadRows(LineReader& input, std::string_view line, RowBlocks& blocks, Findi
   blocks.TakeLine(line, data_line.present, data_line.marker ? kOpens : 0, found);
   const std::uint64_t total = input.Total();
   // The rest in one pass over the window: line breaks and tags together.
-  for (;;) {
-    const ChunkTaken taken = scanner.ScanLines(
-        input.Unread(), input.UnreadIsLast(), found,
-        [&](std::string_view text, const ElementScanner::LineFound& line_found) {
-          return blocks.TakeLine(text, line_found.present, line_found.markers, found);
-        });
-    input.Consume(taken.bytes, taken.lines, taken.after_cr);
-    if (findings != nullptr) findings->Progress(input.Passed().bytes, total, blocks.rows_read());
-    if (taken.stopped) return;
-    blocks.Keep();
-    if (input.ReadMore()) continue;
-    // A search that runs past the last line; counting ends there.
-    if (blocks.counting()) return;
-    blocks.RaiseUnfinished(input.Passed().lines);
-  }
+  auto scan = [&](std::string_view chunk, bool last) {
+    return scanner.ScanLines(chunk, last, found,
+                             [&](std::string_view text, const ElementScanner::LineFound& f) {
+                               return blocks.TakeLine(text, f.present, f.markers, found);
+                             });
+  };
+  const bool stopped = WalkContent(input, lines, scan, [&] {
+    blocks.Keep();  // the window is about to move
+    if (findings != nullptr) findings->Progress(input.Consumed(), total, blocks.rows_read());
+  });
+  // A search that runs past the last line; counting ends there.
+  if (!stopped && !blocks.counting()) blocks.RaiseUnfinished(lines.lines());
 }
 
 }  // namespace
@@ -402,12 +427,13 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
                            std::int32_t* rows_count, char* nsr_buffer, char* reserved_buffer,
                            const ConvertOptions& options) {
   Findings* const findings = options.findings;
-  LineReader input(input_path);
+  ByteReader input(input_path);
   LineWriter out(output_path);
+  LineState lines;
   std::string_view line;
-  const Header header = ReadHeader(input, rows_count, line);
-  RowBlocks blocks(out, header.rows, findings, input.Passed().lines);
-  if (header.rows > 0 || findings != nullptr) ReadRows(input, line, blocks, findings);
+  const Header header = ReadHeader(input, lines, rows_count, line);
+  RowBlocks blocks(out, header.rows, findings, lines.lines());
+  if (header.rows > 0 || findings != nullptr) ReadRows(input, lines, line, blocks, findings);
   blocks.TellCount();
   CopyToCallerBuffer(header.nsr, nsr_buffer);
   CopyToCallerBuffer({}, reserved_buffer);

@@ -1,17 +1,12 @@
 #include "io/input.h"
 
 #include <cstring>
-#include <limits>
-#include <new>
 
 #include "common/failure.h"
 #include "common/sizes.h"
-#include "text/scan.h"
 
 namespace quorvel {
 namespace {
-
-constexpr auto kMaxLines = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 
 // The first NUL in [from, from + size), or nullptr.
 const char* FindNul(const char* from, std::size_t size) {
@@ -25,7 +20,7 @@ std::size_t& InputWindow() {
   return window;
 }
 
-LineReader::LineReader(const char* path, std::size_t window)
+ByteReader::ByteReader(const char* path, std::size_t window)
     : path_(path ? path : ""), window_(window > 0 ? window : 1) {
   platform::InputInfo info;
   if (!platform::Current().open_for_read(path_, &file_.handle, &info)) {
@@ -36,31 +31,33 @@ LineReader::LineReader(const char* path, std::size_t window)
   capacity_ = window_;
   if (info.sized) {
     file_size_ = info.size;
-    at_end_ = file_size_ == 0;
   } else {
     ReadWholeStream();
   }
 }
 
-LineReader::~LineReader() = default;
+ByteReader::~ByteReader() = default;
 
-void LineReader::Close() {
+void ByteReader::Close() {
   background_.Wait();
   file_.Close();
 }
 
-void LineReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
+void ByteReader::RaiseCannotOpen() const { RaiseCannotOpenFile(path_); }
 
-// A pipe or a device cannot be read twice: its content is read whole, up to
-// its end or its first NUL, and the window is that content. The stream is
-// closed at once.
-void LineReader::ReadWholeStream() {
+// A pipe or a device cannot be read twice, nor can a file that is not as
+// large as the system said: the rest of its content is read whole behind
+// end_, up to its end or its first NUL, and the window is that content. The
+// file is closed at once.
+void ByteReader::ReadWholeStream() {
   for (;;) {
     if (end_ == capacity_) GrowToHoldLine();
-    const std::ptrdiff_t n = platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
+    const std::ptrdiff_t n =
+        platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
     if (n < 0) RaiseCannotOpen();
     if (n == 0) break;
     const auto got = static_cast<std::size_t>(n);
+    read_ += got;
     if (const char* nul = FindNul(buffer_.get() + end_, got)) {
       end_ = static_cast<std::size_t>(nul - buffer_.get());
       break;
@@ -72,65 +69,75 @@ void LineReader::ReadWholeStream() {
   file_.Close();
 }
 
-// Doubles the window: the line being read fills it.
-void LineReader::GrowToHoldLine() {
+// Doubles the window: the bytes not yet consumed fill it.
+void ByteReader::GrowToHoldLine() {
   Resize(GrownCapacity(capacity_, AddOrOutOfMemory(capacity_, std::size_t{1})));
 }
 
 // Moves the bytes read so far into a window of `capacity` bytes (at least
 // end_).
-void LineReader::Resize(std::size_t capacity) {
+void ByteReader::Resize(std::size_t capacity) {
   std::unique_ptr<char[]> resized(new char[capacity]);
   std::memcpy(resized.get(), buffer_.get(), end_);
   buffer_ = std::move(resized);
   capacity_ = capacity;
 }
 
-// Reads at least one more byte of content behind the bytes not yet handed
-// out, or finds the end. Bytes handed out are dropped.
-bool LineReader::Refill() {
+bool ByteReader::ReadMore() {
   if (at_end_) return false;
   const std::ptrdiff_t n = background_.busy() ? TakeReadAhead() : ReadBehindTail();
-  // A file that ends before the size it had when it was opened was cut
-  // short under the conversion: its content is not what was opened.
-  if (n <= 0) RaiseCannotOpen();
-  TakeRead(n);
+  if (n < 0) RaiseCannotOpen();
+  if (n == 0) {
+    TakeEnd();
+    return true;
+  }
+  TakeRead(static_cast<std::size_t>(n));
+  // Past the size on the first walk, with the whole content still here: a
+  // file made up as it is read, held whole from now on.
+  if (!at_end_ && !rewound_ && read_ > file_size_ && holds_start_) ReadWholeStream();
   StartReadAhead();
   return true;
 }
 
-// Moves the bytes not yet handed out to the front of the window, so that
-// `end_` - `begin_` bytes stand before end_.
-void LineReader::DropHandedOut() {
+// The file has ended. One that ends short of its size on its first walk,
+// its whole content in the window, is held: it need not read the same again.
+void ByteReader::TakeEnd() {
+  at_end_ = true;
+  if (!rewound_ && read_ != file_size_ && holds_start_) {
+    held_in_memory_ = true;
+    file_.Close();
+  }
+}
+
+// Moves the bytes not yet consumed to the front of the window.
+void ByteReader::DropConsumed() {
   if (begin_ == 0) return;
   std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
   buffer_offset_ += begin_;
   end_ -= begin_;
-  scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
   begin_ = 0;
   holds_start_ = false;
 }
 
-// Reads into the room behind the bytes not yet handed out, here and now. A
-// window grown for a long line shrinks back once that line is passed.
-std::ptrdiff_t LineReader::ReadBehindTail() {
-  DropHandedOut();
+// Reads into the room behind the bytes not yet consumed, here and now. The
+// bytes consumed are dropped only when less than half a window of room is
+// left, so a content smaller than that stays whole in the window. A window
+// grown for a long line shrinks back once that line is consumed.
+std::ptrdiff_t ByteReader::ReadBehindTail() {
+  if (capacity_ - end_ < window_ / 2 + 1) DropConsumed();
   if (end_ == capacity_) {
     GrowToHoldLine();
   } else if (capacity_ > window_ && end_ < window_) {
     Resize(window_);
   }
-  const std::uint64_t remaining = file_size_ - read_;
-  const std::size_t room = capacity_ - end_;
-  const std::size_t want = remaining < room ? static_cast<std::size_t>(remaining) : room;
-  return platform::Current().read(file_.handle, buffer_.get() + end_, want);
+  return platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
 }
 
-// The bytes read ahead, once read, joined to the bytes not yet handed out:
+// The bytes read ahead, once read, joined to the bytes not yet consumed:
 // these are put in front of them and the two buffers change places; or,
 // where they do not fit there (a long line), the bytes read ahead are copied
 // behind them.
-std::ptrdiff_t LineReader::TakeReadAhead() {
+std::ptrdiff_t ByteReader::TakeReadAhead() {
   background_.Wait();
   const std::ptrdiff_t n = ahead_got_;
   if (n <= 0) return n;
@@ -140,15 +147,14 @@ std::ptrdiff_t LineReader::TakeReadAhead() {
     char* const front = ahead_.get() + (ahead_at_ - tail);
     if (tail > 0) std::memcpy(front, buffer_.get() + begin_, tail);
     buffer_offset_ = buffer_offset_ + begin_ - (ahead_at_ - tail);
-    scanned_ = scanned_ > begin_ ? scanned_ - begin_ + (ahead_at_ - tail) : ahead_at_ - tail;
     begin_ = ahead_at_ - tail;
     end_ = ahead_at_;
     std::swap(buffer_, ahead_);
     holds_start_ = false;
   } else {
-    DropHandedOut();
+    DropConsumed();
     // The window grows (doubling) to hold a long line and shrinks back to
-    // its size once the line is passed.
+    // its size once the line is consumed.
     const std::size_t needed = AddOrOutOfMemory(end_, got);
     if (needed > capacity_ || (capacity_ > window_ && needed <= window_)) {
       Resize(needed > window_ ? GrownCapacity(capacity_, needed) : window_);
@@ -158,133 +164,42 @@ std::ptrdiff_t LineReader::TakeReadAhead() {
   return n;
 }
 
-// Counts the `n` bytes just read into the window at end_ as content, up to a
-// NUL among them.
-void LineReader::TakeRead(std::ptrdiff_t n) {
-  const auto got = static_cast<std::size_t>(n);
+// Counts the `got` bytes just read into the window at end_ as content, up
+// to a NUL among them.
+void ByteReader::TakeRead(std::size_t got) {
   read_ += got;
   if (const char* nul = FindNul(buffer_.get() + end_, got)) {
     end_ = static_cast<std::size_t>(nul - buffer_.get());
     at_end_ = true;
   } else {
     end_ += got;
-    at_end_ = read_ == file_size_;
   }
 }
 
 // Starts reading the next bytes of a file larger than the window.
-void LineReader::StartReadAhead() {
+void ByteReader::StartReadAhead() {
   if (at_end_ || file_size_ <= window_) return;
-  const std::uint64_t remaining = file_size_ - read_;
   if (!ahead_) {
     ahead_.reset(new char[window_]);
     // Room for an unfinished line of up to a sixteenth of the window.
     ahead_at_ = window_ / 16;
   }
-  const std::size_t room = window_ - ahead_at_;
-  ahead_want_ = remaining < room ? static_cast<std::size_t>(remaining) : room;
+  ahead_want_ = window_ - ahead_at_;
   background_.Start(&ReadAheadJob, this);
 }
 
 // The read ahead, on the second thread: it touches only the file and the
-// members Take reads after it.
-void LineReader::ReadAheadJob(void* reader) {
-  auto* self = static_cast<LineReader*>(reader);
-  self->ahead_got_ =
-      platform::Current().read(self->file_.handle, self->ahead_.get() + self->ahead_at_, self->ahead_want_);
+// members TakeReadAhead reads after it.
+void ByteReader::ReadAheadJob(void* reader) {
+  auto* self = static_cast<ByteReader*>(reader);
+  self->ahead_got_ = platform::Current().read(
+      self->file_.handle, self->ahead_.get() + self->ahead_at_, self->ahead_want_);
 }
 
-void LineReader::CountLine() {
-  if (static_cast<std::uint64_t>(lines_) == kMaxLines) throw std::bad_alloc();
-  ++lines_;
-}
-
-bool LineReader::Next(std::string_view& line) {
-  for (;;) {
-    if (skip_lf_) {
-      if (begin_ < end_) {
-        if (buffer_[begin_] == '\n') ++begin_;
-        skip_lf_ = false;
-      } else if (at_end_) {
-        skip_lf_ = false;
-      } else {
-        Refill();
-        continue;
-      }
-    }
-    if (begin_ == end_) {
-      if (!Refill()) return false;
-      continue;
-    }
-    const char* const base = buffer_.get();
-    const char* from = base + (scanned_ > begin_ ? scanned_ : begin_);
-    const char* const stop = FindFirstOf(from, base + end_, '\r', '\n', '\n');
-    if (stop == base + end_ && !at_end_) {
-      scanned_ = end_;
-      Refill();
-      continue;
-    }
-    line = std::string_view(base + begin_, static_cast<std::size_t>(stop - (base + begin_)));
-    begin_ = static_cast<std::size_t>(stop - base);
-    if (begin_ < end_) {
-      skip_lf_ = *stop == '\r';
-      ++begin_;
-    }
-    scanned_ = begin_;
-    CountLine();
-    return true;
-  }
-}
-
-ContentSize LineReader::CountRest() {
-  std::uint64_t lines = static_cast<std::uint64_t>(lines_);
-  bool after_cr = skip_lf_;
-  bool unfinished = false;  // the last byte counted is not a line break
-  for (;;) {
-    if (begin_ < end_) {
-      const char* const base = buffer_.get();
-      lines += CountLineEnds(base + begin_, base + end_, after_cr);
-      const char last = base[end_ - 1];
-      after_cr = last == '\r';
-      unfinished = last != '\r' && last != '\n';
-      begin_ = end_;
-      scanned_ = end_;
-    }
-    if (!Refill()) break;
-  }
-  if (unfinished) ++lines;
-  if (lines > kMaxLines) throw std::bad_alloc();
-  lines_ = static_cast<std::int32_t>(lines);
-  skip_lf_ = false;
-  return Passed();
-}
-
-std::string_view LineReader::Unread() {
-  if (skip_lf_ && begin_ < end_) {
-    if (buffer_[begin_] == '\n') ++begin_;
-    skip_lf_ = false;
-  }
-  return {buffer_.get() + begin_, end_ - begin_};
-}
-
-void LineReader::Consume(std::size_t bytes, std::size_t lines, bool after_cr) {
-  if (lines > kMaxLines - static_cast<std::uint64_t>(lines_)) throw std::bad_alloc();
-  lines_ += static_cast<std::int32_t>(lines);
-  // Taking nothing changes nothing: an LF still owed to a CR stays owed.
-  if (bytes == 0) return;
-  begin_ += bytes;
-  scanned_ = begin_;
-  skip_lf_ = after_cr;
-}
-
-ContentSize LineReader::Passed() const { return {lines_, buffer_offset_ + begin_}; }
-
-void LineReader::Rewind() {
+void ByteReader::Rewind() {
   background_.Wait();
-  lines_ = 0;
-  skip_lf_ = false;
   begin_ = 0;
-  scanned_ = 0;
+  rewound_ = true;
   // Content held whole (a stream, or a file that fit the window) is walked
   // again from memory; otherwise the file is read again from its start.
   if (held_in_memory_ || (at_end_ && holds_start_)) return;
@@ -293,7 +208,7 @@ void LineReader::Rewind() {
   end_ = 0;
   read_ = 0;
   holds_start_ = true;
-  at_end_ = file_size_ == 0;
+  at_end_ = false;
 }
 
 }  // namespace quorvel

@@ -1,22 +1,23 @@
-// The input side of a conversion: a file's lines, read through a fixed window.
+// The input side of a conversion: a file's bytes, read through a window.
 //
 // Memory does not grow with the input. The file is read into a window of
-// kInputWindow bytes that is reused as the lines are walked; only a line
-// longer than the window grows it, to hold that one line, and the window
-// shrinks back once the line is passed. So a gigabyte of input costs the
-// window, not a gigabyte, in any host, a 32-bit one included.
+// kInputWindow bytes that is reused as its bytes are consumed; only when the
+// caller consumes nothing of a full window (one line longer than the window)
+// does it grow, and it shrinks back once those bytes are consumed. So a
+// gigabyte of input costs the window, not a gigabyte, in any host, a 32-bit
+// one included. The reader knows nothing of what the bytes mean: the content
+// simply ends at the end of the file or at its first NUL byte, where reading
+// stops (so a device that yields endless NULs ends at once).
 //
-// Lines follow the line-splitting rule (text/lines.h): CR, LF and CR LF end a
-// line, and the content ends at the end of the file or at its first NUL byte,
-// where reading stops (so a device that yields endless NULs ends at once).
-//
-// A regular file is read as many times as the conversion walks it. Its size
-// is taken when it is opened and only that many bytes are ever read (bytes
-// appended later are not seen); a file that then delivers fewer raises
-// "Cannot open file <path>", so a conversion never runs on a silently
-// truncated input, and the callers check that every walk met the same lines
-// and bytes. An input that cannot be read twice (a pipe, a device) is held in
-// memory whole, once.
+// A regular file is read as many times as the conversion walks it, each time
+// to its end: the size the system gives when it is opened is a hint (it
+// sizes the reading ahead), not the content's length. A file that reads past
+// that size or stops short of it on its first walk (files the system makes
+// up as they are read, such as those of /proc and /sys, give 0 or a page)
+// while its whole content is still in the window is held in memory whole
+// from then on, as a pipe or a device is from the start: such a file need
+// not read the same twice. A larger one is read from the file again, and the
+// conversions check that every walk met the same content.
 #ifndef QUORVEL_IO_INPUT_H
 #define QUORVEL_IO_INPUT_H
 
@@ -38,61 +39,36 @@ inline constexpr std::size_t kInputWindow = std::size_t{1} << 20;
 // nothing else changes it.
 std::size_t& InputWindow();
 
-// How a content was counted: its lines, and its bytes up to the end or its
-// first NUL.
-struct ContentSize {
-  std::int32_t lines = 0;
-  std::uint64_t bytes = 0;
-  bool operator==(const ContentSize&) const = default;
-};
-
-class LineReader {
+class ByteReader {
  public:
   // Opens `path` (null: the empty path). Raises "Cannot open file <path>"
   // when it cannot be opened: missing, a folder, no access, an empty path.
   // `window` is the size of the read window (at least 1).
-  explicit LineReader(const char* path, std::size_t window = InputWindow());
-  ~LineReader();
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
+  explicit ByteReader(const char* path, std::size_t window = InputWindow());
+  ~ByteReader();
+  ByteReader(const ByteReader&) = delete;
+  ByteReader& operator=(const ByteReader&) = delete;
 
-  // The next line, without its line break, in `line`; false at the end of
-  // the content. The view is valid until the next call on this reader.
-  // Raises "Cannot open file <path>" on a read error or a short file, and
-  // std::bad_alloc past 2^31 - 1 lines (no signed 32-bit count holds more)
-  // or for a line longer than memory can hold.
-  bool Next(std::string_view& line);
+  // The bytes read and not yet consumed; valid until the next call that is
+  // not const.
+  std::string_view Unread() const { return {buffer_.get() + begin_, end_ - begin_}; }
+  // No byte of content follows Unread().
+  bool AtEnd() const { return at_end_; }
+  // Consumes the first `bytes` of Unread().
+  void Consume(std::size_t bytes) { begin_ += bytes; }
+  // Reads more behind Unread(), growing the window when Unread() fills it,
+  // or finds that the content has ended. False, doing nothing, once AtEnd().
+  // Raises "Cannot open file <path>" when a read fails.
+  bool ReadMore();
 
-  // Counts the lines Next would still give, and the bytes of the rest, and
-  // leaves the reader at the end. Much faster than walking the lines.
-  // Raises as Next does.
-  ContentSize CountRest();
-
-  // Lines handed out and content bytes passed since the start, or since the
-  // last Rewind.
-  ContentSize Passed() const;
-
-  // The bytes the content is expected to hold: the size of a regular file
-  // when it was opened, or the bytes of a stream held whole.
+  // The content bytes consumed since the start, or since the last Rewind.
+  std::uint64_t Consumed() const { return buffer_offset_ + begin_; }
+  // The bytes the content is expected to hold (for progress): the size the
+  // system gave for a regular file, or the bytes of a content held whole.
   std::uint64_t Total() const { return held_in_memory_ ? end_ : file_size_; }
 
-  // Bulk reading, for a consumer that walks many lines in one pass: the
-  // bytes read but not yet handed out. Its last line may be cut short,
-  // unless UnreadIsLast(). Valid until the next call on this reader.
-  std::string_view Unread();
-  // No byte of content follows Unread().
-  bool UnreadIsLast() const { return at_end_; }
-  // Hands out the first `bytes` of Unread(), which are `lines` whole lines
-  // with their line breaks; `after_cr` says the last of them ends with a CR
-  // whose LF, should it come next, belongs to it. Raises std::bad_alloc past
-  // 2^31 - 1 lines.
-  void Consume(std::size_t bytes, std::size_t lines, bool after_cr);
-  // Reads more behind Unread() (growing the window when one line fills
-  // it); false, reading nothing, once the content has ended. Raises as Next.
-  bool ReadMore() { return Refill(); }
-
-  // Starts over at the first line. Raises "Cannot open file <path>" when the
-  // file cannot be moved back to its start.
+  // Starts over at the first byte. Raises "Cannot open file <path>" when
+  // the file cannot be moved back to its start.
   void Rewind();
 
   // Lets go of the file: the conversion has read all it needs, and the save
@@ -105,18 +81,17 @@ class LineReader {
   [[noreturn]] void RaiseCannotOpen() const;
 
  private:
-  bool Refill();
   std::ptrdiff_t ReadBehindTail();
   std::ptrdiff_t TakeReadAhead();
   void StartReadAhead();
   static void ReadAheadJob(void* reader);
-  void TakeRead(std::ptrdiff_t n);
-  void DropHandedOut();
+  void TakeRead(std::size_t got);
+  void TakeEnd();
+  void DropConsumed();
   void ReadWholeStream();
+  void HoldTheRest();
   void GrowToHoldLine();
   void Resize(std::size_t capacity);
-  void Discard(std::size_t bytes);
-  void CountLine();
 
   // The open file, closed when the reader goes, a constructor that raises
   // included.
@@ -134,25 +109,23 @@ class LineReader {
 
   const char* path_;
   OpenFile file_;
-  bool held_in_memory_ = false;  // a stream, read whole once
+  bool held_in_memory_ = false;  // a stream, or a file not as sized: read whole once
+  bool rewound_ = false;         // this is not the first walk
   std::uint64_t file_size_ = 0;  // the size of a regular file when opened
   std::size_t window_;
 
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::uint64_t buffer_offset_ = 0;  // the content position of buffer_[0]
-  std::size_t begin_ = 0;            // the first byte not yet handed out
-  std::size_t scanned_ = 0;          // no line break in [begin_, scanned_)
+  std::size_t begin_ = 0;            // the first byte not yet consumed
   std::size_t end_ = 0;              // the end of the bytes read
   bool at_end_ = false;              // no byte of content follows end_
-  bool skip_lf_ = false;             // the last line ended with CR: an LF next belongs to it
   bool holds_start_ = true;          // buffer_[0] is the content's first byte
-  std::int32_t lines_ = 0;
-  std::uint64_t read_ = 0;  // bytes read from the file, those read ahead included
+  std::uint64_t read_ = 0;           // bytes read from the file, those read ahead included
 
   // Reading ahead, for a file larger than the window: the next bytes are
-  // read into `ahead_` on a second thread while the lines before them are
-  // walked. They are read `ahead_at_` bytes in, so that the few bytes of an
+  // read into `ahead_` on a second thread while the caller works on the
+  // window. They are read `ahead_at_` bytes in, so that the few bytes of an
   // unfinished line can be put before them and the buffers swapped, with no
   // copy of the bytes read. (Destroyed before the file closes and before the
   // buffer the read goes into.)

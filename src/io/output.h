@@ -64,53 +64,8 @@
 
 #include "io/background.h"
 #include "platform/platform.h"
-#include "text/bytes.h"
 
 namespace quorvel {
-
-// Puts pieces into room reserved with LineWriter::Reserve, unchecked: the
-// reservation already guarantees the space.
-class ReservedRun {
- public:
-  explicit ReservedRun(char* at) : at_(at) {}
-  void Append(std::string_view bytes) {
-    const char* from = bytes.data();
-    const std::size_t n = bytes.size();
-    // Most pieces are short (tags, codes, amounts): two overlapping moves of
-    // a fixed size each cover them without a library call, reading only the
-    // piece's own bytes.
-    if (n >= 8 && n <= 16) {
-      std::memcpy(at_, from, 8);
-      std::memcpy(at_ + n - 8, from + n - 8, 8);
-    } else if (n > 16 && n <= 32) {
-      std::memcpy(at_, from, 16);
-      std::memcpy(at_ + n - 16, from + n - 16, 16);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(at_, from, 4);
-      std::memcpy(at_ + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
-    } else {
-      std::memcpy(at_, from, n);
-    }
-    at_ += n;
-  }
-  void Put(char byte) { *at_++ = byte; }
-  void EndLine() {
-    at_[0] = '\r';
-    at_[1] = '\n';
-    at_ += 2;
-  }
-  // Appends `text` with its angle brackets escaped (room for four times its
-  // size included in the reservation).
-  void AppendEscaped(std::string_view text) { at_ = EscapeAngleBracketsInto(text, at_); }
-  // Appends `text` with "&lt;" and "&gt;" unescaped (never longer).
-  void AppendUnescaped(std::string_view text) { at_ = UnescapeAngleBracketsInto(text, at_); }
-  char* end() const { return at_; }
-
- private:
-  char* at_;
-};
 
 class LineWriter {
  public:
@@ -136,14 +91,6 @@ class LineWriter {
   void AppendLine(std::string_view line) {
     Append(line);
     EndLine();
-  }
-  // Appends `text` with its angle brackets escaped.
-  void AppendEscaped(std::string_view text) {
-    EscapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
-  }
-  // Appends `text` with "&lt;" and "&gt;" unescaped.
-  void AppendUnescaped(std::string_view text) {
-    UnescapeAngleBracketsTo(text, [this](std::string_view piece) { Append(piece); });
   }
 
   // Room for `size` more bytes, to be written straight into the buffer: the

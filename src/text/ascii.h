@@ -21,10 +21,6 @@ constexpr int HexDigitValue(char c) {
   return -1;
 }
 
-// Space and every control byte: what element values are trimmed of. Bytes
-// from 0x80 up (GBK) never are.
-constexpr bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
 }  // namespace quorvel
 
 #endif  // QUORVEL_TEXT_ASCII_H

@@ -20,6 +20,55 @@
 
 namespace quorvel {
 
+// The line-splitting rule across the pieces of one content, fed a piece at a
+// time (a reader's window): what passes from one piece to the next is kept
+// here, so no caller carries it. A walk over a piece (WalkLines and the scans
+// built on it, CountWholeLines) takes the whole lines at its front; the state
+// then knows how many lines were taken, whether the last one ended with a CR
+// whose LF may still come first in the next piece, and how much of the
+// unfinished line that follows was already searched for its end.
+class LineState {
+ public:
+  // The bytes at the front of `unread` (what follows the last line taken)
+  // to pass over before the next line: 1 for the LF of a CR LF pair split
+  // between two pieces, else 0. Nothing is owed once a byte follows the CR.
+  std::size_t OwedBytes(std::string_view unread) {
+    if (!after_cr_ || unread.empty()) return 0;
+    after_cr_ = false;
+    return unread[0] == '\n' ? 1 : 0;
+  }
+
+  // Whether `chunk` (from the start of the next line on) holds a whole line:
+  // a line break, or the rest of the content when `last`. The bytes searched
+  // by an earlier call for the same line are not searched again, so a line
+  // that takes many pieces to arrive costs one search in all.
+  bool HoldsWholeLine(std::string_view chunk, bool last) {
+    if (last) return true;
+    const char* const end = chunk.data() + chunk.size();
+    const char* const from = chunk.data() + (searched_ < chunk.size() ? searched_ : chunk.size());
+    if (FindFirstOf(from, end, '\r', '\n', '\n') != end) return true;
+    searched_ = chunk.size();
+    return false;
+  }
+
+  // Takes what a walk over the chunk took.
+  void Took(const ChunkTaken& taken) {
+    lines_ += static_cast<std::int64_t>(taken.lines);
+    // Taking nothing changes nothing: an LF still owed to a CR stays owed.
+    if (taken.bytes == 0) return;
+    after_cr_ = taken.after_cr;
+    searched_ = 0;
+  }
+
+  // The lines taken since the start.
+  std::int64_t lines() const { return lines_; }
+
+ private:
+  std::int64_t lines_ = 0;
+  std::size_t searched_ = 0;  // bytes of the unfinished line known to hold no break
+  bool after_cr_ = false;
+};
+
 // The TAB-separated fields of one line. A record never has more than ten
 // fields, so the list keeps views of the first ten and counts the rest: a line
 // of a million TABs costs no memory.

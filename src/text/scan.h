@@ -120,9 +120,12 @@ inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, 
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const auto shift = static_cast<unsigned>(16 * k);
-    masks.a |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
-    masks.b |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
-    masks.c |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
+    masks.a |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))}
+               << shift;
+    masks.b |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))}
+               << shift;
+    masks.c |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))}
+               << shift;
   }
 #else
   for (int i = 0; i < 64; ++i) {
@@ -137,10 +140,10 @@ inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, 
 
 // What a walk over the whole lines at the front of a chunk of content took.
 struct ChunkTaken {
-  std::size_t bytes = 0;   // the whole lines taken, with their line breaks
-  std::size_t lines = 0;   // how many
-  bool after_cr = false;   // the last byte taken is a CR whose LF is not in the chunk
-  bool stopped = false;    // the walk was asked to stop
+  std::size_t bytes = 0;  // the whole lines taken, with their line breaks
+  std::size_t lines = 0;  // how many
+  bool after_cr = false;  // the last byte taken is a CR whose LF is not in the chunk
+  bool stopped = false;   // the walk was asked to stop
 };
 
 // Walks the whole lines at the front of `chunk` (which holds no NUL) by the
@@ -166,14 +169,15 @@ ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark
   };
   std::uint64_t after_cr_bit = 0;  // the block before ended with a CR
   for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
-                                          marked, '\r', '\n');
+    const ByteMasks masks =
+        ClassifyBlock(base + block, size - block < 64 ? size - block : 64, marked, '\r', '\n');
     // Every CR ends a line, and every LF but one right after a CR.
     std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
     after_cr_bit = masks.b >> 63;
     std::uint64_t marks = masks.a;
     auto give_marks = [&](std::uint64_t bits) {
-      for (; bits != 0; bits &= bits - 1) mark(block + static_cast<std::size_t>(__builtin_ctzll(bits)));
+      for (; bits != 0; bits &= bits - 1)
+        mark(block + static_cast<std::size_t>(__builtin_ctzll(bits)));
     };
     for (; breaks != 0; breaks &= breaks - 1) {
       const auto bit = static_cast<unsigned>(__builtin_ctzll(breaks));
@@ -226,9 +230,9 @@ inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_
     for (int i = 0; i < 255 && end - p >= 16; ++i, p += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-      const __m128i line_ends = _mm_or_si128(
-          _mm_cmpeq_epi8(v, vcr),
-          _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
+      const __m128i line_ends =
+          _mm_or_si128(_mm_cmpeq_epi8(v, vcr),
+                       _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
       counts = _mm_sub_epi8(counts, line_ends);  // each end is -1
     }
     const __m128i sums = _mm_sad_epu8(counts, zero);
@@ -240,6 +244,28 @@ inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_
     if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++ends;
   }
   return ends;
+}
+
+// Takes the whole lines at the front of `chunk` (which holds no NUL) by the
+// line-splitting rule, as WalkLines would, but only counts them: up to and
+// including its last line break, and the rest too when `last` says no byte
+// follows it.
+inline ChunkTaken CountWholeLines(std::string_view chunk, bool last) {
+  ChunkTaken taken;
+  std::size_t whole = chunk.size();
+  while (whole > 0 && chunk[whole - 1] != '\r' && chunk[whole - 1] != '\n') --whole;
+  if (whole > 0) {
+    taken.bytes = whole;
+    taken.lines = CountLineEnds(chunk.data(), chunk.data() + whole, false);
+    // A CR that ends the chunk may have its LF in the next one.
+    taken.after_cr = whole == chunk.size() && chunk[whole - 1] == '\r';
+  }
+  if (last && taken.bytes < chunk.size()) {
+    taken.bytes = chunk.size();
+    ++taken.lines;
+    taken.after_cr = false;
+  }
+  return taken;
 }
 
 }  // namespace quorvel

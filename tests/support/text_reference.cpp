@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "document/xml_bytes.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
 
@@ -10,7 +11,8 @@ namespace qtest {
 std::string_view BeforeFirstNul(std::string_view content) {
   const void* nul = std::memchr(content.data(), '\0', content.size());
   if (nul == nullptr) return content;
-  return content.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - content.data()));
+  return content.substr(0,
+                        static_cast<std::size_t>(static_cast<const char*>(nul) - content.data()));
 }
 
 std::size_t FindText(std::string_view pattern, std::string_view text) {
@@ -22,14 +24,16 @@ std::size_t FindText(std::string_view pattern, std::string_view text) {
 std::string EscapeAngleBrackets(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  quorvel::EscapeAngleBracketsTo(text, [&out](std::string_view piece) { out.append(piece); });
+  quorvel::document::EscapeAngleBracketsTo(text,
+                                           [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 
 std::string UnescapeAngleBrackets(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  quorvel::UnescapeAngleBracketsTo(text, [&out](std::string_view piece) { out.append(piece); });
+  quorvel::document::UnescapeAngleBracketsTo(text,
+                                             [&out](std::string_view piece) { out.append(piece); });
   return out;
 }
 

@@ -10,19 +10,21 @@
 #include <cstdint>
 #include <cstring>
 
-#include "text/bytes.h"
+#include "document/xml_bytes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #endif
 
-namespace quorvel::unescape {
+namespace quorvel::document::unescape {
 namespace {
 
 // The two entities as the words that four bytes load as.
-constexpr std::uint32_t kLtWord = std::bit_cast<std::uint32_t>(std::array<char, 4>{'&', 'l', 't', ';'});
-constexpr std::uint32_t kGtWord = std::bit_cast<std::uint32_t>(std::array<char, 4>{'&', 'g', 't', ';'});
+constexpr std::uint32_t kLtWord =
+    std::bit_cast<std::uint32_t>(std::array<char, 4>{'&', 'l', 't', ';'});
+constexpr std::uint32_t kGtWord =
+    std::bit_cast<std::uint32_t>(std::array<char, 4>{'&', 'g', 't', ';'});
 
 #if defined(__SSE2__)
 __m128i Load(const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
@@ -51,7 +53,9 @@ BlockEntities Classify(const char* block) {
 // Moves `p` past what it took (an entity that begins before `stop` is taken
 // whole) and returns the end of the output.
 char* Sse2Blocks(const char*& p, const char* stop, char* out) {
-  auto copy16 = [&](const char* from) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Load(from)); };
+  auto copy16 = [&](const char* from) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Load(from));
+  };
   while (p < stop) {
     const char* const block = p;
     const char* const block_end = stop - block < 16 ? stop : block + 16;
@@ -109,7 +113,8 @@ __attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* st
   for (; p < stop; p += 16) {
     const unsigned inside = stop - p < 16 ? (1u << (stop - p)) - 1 : 0xFFFF;
     const BlockEntities found = Classify(p);
-    const __m128i bracket = _mm_or_si128(_mm_and_si128(found.lts, lt), _mm_andnot_si128(found.lts, gt));
+    const __m128i bracket =
+        _mm_or_si128(_mm_and_si128(found.lts, lt), _mm_andnot_si128(found.lts, gt));
     const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
                                        _mm_andnot_si128(found.entities, Load(p)));
     const unsigned entities = MaskOf(found.entities) & inside;
@@ -122,8 +127,9 @@ __attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* st
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[low]));
     // The high half's indices point at bytes 8-15: add 8 to every index but
     // the zeroing ones (0x80 + 8 still has its top bit).
-    const __m128i high_shuffle = _mm_add_epi8(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[high])), _mm_set1_epi8(8));
+    const __m128i high_shuffle =
+        _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[high])),
+                     _mm_set1_epi8(8));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, low_shuffle));
     out += kCompaction.count[low];
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, high_shuffle));
@@ -190,12 +196,12 @@ char* WithSsse3(std::string_view text, char* out) { return Portable(text, out); 
 bool HasSsse3() { return false; }
 #endif
 
-}  // namespace quorvel::unescape
+}  // namespace quorvel::document::unescape
 
-namespace quorvel {
+namespace quorvel::document {
 
 char* UnescapeAngleBracketsInto(std::string_view text, char* out) {
   return unescape::WithSsse3(text, out);
 }
 
-}  // namespace quorvel
+}  // namespace quorvel::document

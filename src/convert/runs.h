@@ -1,0 +1,99 @@
+// The two ways a row is put into the output: straight into room reserved in
+// the writer's buffer, unchecked (a row whose size is bounded), or through
+// the writer's checked appends (any other). Both offer the same pieces, the
+// XML escaping of mw and its undoing included, so that one template writes a
+// row either way.
+#ifndef QUORVEL_CONVERT_RUNS_H
+#define QUORVEL_CONVERT_RUNS_H
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "document/xml_bytes.h"
+#include "io/output.h"
+
+namespace quorvel {
+
+// Puts pieces into room reserved with LineWriter::Reserve, unchecked: the
+// reservation already guarantees the space. Commit() hands the end back.
+class ReservedRun {
+ public:
+  ReservedRun(LineWriter& out, std::size_t size) : out_(out), at_(out.Reserve(size)) {}
+  void Append(std::string_view bytes) {
+    const char* from = bytes.data();
+    const std::size_t n = bytes.size();
+    // Most pieces are short (tags, codes, amounts): two overlapping moves of
+    // a fixed size each cover them without a library call, reading only the
+    // piece's own bytes.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(at_, from, 8);
+      std::memcpy(at_ + n - 8, from + n - 8, 8);
+    } else if (n > 16 && n <= 32) {
+      std::memcpy(at_, from, 16);
+      std::memcpy(at_ + n - 16, from + n - 16, 16);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(at_, from, 4);
+      std::memcpy(at_ + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
+    } else {
+      std::memcpy(at_, from, n);
+    }
+    at_ += n;
+  }
+  void Put(char byte) { *at_++ = byte; }
+  void EndLine() {
+    at_[0] = '\r';
+    at_[1] = '\n';
+    at_ += 2;
+  }
+  // Appends `text` escaped (room for four times its size included in the
+  // reservation).
+  void AppendEscaped(std::string_view text) { at_ = document::EscapeAngleBracketsInto(text, at_); }
+  // Appends `text` unescaped (never longer, plus the copy's slack).
+  void AppendUnescaped(std::string_view text) {
+    at_ = document::UnescapeAngleBracketsInto(text, at_);
+  }
+  void Commit() { out_.Commit(at_); }
+
+ private:
+  LineWriter& out_;
+  char* at_;
+};
+
+// The same pieces through the writer's checked appends.
+class CheckedRun {
+ public:
+  explicit CheckedRun(LineWriter& out) : out_(out) {}
+  void Append(std::string_view bytes) { out_.Append(bytes); }
+  void Put(char byte) { out_.Put(byte); }
+  void EndLine() { out_.EndLine(); }
+  void AppendEscaped(std::string_view text) {
+    document::EscapeAngleBracketsTo(text, [this](std::string_view piece) { out_.Append(piece); });
+  }
+  void AppendUnescaped(std::string_view text) {
+    document::UnescapeAngleBracketsTo(text, [this](std::string_view piece) { out_.Append(piece); });
+  }
+
+ private:
+  LineWriter& out_;
+};
+
+// write(run) with a ReservedRun when `bound` bytes may be reserved, else
+// with a CheckedRun.
+template <typename Write>
+void WriteBounded(LineWriter& out, std::size_t bound, Write&& write) {
+  if (bound <= LineWriter::kMaxReserve) {
+    ReservedRun run(out, bound);
+    write(run);
+    run.Commit();
+  } else {
+    CheckedRun run(out);
+    write(run);
+  }
+}
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_CONVERT_RUNS_H

@@ -1,0 +1,65 @@
+// The one loop that walks an input's lines through its read window, for both
+// conversions and each of their passes.
+#ifndef QUORVEL_CONVERT_WALK_H
+#define QUORVEL_CONVERT_WALK_H
+
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <string_view>
+
+#include "io/input.h"
+#include "text/lines.h"
+#include "text/scan.h"
+
+namespace quorvel {
+
+// The most lines a content may have: line numbers and counts are signed
+// 32-bit values in the messages and the document.
+inline constexpr std::int64_t kMaxLines = std::numeric_limits<std::int32_t>::max();
+
+// Walks the lines of `input` from where `lines` left them, a window at a
+// time: whenever the unread bytes hold a whole line, hands them (from the
+// start of the next line) to scan(chunk, last), which takes whole lines from
+// their front and returns what it took (a ChunkTaken); calls moving() before
+// the window moves on, so that what points into it can be kept. Returns true
+// when scan stopped (the window has not moved since), false once the content
+// has ended. Raises std::bad_alloc past kMaxLines lines ("Out of memory": no
+// count can hold them), and what the reader raises.
+template <typename Scan, typename Moving>
+bool WalkContent(ByteReader& input, LineState& lines, Scan&& scan, Moving&& moving) {
+  for (;;) {
+    std::string_view chunk = input.Unread();
+    const std::size_t owed = lines.OwedBytes(chunk);
+    input.Consume(owed);
+    chunk.remove_prefix(owed);
+    if (lines.HoldsWholeLine(chunk, input.AtEnd())) {
+      const ChunkTaken taken = scan(chunk, input.AtEnd());
+      input.Consume(taken.bytes);
+      lines.Took(taken);
+      if (lines.lines() > kMaxLines) throw std::bad_alloc();
+      if (taken.stopped) return true;
+    }
+    moving();
+    if (!input.ReadMore()) return false;
+  }
+}
+
+// How a content was counted: its lines, and its bytes up to the end or its
+// first NUL.
+struct ContentSize {
+  std::int64_t lines = 0;
+  std::uint64_t bytes = 0;
+  bool operator==(const ContentSize&) const = default;
+};
+
+// Counts the lines of `input` from where it stands to its end.
+inline ContentSize CountContent(ByteReader& input) {
+  LineState lines;
+  WalkContent(input, lines, CountWholeLines, [] {});
+  return {lines.lines(), input.Consumed()};
+}
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_CONVERT_WALK_H
