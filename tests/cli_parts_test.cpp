@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "charset/transcode.h"
 #include "charset/utf8.h"
 #include "commands/options.h"
+#include "present/failures.h"
 #include "system/files.h"
 #include "system/system.h"
 
@@ -294,6 +296,50 @@ TEST(Sniff, TellsADocumentAndUtf8FromTheHead) {
     EXPECT_EQ(head.document, c.document) << c.head;
     EXPECT_EQ(head.looks_utf8, c.looks_utf8) << c.head;
     EXPECT_EQ(head.bom, c.bom) << c.head;
+  }
+}
+
+// A failure told by its kind, the file it concerns (as the user named it),
+// the system's reason and, for a search that ran out, what was missing.
+TEST(FailureText, NamesTheFileAndTheReason) {
+  struct Case {
+    MessageId kind;
+    std::string message;
+    std::string file;
+    int system_error;
+    Unfinished unfinished;
+    std::string text;
+  };
+  const std::string enoent = SystemErrorText(ENOENT);
+  const std::vector<Case> cases = {
+      {MessageId::kCannotOpenFile, "Cannot open file /tmp/copy", "/tmp/copy", ENOENT,
+       Unfinished::kNone, "in.txt: cannot open: " + enoent},
+      {MessageId::kCannotCreateFile, "Cannot create file d/o.xml", "d/o.xml", 0, Unfinished::kNone,
+       "d/o.xml: cannot create"},
+      {MessageId::kStreamWriteError, "Stream write error", "", ENOSPC, Unfinished::kNone,
+       "o.xml: cannot write: " + SystemErrorText(ENOSPC)},
+      {MessageId::kNotValidInteger, "'\xD6\xD0' is not a valid integer value", "", 0,
+       Unfinished::kNone, "in.txt: '\xE4\xB8\xAD' is not a valid integer value"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (3)", "", 0, Unfinished::kNsr,
+       "in.txt: no line holds an nsr value (<nsr>, not empty) (List index out of bounds (3))"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (3)", "", 0, Unfinished::kRows,
+       "in.txt: no line holds a rows value (<rows>, not empty) (List index out of bounds (3))"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (1)", "", 0,
+       Unfinished::kDataLine,
+       "in.txt: no <data> line after the first line (List index out of bounds (1))"},
+      {MessageId::kOutOfMemory, "", "", 0, Unfinished::kNone, "out of memory"},
+  };
+  Names names;
+  names.Add("/tmp/copy", "in.txt");
+  for (const Case& c : cases) {
+    Outcome outcome;
+    outcome.failed = true;
+    outcome.kind = c.kind;
+    outcome.message = c.message;
+    outcome.file = c.file;
+    outcome.system_error = c.system_error;
+    outcome.unfinished = c.unfinished;
+    EXPECT_EQ(FailureText(outcome, names, {"in.txt", "o.xml"}, true), c.text) << c.message;
   }
 }
 
