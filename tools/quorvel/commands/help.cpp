@@ -8,7 +8,7 @@ constexpr std::string_view kUsage =
     "usage: quorvel txt2xml INPUT OUTPUT [--type CODE] [--nsr TEXT] [--qymc TEXT]\n"
     "                       [--date YYYY-MM-DD] [--encoding gbk|utf-8|utf-16]\n"
     "                       [--allow-empty-rows] [--strict] [--no-progress] [-q]\n"
-    "       quorvel xml2txt INPUT OUTPUT [--encoding gbk|utf-8|utf-16] [--strict]\n"
+    "       quorvel xml2txt INPUT OUTPUT [--encoding gbk|utf-8] [--strict]\n"
     "                       [--no-progress] [-q]\n"
     "       quorvel check FILE... [options of txt2xml]\n"
     "       quorvel --help | -h | --version | -V\n";
