@@ -64,6 +64,8 @@ tool(ENV SOURCE_DATE_EPOCH=soon ARGS txt2xml "${SAMPLES}/invoices.txt" keep.xml)
 expect("a SOURCE_DATE_EPOCH that is no number" "${code}:${err}"
        "64:quorvel: invalid SOURCE_DATE_EPOCH 'soon'\nTry 'quorvel --help' for more information.\n")
 expect_kept("a SOURCE_DATE_EPOCH that is no number" "${WORK}/keep.xml" "previous")
+tool(ENV SOURCE_DATE_EPOCH=soon ARGS xml2txt "${SAMPLES}/returned.xml" undated.txt -q)
+expect("xml2txt makes no document: SOURCE_DATE_EPOCH is not read" "${code}:${err}" "0:")
 
 # The progress line: on a terminal (a pseudo-terminal here) only, erased
 # before what follows; never with --no-progress. (Shown from the start here,

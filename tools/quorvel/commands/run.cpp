@@ -56,10 +56,12 @@ int UsageError(const std::string& error) {
   return kExitUsage;
 }
 
-// Without --date, the day of SOURCE_DATE_EPOCH (UTC) when it is set.
+// Without --date, the day of SOURCE_DATE_EPOCH (UTC) when it is set, for
+// the commands that make a document.
 bool TakeSourceDate(Request* request, std::string* error) {
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (request->date || epoch == nullptr || *epoch == '\0') return true;
+  const bool dated = request->command == Command::kTxt2Xml || request->command == Command::kCheck;
+  if (!dated || request->date || epoch == nullptr || *epoch == '\0') return true;
   if (DateOfEpoch(epoch, &request->date.emplace())) return true;
   *error = "invalid SOURCE_DATE_EPOCH '" + std::string(epoch) + "'";
   return false;
