@@ -24,6 +24,7 @@ foreach(case IN ITEMS
         "txt2xml,amp.txt,amp.xml,--qymc,Smith & Sons <Ltd>|0|quorvel: --qymc holds '&', ${rejects}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nwrote amp.xml: 1 row\n"
         "txt2xml,amp.txt,keep.xml,--nsr,N<1,--strict|1|quorvel: --nsr holds '<', ${rejects}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nquorvel: --strict: 2 warnings@ nothing was written\n"
         "check,amp.txt|3|quorvel: amp.txt:1: xf holds '&', ${rejects}\n"
+        "check,amp.txt,--type=105,--strict|1|${type_warning}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nquorvel: --strict: 2 warnings\n"
         # A document type without a title of its own.
         "txt2xml,${SAMPLES}/invoices.txt,type.xml,--type,105|0|${type_warning}\nwrote type.xml: 4 rows\n"
         "txt2xml,${SAMPLES}/invoices.txt,keep.xml,--type=105,--strict|1|${type_warning}\nquorvel: --strict: 1 warning@ nothing was written\n"

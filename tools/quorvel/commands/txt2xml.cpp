@@ -109,6 +109,7 @@ int CheckTextCommand(Context& context, const Endpoint& in, OpenedInput& opened) 
   if (!context.CreateTemp(&scratch)) return context.OwnFailureCode();
   context.names().Add(scratch.path(), "a temporary file");
   Observer found(PolicyOf(request));
+  if (type_warning) found.AddWarning();
   const Outcome outcome = Convert(context, text, scratch.path(), &found);
   const Subject subject{in.shown, "a temporary file"};
   // (What stops the conversion is captured as a failure to make its output.)
@@ -119,7 +120,7 @@ int CheckTextCommand(Context& context, const Endpoint& in, OpenedInput& opened) 
   ReportTextFindings(context, in, found);
   if (found.stopped()) ReportRefusal(context, in, found, false);
   if (outcome.failed && !found.stopped()) context.ReportFailure(outcome, subject, true);
-  const bool warned = found.warnings() > 0 || type_warning;
+  const bool warned = found.warnings() > 0;
   const int code = !outcome.ok                ? kExitFailed
                    : warned && request.strict ? kExitFailed
                    : warned                   ? kExitWarnings

@@ -40,7 +40,7 @@ void Observer::Rejected(const RejectedValue& value) {
 }
 
 std::int64_t Observer::warnings() const {
-  return rejected_.count + (rows_differ() ? 1 : 0) +
+  return own_warnings_ + rejected_.count + (rows_differ() ? 1 : 0) +
          (policy_.allow_empty_rows ? empty_rows_.count : 0);
 }
 

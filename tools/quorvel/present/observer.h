@@ -78,6 +78,8 @@ class Observer : public Findings {
   void RowCount(std::int32_t declared, std::int64_t blocks) override;
   void Temporary(std::string_view path, bool held) override;
 
+  // Counts a warning of the command's own (found before converting).
+  void AddWarning() { ++own_warnings_; }
   // Erases the progress line: run when the conversion has returned.
   void Done() { progress_.Erase(); }
 
@@ -89,8 +91,8 @@ class Observer : public Findings {
   bool rows_differ() const { return declared_ != blocks_; }
   std::int32_t declared() const { return declared_; }
   std::int64_t blocks() const { return blocks_; }
-  // Warnings: values XML parsers reject, a rows value that differs, and
-  // empty rows where they are allowed.
+  // Warnings: values XML parsers reject, a rows value that differs, empty
+  // rows where they are allowed, and the command's own.
   std::int64_t warnings() const;
   // This observer stopped the conversion (what it raised is no failure of
   // the conversion's own).
@@ -106,6 +108,7 @@ class Observer : public Findings {
   Notes<RejectedNote> rejected_;
   Notes<IncompleteNote> incomplete_;
   std::int64_t rows_written_ = -1;
+  std::int64_t own_warnings_ = 0;
   std::int32_t declared_ = 0;
   std::int64_t blocks_ = 0;
 };
