@@ -23,7 +23,7 @@ enum LongOnly : int {
 };
 
 struct OptionSpec {
-  option spec;
+  option entry;       // as getopt_long takes it
   unsigned commands;  // CommandBit mask of the commands that take it
 };
 
@@ -43,14 +43,14 @@ constexpr std::array<OptionSpec, 11> kOptions = {{
 
 const OptionSpec* FindOption(int value) {
   for (const OptionSpec& option : kOptions) {
-    if (option.spec.val == value) return &option;
+    if (option.entry.val == value) return &option;
   }
   return nullptr;
 }
 
 std::string OptionName(int value) {
   const OptionSpec* option = FindOption(value);
-  return option != nullptr ? "--" + std::string(option->spec.name) : std::string(1, '-');
+  return option != nullptr ? "--" + std::string(option->entry.name) : std::string(1, '-');
 }
 
 // A signed 32-bit decimal, whole text: no locale, no silent truncation.
@@ -142,8 +142,8 @@ constexpr std::array<CommandSpec, 3> kCommands = {{
 }};
 
 const CommandSpec* FindCommand(std::string_view word) {
-  for (const CommandSpec& spec : kCommands) {
-    if (spec.word == word) return &spec;
+  for (const CommandSpec& command : kCommands) {
+    if (command.word == word) return &command;
   }
   return nullptr;
 }
@@ -155,7 +155,7 @@ std::string OptionError(int result, const char* argument) {
   const std::string shown = argument != nullptr ? argument : "";
   const OptionSpec* option = optopt != 0 ? FindOption(optopt) : nullptr;
   const bool long_option = shown.starts_with("--");
-  if (option != nullptr && long_option && option->spec.has_arg == no_argument &&
+  if (option != nullptr && long_option && option->entry.has_arg == no_argument &&
       shown.find('=') != std::string::npos) {
     return "option '" + OptionName(optopt) + "' doesn't allow an argument";
   }
@@ -175,7 +175,7 @@ bool ReadOptions(std::vector<std::string>& words, Request* request, std::vector<
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   std::array<option, kOptions.size() + 1> table{};
-  for (std::size_t k = 0; k < kOptions.size(); ++k) table[k] = kOptions[k].spec;
+  for (std::size_t k = 0; k < kOptions.size(); ++k) table[k] = kOptions[k].entry;
   opterr = 0;
   optind = 0;  // starts getopt_long afresh
   const int argc = static_cast<int>(words.size());
