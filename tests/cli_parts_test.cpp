@@ -1,24 +1,24 @@
-// The command-line host's own pieces. What mirrors the library (lines, field
-// counts, row blocks) is held to the library itself, through its exports, on
-// random inputs; the character-set conversions to the system's converter,
-// there and back. Runs natively and, as a Windows program, under Wine, where
-// the conversions are Windows' own.
+// The command-line host's own pieces: the character-set conversions, held to
+// the system's converter there and back and to the places they name; the
+// look at an input's head; the grammar. Runs natively and, as a Windows
+// program, under Wine, where the conversions are Windows' own.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "charset.h"
-#include "document_scan.h"
-#include "files.h"
-#include "line_stream.h"
-#include "options.h"
-#include "system.h"
-#include "text_scan.h"
-#include "utf8.h"
+#include "charset/charset.h"
+#include "charset/sniff.h"
+#include "charset/transcode.h"
+#include "charset/utf8.h"
+#include "commands/options.h"
+#include "present/failures.h"
+#include "system/files.h"
+#include "system/system.h"
 
 namespace quorvel::cli {
 namespace {
@@ -49,289 +49,6 @@ std::string ReadAll(const std::string& path) {
     bytes.append(buffer, got);
   }
   return bytes;
-}
-
-// The line-splitting rule written plainly: each line with its break.
-std::vector<std::pair<std::string, std::string>> PlainLines(std::string content) {
-  content = content.substr(0, content.find('\0'));
-  std::vector<std::pair<std::string, std::string>> lines;
-  for (std::size_t at = 0; at < content.size();) {
-    const std::size_t end = std::min(content.find_first_of("\r\n", at), content.size());
-    std::string line_break = content.substr(end, content.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    lines.emplace_back(content.substr(at, end - at), line_break);
-    at = end + line_break.size();
-  }
-  return lines;
-}
-
-std::vector<std::pair<std::string, std::string>> ReaderLines(const ContentFile& file,
-                                                             std::size_t chunk) {
-  const File in = file.Open();
-  LineStream reader(in.get(), chunk);
-  std::vector<std::pair<std::string, std::string>> lines;
-  std::string_view text;
-  std::string_view line_break;
-  while (reader.Next(&text, &line_break)) {
-    lines.emplace_back(text, line_break);
-    EXPECT_EQ(reader.number(), static_cast<std::int64_t>(lines.size()));
-  }
-  EXPECT_FALSE(reader.failed());
-  return lines;
-}
-
-TEST(LineStream, SplitsByTheRuleAtEveryChunkBoundary) {
-  const std::vector<std::string> fixed = {"",
-                                          "a",
-                                          "a\r\nb",
-                                          "a\r\nb\r\n",
-                                          "a\n\nb",
-                                          "a\rb",
-                                          "a\n\rb",
-                                          "a\r\rb",
-                                          "\r\n",
-                                          "\n\n",
-                                          "\r",
-                                          "a\0b\r\nc"s,
-                                          "\0abc"s,
-                                          "a\r\0"s,
-                                          "a\r\n\0b"s,
-                                          std::string(100, 'x') + "\r",
-                                          std::string(3000, 'y') + "\r\n" + std::string(5000, 'z')};
-  std::mt19937 random(14);
-  std::vector<std::string> contents = fixed;
-  constexpr char kAlphabet[] = {'a', 'b', '\t', '\r', '\n', '\r', '\n', '\0'};
-  for (int i = 0; i < 400; ++i) {
-    std::string content(random() % 40, 'a');
-    for (char& c : content) c = kAlphabet[random() % (i % 2 == 0 ? 7 : 8)];
-    contents.push_back(content);
-  }
-  for (const std::string& content : contents) {
-    const ContentFile file(content);
-    for (const std::size_t chunk : {1, 2, 3, 7, 64, 1 << 20}) {
-      EXPECT_EQ(ReaderLines(file, chunk), PlainLines(content))
-          << "chunk " << chunk << " content [" << content << "]";
-    }
-  }
-}
-
-// A text of random records: 0-11 fields, trailing TABs, every kind of line
-// break, sometimes a NUL. Every field is a valid sy value, so the library
-// converts every text.
-std::string RandomText(std::mt19937& random) {
-  constexpr std::array<const char*, 4> kBreaks = {"\n", "\r\n", "\r", ""};
-  std::string text;
-  const int lines = static_cast<int>(random() % 30);
-  for (int line = 0; line < lines; ++line) {
-    const int fields = static_cast<int>(random() % 12);
-    for (int k = 0; k < fields; ++k) {
-      if (k > 0) text += '\t';
-      text += random() % 2 ? "7" : "A1";
-    }
-    if (random() % 6 == 0) text += '\t';
-    text += kBreaks[line + 1 == lines ? random() % 4 : random() % 3];
-  }
-  if (random() % 10 == 0) text += "\0tail\t\n"s;
-  return text;
-}
-
-// The rows the library wrote without element lines: their ids.
-std::vector<std::int64_t> EmptyRowsOf(const std::string& document) {
-  std::vector<std::int64_t> ids;
-  for (std::size_t at = document.find("<row id=\""); at != std::string::npos;
-       at = document.find("<row id=\"", at + 1)) {
-    const std::size_t line_end = document.find("\r\n", at);
-    if (document.compare(line_end + 2, 10, "  </row>\r\n") == 0) {
-      ids.push_back(std::stoll(document.substr(at + 9)));
-    }
-  }
-  return ids;
-}
-
-// The library through its exports, and a private file for its output.
-class AgainstLibrary : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    ASSERT_TRUE(LoadLibraryExports(&library, &why)) << why;
-    ASSERT_TRUE(output.Create(&why)) << why;
-  }
-
-  // Converts the text `path` (made from `content`) with the library, and
-  // holds `findings` to the document: its rows count, and which are empty.
-  void ExpectFindingsOf(const std::string& path, const TextFindings& findings,
-                        const std::string& content) {
-    ASSERT_EQ(library.txt2xml(path.c_str(), output.path().c_str(), 100, "", ""), QUORVEL_RESULT_OK);
-    const std::string document = ReadAll(output.path());
-    EXPECT_NE(document.find("<rows>" + std::to_string(findings.lines) + "</rows>"),
-              std::string::npos)
-        << content;
-    const std::vector<std::int64_t> empty = EmptyRowsOf(document);
-    ASSERT_EQ(static_cast<std::int64_t>(empty.size()), findings.odd_count) << content;
-    EXPECT_EQ(findings.full_rows + findings.short_rows + findings.odd_count, findings.lines);
-    for (std::size_t k = 0; k < findings.odd.size(); ++k) {
-      EXPECT_EQ(findings.odd[k].line, empty[k]) << content;
-    }
-  }
-
-  Library library;
-  TempFile output;
-};
-
-TEST_F(AgainstLibrary, TextScanCountsWhatTheLibraryWrites) {
-  std::mt19937 random(1400);
-  for (int i = 0; i < 300; ++i) {
-    const std::string content = RandomText(random);
-    const ContentFile file(content);
-    TextFindings findings;
-    EncodingStop stop;
-    const File in = file.Open();
-    ASSERT_EQ(ScanText(in.get(), nullptr, nullptr, &findings, &stop).status, PassStatus::kOk);
-    ExpectFindingsOf(file.path(), findings, content);
-  }
-}
-
-// With --encoding utf-8 the library reads the converted copy: the counts are
-// of that copy, a leading byte order mark dropped first.
-TEST_F(AgainstLibrary, TextScanCountsTheConvertedCopy) {
-  const std::string bom = "\xEF\xBB\xBF";
-  const std::vector<std::string> contents = {
-      bom,
-      bom + "\r\n",
-      bom + "\r\n1\t2\t3\t4\t5\t6\t7\t8",
-      bom + "1\t2\t3\t4\t5\t6\t7\t8\n\xE4\xB8\xAD",
-      bom + "a\tb\n",
-      bom + "\0tail"s,
-      "\r\n",
-  };
-  Converter to_gbk(Charset::kUtf8, Charset::kGbk);
-  for (const std::string& content : contents) {
-    const ContentFile file(content);
-    TempFile copy;
-    std::string why;
-    ASSERT_TRUE(copy.Create(&why)) << why;
-    TextFindings findings;
-    EncodingStop stop;
-    {
-      const File in = file.Open();
-      File out = OpenFile(copy.path(), "wb");
-      ASSERT_EQ(ScanText(in.get(), &to_gbk, out.get(), &findings, &stop).status, PassStatus::kOk);
-      ASSERT_TRUE(CloseFile(std::move(out)));
-    }
-    ExpectFindingsOf(copy.path(), findings, content);
-  }
-}
-
-// A returned document of random lines: row blocks whole, open, closed on
-// their opening line, with values missing, given twice or empty; stray
-// markers; the data line sometimes first, sometimes absent.
-std::string RandomDocument(std::mt19937& random, int rows) {
-  static const std::vector<std::string> kPieces = {
-      "<row id=\"7\">",    "</row>",      "<row id=\"8\"><dm>1</dm></row>",
-      "<rows>x</rows>",    "junk",        "<dm>1</dm>",
-      "<hm>1</hm>",        "<gf>1</gf>",  "<xf>1</xf>",
-      "<kr>20260101</kr>", "<je>1</je>",  "<se>1</se>",
-      "<mw>&lt;</mw>",     "<sy>1F</sy>", "<jg>0</jg>",
-      "<rq>20260102</rq>", "<jg> </jg>",  "<dm>1</dm><hm>2</hm>"};
-  static const std::vector<std::string> kFullRow = {
-      "<row id=\"9\">",    "<dm>1</dm>",        "<hm>1</hm>", "<gf>1</gf>",    "<xf>1</xf>",
-      "<kr>20260101</kr>", "<je>1</je>",        "<se>1</se>", "<mw>&lt;</mw>", "<sy>1F</sy>",
-      "<jg>0</jg>",        "<rq>20260102</rq>", "</row>"};
-  std::vector<std::string> lines = {"<?xml?>", "<nsr>N</nsr>",
-                                    "<rows>" + std::to_string(rows) + "</rows>"};
-  if (random() % 8 == 0) lines[0] += "<data>";
-  if (random() % 12 != 0) lines.push_back("<data>");
-  const int pieces = static_cast<int>(random() % 40);
-  for (int i = 0; i < pieces; ++i) {
-    if (random() % 4 == 0) {
-      for (const std::string& line : kFullRow) {
-        if (random() % 12 != 0) lines.push_back(line);
-      }
-    } else {
-      lines.push_back(kPieces[random() % kPieces.size()]);
-    }
-  }
-  std::string document;
-  for (const std::string& line : lines) document += line + (random() % 3 ? "\r\n" : "\n");
-  return document;
-}
-
-std::int64_t LineCount(const std::string& text) {
-  std::int64_t count = 0;
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-TEST_F(AgainstLibrary, RowTrackerFindsTheRowsTheLibraryReads) {
-  std::mt19937 random(140);
-  int outcomes[3] = {0, 0, 0};
-  for (int i = 0; i < 600; ++i) {
-    const int rows = static_cast<int>(random() % 6);
-    const std::string content = RandomDocument(random, rows);
-    const ContentFile file(content);
-    std::int32_t rows_read = -1;
-    char nsr[QUORVEL_BUFFER_SIZE];
-    char reserved[QUORVEL_BUFFER_SIZE];
-    const bool ok = library.xml2txt(file.path().c_str(), output.path().c_str(), 0, &rows_read, nsr,
-                                    reserved) == QUORVEL_RESULT_OK;
-    char message[QUORVEL_BUFFER_SIZE];
-    library.get_last_error(message);
-
-    // All blocks the tracker finds, and the incomplete ones among the first `rows`.
-    std::int64_t blocks = 0;
-    const File in = file.Open();
-    ForEachLine(in.get(), [&, tracker = RowTracker()](std::string_view line, auto) mutable {
-      blocks += tracker.Feed(line) ? 1 : 0;
-      return true;
-    });
-    IncompleteRows incomplete;
-    const File again = file.Open();
-    ASSERT_TRUE(FindIncompleteRows(again.get(), rows, &incomplete));
-
-    if (!ok && message[0] != '\0') {
-      // No data line after the first line, or too few blocks.
-      ++outcomes[0];
-      const bool data_line = content.find("<data>", content.find('\n')) != std::string::npos;
-      EXPECT_TRUE(!data_line || blocks < rows) << message << "\n" << content;
-    } else if (!ok) {
-      ++outcomes[1];
-      EXPECT_GE(blocks, rows) << content;
-      EXPECT_GT(incomplete.count, 0) << content;
-    } else {
-      ++outcomes[2];
-      EXPECT_GE(blocks, rows) << content;
-      EXPECT_EQ(incomplete.count, 0) << content;
-      EXPECT_EQ(LineCount(ReadAll(output.path())), rows) << content;
-    }
-  }
-  // Each outcome is met often enough to mean something.
-  for (const int count : outcomes) EXPECT_GT(count, 50);
-}
-
-TEST(RowTracker, NamesBlocksAndTheirMissingValues) {
-  RowTracker tracker;
-  const std::vector<std::string> lines = {
-      "<data>",                      // 1: the first line never counts as the data line
-      "<data><row id=\"1\"></row>",  // 2: data line and opening line; its </row> does not close
-      "<dm>1</dm><jg>0</jg>",        // 3
-      "</row>",                      // 4: closes row 1
-      "<rows>",                      // 5: opens a row without id
-      "<dm>1</dm><hm>1</hm><gf>1</gf><xf>1</xf><kr>1</kr><je>1</je><se>1</se><mw>1</mw>",
-      "<sy>1</sy><jg>1</jg><rq>1</rq><rq></rq></row>"};  // 7: closes, complete
-  std::vector<RowBlock> closed;
-  for (const std::string& line : lines) {
-    if (tracker.Feed(line)) closed.push_back(tracker.block());
-  }
-  ASSERT_EQ(closed.size(), 2u);
-  EXPECT_EQ(closed[0].Name(), "1");
-  EXPECT_EQ(closed[0].first_line, 2);
-  EXPECT_EQ(closed[0].last_line, 4);
-  EXPECT_EQ(closed[0].Missing(), "hm, gf, xf, kr, je, se, mw, sy, rq");
-  EXPECT_EQ(closed[1].Name(), "#2");
-  EXPECT_EQ(closed[1].first_line, 5);
-  EXPECT_TRUE(closed[1].complete());
 }
 
 TEST(Utf8, DecodesOnlyValidCharacters) {
@@ -482,50 +199,250 @@ TEST(Converter, EveryGbkCharacterRoundTrips) {
   }
 }
 
+struct TranscodeCase {
+  Charset from;
+  std::string in;
+  std::string out;        // when it converts
+  std::int64_t line = 0;  // otherwise where it stops
+  std::size_t column = 0;
+  std::string what;
+};
+
+void ExpectTranscodes(const TranscodeCase& c, std::size_t split) {
+  const ContentFile in(c.in.substr(split));
+  TempFile out;
+  std::string why;
+  ASSERT_TRUE(out.Create(&why)) << why;
+  EncodingStop stop;
+  PassEnd end;
+  {
+    const File source = in.Open();
+    File target = OpenFile(out.path(), "wb");
+    const Charset to = c.from == Charset::kGbk ? Charset::kUtf8 : Charset::kGbk;
+    end = Transcode(std::string_view(c.in).substr(0, split), source.get(), c.from, to, target.get(),
+                    &stop);
+    ASSERT_TRUE(CloseFile(std::move(target)));
+  }
+  const std::string shown = c.in.substr(0, 40) + " split at " + std::to_string(split);
+  if (c.line == 0) {
+    EXPECT_EQ(end.status, PassStatus::kOk) << shown;
+    EXPECT_EQ(ReadAll(out.path()), c.out) << shown;
+  } else {
+    EXPECT_EQ(end.status, PassStatus::kNotConvertible) << shown;
+    EXPECT_EQ(stop.line, c.line) << shown;
+    EXPECT_EQ(stop.column, c.column) << shown;
+    EXPECT_EQ(stop.what, c.what) << shown;
+  }
+}
+
+TEST(Transcode, CopiesTheContentConvertedOrNamesWhereItStops) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  // A CR that ends the first block read and its LF that begins the next.
+  const std::string split = std::string(65535, 'a') + "\r\n" + emoji;
+  const std::vector<TranscodeCase> cases = {
+      {Charset::kUtf8, "", "", 0, 0, ""},
+      {Charset::kUtf8, bom, "", 0, 0, ""},
+      {Charset::kUtf8, bom + "\xE4\xB8\xAD\t1\r\n\r2\n3\t", "\xD6\xD0\t1\r\n\r2\n3\t", 0, 0, ""},
+      {Charset::kUtf8, "a\r\xE4\xB8\xAD\0"s + emoji, "a\r\xD6\xD0", 0, 0, ""},
+      {Charset::kUtf8, "ok\n\xE4\xB8\xAD\xE6\x96\x87\tx" + emoji + "y\n", "", 2, 5,
+       "U+1F600 has no GBK form"},
+      {Charset::kUtf8, "abc\n\n\xE4\xB8\xAD\xFF\n", "", 3, 2, "invalid UTF-8 (byte 0xFF)"},
+      {Charset::kUtf8, "a\r\n\r\nb" + emoji, "", 3, 2, "U+1F600 has no GBK form"},
+      {Charset::kUtf8, "\n\r\nx\xC0\x80", "", 3, 2, "invalid UTF-8 (byte 0xC0)"},
+      {Charset::kUtf8, split, "", 2, 1, "U+1F600 has no GBK form"},
+      {Charset::kGbk, "\xD6\xD0\x80\r\n", "\xE4\xB8\xAD\xE2\x82\xAC\r\n", 0, 0, ""},
+      {Charset::kGbk, "a\n\xD6\xD0\xFF", "", 2, 2, "byte 0xFF is not GBK"},
+      // UTF-16: its mark dropped, its NUL bytes no end, its U+0000 the end.
+      {Charset::kUtf16Le, "\xFF\xFE\x2D\x4E\t\0001\0\r\0\n\0"s, "\xD6\xD0\t1\r\n", 0, 0, ""},
+      {Charset::kUtf16Be, "\xFE\xFF\x4E\x2D\0\t\0\n"s, "\xD6\xD0\t\n", 0, 0, ""},
+      {Charset::kUtf16Le, "a\0\0\0b\0"s, "a", 0, 0, ""},
+      {Charset::kUtf16Le, "a\0\n\0\0\xD8x\0"s, "", 2, 1, "invalid UTF-16 (unit 0xD800)"},
+      {Charset::kUtf16Le, "a\0\x3D\xD8\x00\xDE"s, "", 1, 2, "U+1F600 has no GBK form"},
+      {Charset::kUtf16Le, "a\0b"s, "", 1, 2, "invalid UTF-16 (cut short)"},
+  };
+  // The head already read (a byte order mark at least), then the rest from
+  // the file.
+  for (const TranscodeCase& c : cases) {
+    const std::size_t mark = std::min<std::size_t>(c.in.size(), 4);
+    for (const std::size_t split : {mark, std::max(mark, c.in.size() / 2), c.in.size()}) {
+      ExpectTranscodes(c, split);
+    }
+  }
+}
+TEST(Sniff, TellsADocumentAndUtf8FromTheHead) {
+  struct Case {
+    std::string head;
+    bool cut;
+    bool document;
+    bool looks_utf8;
+    std::optional<Charset> bom = std::nullopt;
+  };
+  const std::vector<Case> cases = {
+      {"<?xml version", false, true, false},
+      {"\xEF\xBB\xBF \r\n\t<nsr>", false, true, false, Charset::kUtf8},
+      {"\xFF\xFE \0<\0"s, false, true, false, Charset::kUtf16Le},
+      {"\xFE\xFF\0a\0<"s, false, false, false, Charset::kUtf16Be},
+      {"a\t<b>", false, false, false},
+      {"", false, false, false},
+      {"\xE4\xB8\xAD\t1", false, false, true},
+      {"\xD6\xD0\t1", false, false, false},          // GBK
+      {"a\xE4\xB8\xAD\xE4\xB8", true, false, true},  // cut inside a character
+      {"a\xE4\xB8\xAD\xE4\xB8", false, false, false},
+      {"\xE4\xB8\xAD\0\xFF"s, false, false, true},  // nothing after a NUL counts
+  };
+  for (const Case& c : cases) {
+    const Head head = LookAtHead(c.head, c.cut);
+    EXPECT_EQ(head.document, c.document) << c.head;
+    EXPECT_EQ(head.looks_utf8, c.looks_utf8) << c.head;
+    EXPECT_EQ(head.bom, c.bom) << c.head;
+  }
+}
+
+// A failure told by its kind, the file it concerns (as the user named it),
+// the system's reason and, for a search that ran out, what was missing.
+TEST(FailureText, NamesTheFileAndTheReason) {
+  struct Case {
+    MessageId kind;
+    std::string message;
+    std::string file;
+    int system_error;
+    Unfinished unfinished;
+    std::string text;
+  };
+  const std::string enoent = SystemErrorText(ENOENT);
+  const std::vector<Case> cases = {
+      {MessageId::kCannotOpenFile, "Cannot open file /tmp/copy", "/tmp/copy", ENOENT,
+       Unfinished::kNone, "in.txt: cannot open: " + enoent},
+      {MessageId::kCannotCreateFile, "Cannot create file d/o.xml", "d/o.xml", 0, Unfinished::kNone,
+       "d/o.xml: cannot create"},
+      {MessageId::kStreamWriteError, "Stream write error", "", ENOSPC, Unfinished::kNone,
+       "o.xml: cannot write: " + SystemErrorText(ENOSPC)},
+      {MessageId::kNotValidInteger, "'\xD6\xD0' is not a valid integer value", "", 0,
+       Unfinished::kNone, "in.txt: '\xE4\xB8\xAD' is not a valid integer value"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (3)", "", 0, Unfinished::kNsr,
+       "in.txt: no line holds an nsr value (<nsr>, not empty) (List index out of bounds (3))"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (3)", "", 0, Unfinished::kRows,
+       "in.txt: no line holds a rows value (<rows>, not empty) (List index out of bounds (3))"},
+      {MessageId::kListIndexOutOfBounds, "List index out of bounds (1)", "", 0,
+       Unfinished::kDataLine,
+       "in.txt: no <data> line after the first line (List index out of bounds (1))"},
+      {MessageId::kOutOfMemory, "", "", 0, Unfinished::kNone, "out of memory"},
+  };
+  Names names;
+  names.Add("/tmp/copy", "in.txt");
+  for (const Case& c : cases) {
+    Outcome outcome;
+    outcome.failed = true;
+    outcome.kind = c.kind;
+    outcome.message = c.message;
+    outcome.file = c.file;
+    outcome.system_error = c.system_error;
+    outcome.unfinished = c.unfinished;
+    EXPECT_EQ(FailureText(outcome, names, {"in.txt", "o.xml"}, true), c.text) << c.message;
+  }
+}
+
+// GNU's grammar, and its words for what it refuses (the same from glibc's
+// getopt_long and from mingw-w64's).
 TEST(Options, ParsesWhatTheUsageAllows) {
   struct Case {
     std::vector<std::string> arguments;
-    bool ok;
+    std::string error;  // empty: parsed
     std::vector<std::string> files;
   };
   const std::vector<Case> cases = {
-      {{"txt2xml", "a", "b"}, true, {"a", "b"}},
-      {{"txt2xml", "--strict", "a", "--type=102", "b", "--quiet"}, true, {"a", "b"}},
-      {{"txt2xml", "a", "--", "--b"}, true, {"a", "--b"}},
-      {{"txt2xml", "-", "-"}, true, {"-", "-"}},
-      {{"xml2txt", "a", "b", "--encoding", "UTF-8"}, true, {"a", "b"}},
-      {{"check", "--encoding=utf8", "f"}, true, {"f"}},
-      {{"--help"}, true, {}},
-      {{"-h"}, true, {}},
-      {{"--version"}, true, {}},
-      {{}, false, {}},
-      {{"--help", "x"}, false, {}},
-      {{"check", "a", "b"}, false, {}},
-      {{"txt2xml", "a"}, false, {}},
-      {{"xml2txt", "a", "b", "--strict"}, false, {}},
-      {{"check", "f", "--nsr", "x"}, false, {}},
-      {{"txt2xml", "a", "b", "--type"}, false, {}},
-      {{"txt2xml", "a", "b", "--type", "2147483648"}, false, {}},
-      {{"txt2xml", "a", "b", "--encoding", "latin1"}, false, {}},
-      {{"txt2xml", "a", "b", "--strict=yes"}, false, {}},
-      {{"frob"}, false, {}},
+      {{"txt2xml", "a", "b"}, "", {"a", "b"}},
+      {{"txt2xml", "--strict", "a", "--type=102", "b", "-q"}, "", {"a", "b"}},
+      {{"txt2xml", "a", "--", "--b"}, "", {"a", "--b"}},
+      {{"txt2xml", "-", "-"}, "", {"-", "-"}},
+      {{"xml2txt", "a", "b", "--enc", "UTF-8", "--strict"}, "", {"a", "b"}},
+      {{"check", "--encoding=utf8", "f", "g", "--nsr", "x"}, "", {"f", "g"}},
+      {{"check", "--allow-empty-rows", "--no-progress", "f"}, "", {"f"}},
+      {{"--help"}, "", {}},
+      {{"-h"}, "", {}},
+      {{"-V"}, "", {}},
+      {{"txt2xml", "a", "--version"}, "", {"a"}},
+      {{}, "missing command", {}},
+      {{"frob"}, "unknown command 'frob'", {}},
+      {{"check"}, "check: missing FILE", {}},
+      {{"txt2xml"}, "txt2xml: missing INPUT and OUTPUT", {}},
+      {{"txt2xml", "a"}, "txt2xml: missing OUTPUT", {}},
+      {{"xml2txt", "a", "b", "c"}, "xml2txt: extra operand 'c'", {}},
+      {{"txt2xml", "a", "b", "--bogus"}, "unrecognized option '--bogus'", {}},
+      {{"txt2xml", "a", "b", "--bogus=1"}, "unrecognized option '--bogus=1'", {}},
+      {{"txt2xml", "a", "b", "-x"}, "invalid option -- 'x'", {}},
+      {{"txt2xml", "a", "b", "--type"}, "option '--type' requires an argument", {}},
+      {{"txt2xml", "a", "b", "--strict=yes"}, "option '--strict' doesn't allow an argument", {}},
+      {{"txt2xml", "a", "b", "--type", "abc"}, "invalid argument 'abc' for '--type'", {}},
+      {{"txt2xml", "a", "b", "--type", "2147483648"},
+       "invalid argument '2147483648' for '--type'",
+       {}},
+      {{"txt2xml", "a", "b", "--encoding", "gb18030"},
+       "invalid argument 'gb18030' for '--encoding'",
+       {}},
+      {{"txt2xml", "a", "b", "--date", "2026-02-29"},
+       "invalid argument '2026-02-29' for '--date'",
+       {}},
+      {{"xml2txt", "a", "b", "--nsr", "x"}, "option '--nsr' does not apply to xml2txt", {}},
+      {{"xml2txt", "a", "b", "--encoding", "utf-16"},
+       "invalid argument 'utf-16' for '--encoding': xml2txt writes GBK or UTF-8",
+       {}},
   };
   for (const Case& c : cases) {
     Request request;
-    EXPECT_EQ(ParseRequest(c.arguments, &request), c.ok) << testing::PrintToString(c.arguments);
-    if (c.ok) {
+    std::string error;
+    EXPECT_EQ(ParseRequest(c.arguments, &request, &error), c.error.empty())
+        << testing::PrintToString(c.arguments);
+    EXPECT_EQ(error, c.error) << testing::PrintToString(c.arguments);
+    if (c.error.empty()) {
       EXPECT_EQ(request.files, c.files);
     }
   }
   Request request;
+  std::string error;
   ASSERT_TRUE(ParseRequest({"txt2xml", "a", "b", "--type", "-5", "--nsr", "n", "--qymc=q=r",
-                            "--encoding", "gbk", "--nsr", "m"},
-                           &request));
+                            "--encoding", "utf-16", "--nsr", "m", "--date", "2028-02-29"},
+                           &request, &error));
   EXPECT_EQ(request.type, -5);
   EXPECT_EQ(request.nsr, "m");  // the later one
   EXPECT_EQ(request.qymc, "q=r");
   EXPECT_TRUE(request.encoding_given);
-  EXPECT_EQ(request.encoding, Charset::kGbk);
+  EXPECT_EQ(request.encoding, Charset::kUtf16Le);
+  ASSERT_TRUE(request.date.has_value());
+  EXPECT_EQ(request.date->year * 10000 + request.date->month * 100 + request.date->day, 20280229);
+}
+
+TEST(Options, ReadsDatesAndEpochs) {
+  struct Case {
+    std::string text;
+    bool epoch;
+    int yyyymmdd;  // 0: refused
+  };
+  const std::vector<Case> cases = {
+      {"2026-12-07", false, 20261207},
+      {"2000-02-29", false, 20000229},
+      {"1900-02-29", false, 0},
+      {"2026-13-01", false, 0},
+      {"2026-1-01", false, 0},
+      {"0000-01-01", false, 0},
+      {"0", true, 19700101},
+      {"951782400", true, 20000229},
+      {"1798761599", true, 20261231},
+      {"253402300799", true, 99991231},
+      {"253402300800", true, 0},
+      {"-1", true, 0},
+      {"12x", true, 0},
+      {"", true, 0},
+  };
+  for (const Case& c : cases) {
+    Date date;
+    const bool ok = c.epoch ? DateOfEpoch(c.text, &date) : ParseDate(c.text, &date);
+    EXPECT_EQ(ok, c.yyyymmdd != 0) << c.text;
+    if (ok) {
+      EXPECT_EQ(date.year * 10000 + date.month * 100 + date.day, c.yyyymmdd) << c.text;
+    }
+  }
 }
 
 }  // namespace

@@ -23,12 +23,16 @@ file(GLOB TEMPORARIES_BEFORE "${TEMP_GLOB}")
 set(SAMPLES "${SOURCE_DIR}/samples")
 set(DATA "${SOURCE_DIR}/tests/data")
 
-# tool([STDIN file] [STDOUT file] [DIR folder] ARGS arguments...) runs the
-# tool and sets `code`, `out` and `err` (CR LF from a Windows console made
-# LF). With STDOUT, standard output goes to that file and `out` is empty.
-# Wine turns the arguments into UTF-16 by the locale, hence LC_ALL.
+# tool([STDIN file] [STDOUT file] [DIR folder] [LOCALE name] [ENV var=value...]
+# ARGS arguments...) runs the tool and sets `code`, `out` and `err` (CR LF
+# from a Windows console made LF). With STDOUT, standard output goes to that
+# file and `out` is empty. The locale is C.UTF-8 unless LOCALE says (Wine
+# turns the arguments into UTF-16 by it).
 function(tool)
-  cmake_parse_arguments(PARSE_ARGV 0 T "" "STDIN;STDOUT;DIR" "ARGS")
+  cmake_parse_arguments(PARSE_ARGV 0 T "" "STDIN;STDOUT;DIR;LOCALE" "ARGS;ENV")
+  if(NOT T_LOCALE)
+    set(T_LOCALE C.UTF-8)
+  endif()
   set(redirect)
   if(T_STDIN)
     list(APPEND redirect INPUT_FILE "${T_STDIN}")
@@ -46,7 +50,8 @@ function(tool)
   if(EMULATOR)
     set(temp)
   endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 ${temp} ${EMULATOR} "${TOOL}" ${T_ARGS}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH LC_ALL=${T_LOCALE} ${temp} ${T_ENV}
+                          ${EMULATOR} "${TOOL}" ${T_ARGS}
                   WORKING_DIRECTORY "${T_DIR}" RESULT_VARIABLE code ERROR_VARIABLE err
                   ${redirect})
   string(REPLACE "\r\n" "\n" out "${out}")

@@ -10,7 +10,7 @@ run(xml2txt "${SAMPLES}/returned.xml" file.txt)
 # and all; messages go to standard error.
 tool(STDIN "${SAMPLES}/invoices.txt" STDOUT "${WORK}/piped.xml"
      ARGS txt2xml - - --nsr ${NSR} --qymc Q)
-expect("txt2xml - -" "${code}:${err}" "0:wrote (standard output)\n")
+expect("txt2xml - -" "${code}:${err}" "0:wrote (standard output): 4 rows\n")
 expect_same_file("txt2xml - -" "${WORK}/piped.xml" "${WORK}/file.xml")
 tool(STDIN "${SAMPLES}/returned.xml" STDOUT "${WORK}/piped.txt" ARGS xml2txt - -)
 expect("xml2txt - -" "${code}:${err}" "0:rows: 4\nnsr: ${NSR}\nwrote (standard output)\n")
@@ -27,16 +27,18 @@ expect_same_file("txt2xml - - --encoding utf-8" "${WORK}/utf8.xml" "${WORK}/file
 # Diagnostics name standard input, and a failure writes nothing to standard
 # output.
 file(WRITE "${WORK}/odd.txt" "a\tb\n1\t2\t3\t4\t5\t6\t7\t8\tbad\t10\n")
-tool(STDIN "${WORK}/odd.txt" ARGS check -)
+tool(STDIN "${WORK}/odd.txt" ARGS check - --allow-empty-rows)
 expect("check -" "${code}:${out}:${err}"
-       "1:(standard input): text, 2 lines (1 full row, 0 short rows, 1 empty row): would fail\n:quorvel: (standard input):1: 2 fields: written as an empty row\nquorvel: 'bad' is not a valid integer value\n")
-tool(STDIN "${WORK}/odd.txt" STDOUT "${WORK}/failed.xml" ARGS txt2xml - -)
-expect("txt2xml - - failing" "${code}:${err}" "1:quorvel: 'bad' is not a valid integer value\n")
+       "1:(standard input): text: would fail\n:quorvel: (standard input):1: 2 fields: written as an empty row\nquorvel: (standard input): 'bad' is not a valid integer value\n")
+tool(STDIN "${WORK}/odd.txt" STDOUT "${WORK}/failed.xml" ARGS txt2xml - - --allow-empty-rows)
+expect("txt2xml - - failing" "${code}:${err}"
+       "1:quorvel: (standard input): 'bad' is not a valid integer value\n")
 file(SIZE "${WORK}/failed.xml" size)
 expect("txt2xml - - failing writes nothing" "${size}" 0)
 file(WRITE "${WORK}/empty.xml" "")
 tool(STDIN "${WORK}/empty.xml" STDOUT "${WORK}/failed.txt" ARGS xml2txt - -)
-expect("xml2txt - - failing" "${code}:${err}" "1:quorvel: List index out of bounds (0)\n")
+expect("xml2txt - - failing" "${code}:${err}"
+       "1:quorvel: (standard input): no line holds an nsr value (<nsr>, not empty) (List index out of bounds (0))\n")
 
 # A pipe named as a file is read once, by this program, which hands the
 # library a copy: the library still gets the whole text.
@@ -44,7 +46,7 @@ if(NOT EMULATOR)
   execute_process(COMMAND cat "${SAMPLES}/invoices.txt"
                   COMMAND ${TOOL} txt2xml /dev/stdin pipe.xml --nsr ${NSR} --qymc Q
                   WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code ERROR_VARIABLE err)
-  expect("a pipe as INPUT" "${code}:${err}" "0:wrote pipe.xml\n")
+  expect("a pipe as INPUT" "${code}:${err}" "0:wrote pipe.xml: 4 rows\n")
   expect_same_file("a pipe as INPUT" "${WORK}/pipe.xml" "${WORK}/file.xml")
   execute_process(COMMAND cat "${SAMPLES}/returned.xml"
                   COMMAND ${TOOL} check /dev/stdin
@@ -61,8 +63,8 @@ if(NOT EMULATOR)
   set(ENV{TMPDIR} "${TEMP_DIR}")
   set(endless "printf 'a\\000'; while printf '%65536s' ''; do sleep 0.01; done")
   foreach(case IN ITEMS
-          "xml2txt;-;nul.txt|1::quorvel: List index out of bounds (1)\n"
-          "check;-|3:(standard input): text, 1 line (0 full rows, 0 short rows, 1 empty row): converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
+          "xml2txt;-;nul.txt|1::quorvel: (standard input): this is a text, not an exchange document: 'quorvel txt2xml' converts it\n"
+          "check;-;--allow-empty-rows|3:(standard input): text, 1 row: converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
     string(REPLACE "|" ";" case "${case}")
     list(POP_BACK case expected)
     string(REPLACE "\\n" "\n" expected "${expected}")

@@ -72,7 +72,7 @@ install)
   expect_tree "$QUORVEL" "the installed tree"
   tool=./quorvel
   if windows_tree; then tool=./quorvel.exe; fi
-  version=$(cd "$QUORVEL/bin" && "${emulator[@]}" $tool --version | tr -d '\r')
+  version=$(cd "$QUORVEL/bin" && "${emulator[@]}" $tool --version | tr -d '\r' | head -n 1)
   [ "$version" = "quorvel $VERSION" ] || fail "the installed quorvel --version printed [$version]"
   if windows_tree; then
     # Short import objects, one for each decorated name, which the loader
@@ -132,7 +132,7 @@ deb)
   trap '$sudo dpkg --purge quorvel > /dev/null 2>&1 || true' EXIT
   $sudo dpkg -i "$PACKAGES"/quorvel_*.deb > /dev/null
   [ "$(command -v quorvel)" = /usr/bin/quorvel ] || fail "quorvel is not /usr/bin/quorvel"
-  [ "$(quorvel --version)" = "quorvel $VERSION" ] || fail "quorvel --version: $(quorvel --version)"
+  [ "$(quorvel --version | head -n 1)" = "quorvel $VERSION" ] || fail "quorvel --version: $(quorvel --version)"
   for consumer in cmake pkg-config ctypes; do
     QUORVEL="" WORK="$WORK/$consumer" bash "$0" "$consumer"
   done
@@ -197,9 +197,9 @@ pkg-config)
 
 ctypes)
   enter ctypes
-  if [ -n "$QUORVEL" ]; then
-    export LD_LIBRARY_PATH="$QUORVEL/lib"
-  fi
+  # As the README has it: QUORVEL exported, no LD_LIBRARY_PATH.
+  export QUORVEL
+  unset LD_LIBRARY_PATH
   python3 "$here/ctypes_host.py"
   ;;
 

@@ -1,14 +1,18 @@
 """A Python host through ctypes: the README's recipe, then the checks.
 
 Run in a folder holding invoices.txt, returned.xml and expected.txt (what
-returned.xml converts to), with libquorvel.so.1 where the loader finds it.
+returned.xml converts to), with QUORVEL naming the install tree, or
+libquorvel.so.1 installed where the loader finds it.
 """
 import ctypes
+import os
 import sys
 
 if sys.platform == "win32":
     quorvel = ctypes.WinDLL("Quorvel.dll")  # 32-bit Python: the functions are stdcall
-else:
+elif os.environ.get("QUORVEL"):  # an unpacked tree: its lib folder, by path
+    quorvel = ctypes.CDLL(os.path.join(os.environ["QUORVEL"], "lib", "libquorvel.so.1"))
+else:  # installed where the loader looks (the .deb)
     quorvel = ctypes.CDLL("libquorvel.so.1")
 
 Buffer = ctypes.c_char * 256  # QUORVEL_BUFFER_SIZE

@@ -1,0 +1,74 @@
+// What the command line needs of the operating system: its own arguments, file names as the library
+// takes them, private temporary files, and standard streams that carry bytes unchanged.
+//
+// system_posix.cpp and system_win32.cpp implement this; the build picks one.
+// The program's entry point is main.cpp's, the same on both.
+#ifndef QUORVEL_TOOLS_SYSTEM_SYSTEM_H
+#define QUORVEL_TOOLS_SYSTEM_SYSTEM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "charset/charset.h"
+
+namespace quorvel::cli {
+
+// The arguments after the program's name: natively the bytes given; on
+// Windows the UTF-16 command line (GetCommandLineW), as UTF-8. False, with
+// the reason, when an argument is not valid UTF-16.
+bool CommandLineArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::string* why);
+
+// The character set of the arguments and of what the program shows: UTF-8
+// where the command line arrives as Unicode (Windows, whose UTF-16 arguments
+// are UTF-8 here) or the locale's character set is UTF-8; otherwise kGbk,
+// meaning bytes as they are (a GBK locale, or C). Values are converted from
+// it to GBK, and the document's text shown converted back.
+Charset ArgumentCharset();
+
+// The system's text for an error number the library or the C library gave:
+// an errno value natively; on Windows a system error code.
+std::string SystemErrorText(int error);
+
+// Whether standard error is a terminal (a console on Windows).
+bool StandardErrorIsTerminal();
+
+// An argument naming a file, as the library and the C library take it:
+// natively the bytes given; on Windows the name in the system's ANSI code
+// page. False, with the reason, when a character has no form there.
+bool NativePath(std::string_view argument, std::string* path, std::string* why);
+
+// Creates a new, empty file that only this user may read or write, in the
+// system's folder for temporary files; its name, as NativePath gives it, to
+// `*path`. False, with the reason, when it cannot. The file is on the list
+// that an interruption removes (see PrepareProcess).
+bool CreatePrivateFile(std::string* path, std::string* why);
+// Removes a file CreatePrivateFile made, and takes it off that list. False
+// when the system refused (on Windows, a file that is open).
+bool RemoveFile(const std::string& path);
+
+// Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" as
+// fopen does; null, with errno set, when it cannot. On Windows every kind of
+// sharing is allowed, removal included, so that a private file can be
+// removed while it is open (it goes when its last handle is closed).
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode);
+
+// Whether `file` is a regular file, which the library can read again after
+// this program did: not a pipe, a terminal, a device or a folder.
+bool IsRegularFile(std::FILE* file);
+
+// Run first. Standard input and output carry bytes unchanged (binary mode on
+// Windows). A write to a pipe whose reader has gone fails like any other
+// write instead of ending the program (POSIX: SIGPIPE is ignored). An
+// interrupt, a hang-up or a termination request (SIGINT, SIGHUP, SIGTERM; on
+// Windows the console's control events) removes the private temporary files
+// before the program ends as it would have; one that is open at that moment
+// stays on Windows, which does not remove open files.
+void PrepareProcess();
+
+}  // namespace quorvel::cli
+
+#endif  // QUORVEL_TOOLS_SYSTEM_SYSTEM_H

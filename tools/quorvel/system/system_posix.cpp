@@ -1,0 +1,128 @@
+#include <langinfo.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+
+#include "present/report.h"
+#include "system/system.h"
+#include "system/temporaries.h"
+
+namespace quorvel::cli {
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGHUP, SIGTERM};
+
+void Unlink(const char* path) { unlink(path); }
+
+// Removes the temporary files, then lets the signal end the program as it
+// would have (its status tells the parent which signal it was). Only
+// async-signal-safe calls.
+extern "C" void OnEndingSignal(int number) {
+  const int saved = errno;
+  RemoveTemporaries(Unlink);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(number, &action, nullptr);
+  raise(number);  // delivered when the handler returns, the signal then unblocked
+  errno = saved;
+}
+
+// Blocks the ending signals while a temporary file is made and listed, so
+// that none comes between the two; restores the mask when it goes.
+class EndingSignalsBlocked {
+ public:
+  EndingSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int number : kEndingSignals) sigaddset(&set, number);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~EndingSignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  EndingSignalsBlocked(const EndingSignalsBlocked&) = delete;
+  EndingSignalsBlocked& operator=(const EndingSignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace
+
+bool CommandLineArguments(int argc, char** argv, std::vector<std::string>* arguments,
+                          std::string*) {
+  for (int i = 1; i < argc; ++i) arguments->emplace_back(argv[i]);
+  return true;
+}
+
+Charset ArgumentCharset() {
+  static const Charset charset = [] {
+    // Only the character type: messages and numbers stay as they are.
+    std::setlocale(LC_CTYPE, "");
+    const std::string_view codeset = nl_langinfo(CODESET);
+    return codeset == "UTF-8" || codeset == "utf8" ? Charset::kUtf8 : Charset::kGbk;
+  }();
+  return charset;
+}
+
+std::string SystemErrorText(int error) { return ErrorText(error); }
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool NativePath(std::string_view argument, std::string* path, std::string*) {
+  path->assign(argument);
+  return true;
+}
+
+bool CreatePrivateFile(std::string* path, std::string* why) {
+  const char* folder = std::getenv("TMPDIR");
+  std::string name = folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+  name += "/quorvel-XXXXXX";
+  const EndingSignalsBlocked blocked;
+  const int descriptor = mkstemp(name.data());  // mode 0600, created exclusively
+  if (descriptor < 0) {
+    *why = "cannot create a temporary file in " + name.substr(0, name.size() - 15) + ": " +
+           ErrorText(errno);
+    return false;
+  }
+  close(descriptor);
+  RememberTemporary(name);
+  *path = name;
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  const EndingSignalsBlocked blocked;
+  const bool removed = unlink(path.c_str()) == 0 || errno == ENOENT;
+  if (removed) ForgetTemporary(path);
+  return removed;
+}
+
+std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool IsRegularFile(std::FILE* file) {
+  struct stat status;
+  return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+void PrepareProcess() {
+  signal(SIGPIPE, SIG_IGN);
+  for (const int number : kEndingSignals) {
+    // A signal ignored from the start stays ignored (a job started in the
+    // background ignores SIGINT, nohup SIGHUP).
+    struct sigaction action {};
+    if (sigaction(number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action = {};
+    action.sa_handler = OnEndingSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int other : kEndingSignals) sigaddset(&action.sa_mask, other);
+    sigaction(number, &action, nullptr);
+  }
+}
+
+}  // namespace quorvel::cli
