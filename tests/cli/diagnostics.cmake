@@ -163,7 +163,7 @@ if(NOT EMULATOR)
                     WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE out
                     ERROR_VARIABLE err)
     expect("check ${file}, its temporary file too large" "${code}:${out}:${err}"
-           "4::quorvel: cannot check: a temporary file: cannot write\n")
+           "4::quorvel: cannot check: a temporary file: cannot write: File too large\n")
   endforeach()
   unset(ENV{TMPDIR})
 endif()
