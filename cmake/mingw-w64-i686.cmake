@@ -22,5 +22,5 @@ find_program(QUORVEL_WINE NAMES wine wine32 wine-stable)
 if(QUORVEL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       /usr/bin/env WINEDEBUG=-all WINEARCH=win32 WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-      ${QUORVEL_WINE})
+      ${QUORVEL_WINE} CACHE STRING "Runs the test programs under Wine (scripts/test-all reads it)")
 endif()
