@@ -114,7 +114,7 @@ install)
       done
     else
       for name in Quorvel_GetLastError Quorvel_TXT2XML Quorvel_XML2TXT; do
-        [[ $dump == *"Format: COFF-import-file-x86-64 Type: code Name type: name Symbol: __imp_$name Symbol: $name "* ]] ||
+        [[ $dump == *"Format: COFF-import-file Type: code Name type: name Symbol: __imp_$name Symbol: $name "* ]] ||
           fail "Quorvel.lib has no short import object for $name"
       done
     fi
@@ -146,6 +146,19 @@ packages)
   mkdir unpacked
   (cd unpacked && cmake -E tar xf "../${found[0]}")
   expect_tree "unpacked/$ARCHIVE" "${found[0]}"
+  if windows_tree; then
+    # Its README.txt names only files the zip holds (beside those its steps
+    # make), none of the sources'.
+    cd "unpacked/$ARCHIVE"
+    named=$(grep -oE '\b(bin|build|cmake|include|lib|samples|scripts|share|src|tests|tools)[\\/][A-Za-z0-9_.\\/-]*[A-Za-z0-9_]|\b[A-Za-z_-]+\.(c|def|dll|exe|html|lib|md|txt|xml)\b|\b(LICENSE|NOTICE)\b' README.txt |
+      tr '\\' / | grep -vxE 'host\.exe|invoices\.xml|returned\.txt|build/[^/]*' | sort -u)
+    for path in $named; do
+      [ -e "$path" ] || [ -n "$(find . -name "$path" -print -quit)" ] ||
+        fail "README.txt names $path, which the zip lacks"
+    done
+    echo "README.txt: the $(echo "$named" | wc -l) files it names are in the zip"
+    cd "$PACKAGES"
+  fi
   if ! windows_tree; then
     for package in $debian_packages; do
       file=${package}_${VERSION}_$arch.deb
