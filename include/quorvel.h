@@ -35,6 +35,16 @@
 #include <stdint.h>
 
 /*
+** The version of this header and of the library it comes with. A host can
+** compare QUORVEL_VERSION_MAJOR with the one it was written for: within one
+** major version the three functions and their behaviour stay as described.
+*/
+#define QUORVEL_VERSION_MAJOR 1
+#define QUORVEL_VERSION_MINOR 1
+#define QUORVEL_VERSION_PATCH 0
+#define QUORVEL_VERSION "1.1.0"
+
+/*
 ** QUORVEL_CALL is the calling convention of the three functions: stdcall on
 ** 32-bit Windows (the callee removes its arguments), the platform's default
 ** convention everywhere else.

@@ -4,14 +4,19 @@
 #   check.sh install|packages|deb|clang-cl|mingw|cmake|pkg-config|ctypes|readme [EMULATOR...]
 # EMULATOR runs a Windows program (wine); natively it is empty. The build
 # sets, in the environment:
-#   QUORVEL    the install tree, a scratch prefix (empty: the system's, /usr)
+#   QUORVEL    the tree the hosts use: the install tree (a scratch prefix;
+#              empty: the system's, /usr) or, on Windows, the unpacked zip
+#   PREFIX     the install tree
 #   WORK       a scratch folder of the check's own
 #   BUILD      the build folder
 #   TREE       the expected tree, a path a line ("path -> target" for a link)
-#   PACKAGES   where the packages are made
+#   LIBDIR     the tree's folder of libraries (lib, or Debian's multiarch one)
+#   PACKAGES   where the packages are made (and the archive unpacked)
+#   ARCHIVE    the archive's name without its extension, also its top folder
 #   VERSION    the project's version
 #   LLVM_BIN   the folder of clang-cl, lld-link, llvm-dlltool, llvm-readobj
 #   TOOLCHAIN  the mingw-w64 toolchain file (cmake, for the Windows tree)
+#   MINGW      the mingw-w64 target (i686-w64-mingw32 or x86_64-w64-mingw32)
 set -euo pipefail
 mode=$1
 shift
@@ -57,33 +62,69 @@ list_tree() {
     LC_ALL=C sort
 }
 
+# expect_tree DIR WHAT [EXPECTED]: DIR holds the tree EXPECTED lists (TREE).
 expect_tree() {
-  diff <(LC_ALL=C sort "$TREE") <(list_tree "$1") ||
-    fail "$2 is not the expected tree (< expected, > found)"
-  echo "$2: $(wc -l < "$TREE") files as expected"
+  local expected
+  expected=$(LC_ALL=C sort "${3:-$TREE}")
+  diff <(echo "$expected") <(list_tree "$1") || fail "$2 is not the expected tree (< expected, > found)"
+  echo "$2: $(echo "$expected" | wc -l) files as expected"
 }
 
 windows_tree() { grep -qx bin/Quorvel.dll "$TREE"; }
+bits() { if [ "${MINGW:-}" = x86_64-w64-mingw32 ]; then echo 64; else echo 32; fi; }
+
+# The tree each Debian package holds under /usr, from TREE: the library's
+# files, the command and its manual, the rest for development; the documents
+# as Debian lays them out in each.
+deb_tree() {
+  local package=$1
+  {
+    case $package in
+    libquorvel1) grep '/libquorvel\.so\.' "$TREE" ;;
+    quorvel) grep -E '^(bin|share/man)/' "$TREE" ;;
+    libquorvel-dev) grep -vE '/libquorvel\.so\.|^(bin|share)/' "$TREE" ;;
+    esac
+    printf "share/doc/$package/%s\n" NOTICE changelog.gz copyright
+  } | LC_ALL=C sort
+}
+debian_packages="libquorvel-dev libquorvel1 quorvel"
 
 case $mode in
 install)
-  rm -rf "${QUORVEL:?}"
-  cmake --install "$BUILD" --prefix "$QUORVEL" > /dev/null
-  expect_tree "$QUORVEL" "the installed tree"
+  rm -rf "${PREFIX:?}"
+  cmake --install "$BUILD" --prefix "$PREFIX" > /dev/null
+  expect_tree "$PREFIX" "the installed tree"
   tool=./quorvel
   if windows_tree; then tool=./quorvel.exe; fi
-  version=$(cd "$QUORVEL/bin" && "${emulator[@]}" $tool --version | tr -d '\r' | head -n 1)
+  version=$(cd "$PREFIX/bin" && "${emulator[@]}" $tool --version | tr -d '\r' | head -n 1)
   [ "$version" = "quorvel $VERSION" ] || fail "the installed quorvel --version printed [$version]"
+  # The header states the version the build was made as.
+  stated=$(cc -E -dM "$PREFIX/include/quorvel.h" | grep ' QUORVEL_VERSION' | LC_ALL=C sort | tr '\n' ' ')
+  IFS=. read -r major minor patch <<< "$VERSION"
+  [ "$stated" = "#define QUORVEL_VERSION \"$VERSION\" #define QUORVEL_VERSION_MAJOR $major #define QUORVEL_VERSION_MINOR $minor #define QUORVEL_VERSION_PATCH $patch " ] ||
+    fail "quorvel.h states [$stated], the build $VERSION"
   if windows_tree; then
-    # Short import objects, one for each decorated name, which the loader
-    # looks up by the name undecorated.
-    dump=$("$LLVM_BIN/llvm-readobj" "$QUORVEL/lib/Quorvel.lib" | tr '\n' ' ')
-    for name in Quorvel_GetLastError@4 Quorvel_TXT2XML@20 Quorvel_XML2TXT@24; do
-      [[ $dump == *"Format: COFF-import-file Type: code Name type: undecorate Symbol: __imp__$name Symbol: _$name "* ]] ||
-        fail "Quorvel.lib has no short import object mapping _$name to its bare name"
-    done
+    # Short import objects, one for each name a compiler refers to, which
+    # the loader looks up by the bare name.
+    dump=$("$LLVM_BIN/llvm-readobj" "$PREFIX/lib/Quorvel.lib" | tr '\n' ' ')
+    if [ "$(bits)" = 32 ]; then
+      for name in Quorvel_GetLastError@4 Quorvel_TXT2XML@20 Quorvel_XML2TXT@24; do
+        [[ $dump == *"Format: COFF-import-file Type: code Name type: undecorate Symbol: __imp__$name Symbol: _$name "* ]] ||
+          fail "Quorvel.lib has no short import object mapping _$name to its bare name"
+      done
+    else
+      for name in Quorvel_GetLastError Quorvel_TXT2XML Quorvel_XML2TXT; do
+        [[ $dump == *"Format: COFF-import-file Type: code Name type: name Symbol: __imp_$name Symbol: $name "* ]] ||
+          fail "Quorvel.lib has no short import object for $name"
+      done
+    fi
+    # What Windows shows of each binary's version resource.
+    mkdir -p "$WORK" && cd "$WORK"
+    "$MINGW-gcc" -Wall -Wextra -Werror -O2 "$here/version_check.c" -lversion -o version_check.exe
+    cp "$PREFIX/bin/Quorvel.dll" "$PREFIX/bin/quorvel.exe" .
+    run_checks ./version_check.exe ${VERSION//./ } Quorvel.dll quorvel.exe
   else
-    readelf -d "$QUORVEL/lib/libquorvel.so.$VERSION" | grep -q 'Library soname: \[libquorvel.so.1\]' ||
+    readelf -d "$PREFIX/$LIBDIR/libquorvel.so.$VERSION" | grep -q 'Library soname: \[libquorvel.so.1\]' ||
       fail "libquorvel.so.$VERSION lacks the SONAME libquorvel.so.1"
   fi
   ;;
@@ -93,48 +134,74 @@ packages)
   cpack --config "$BUILD/CPackConfig.cmake" -B "$PACKAGES" > /dev/null
   cd "$PACKAGES"
   if windows_tree; then
-    expected="Quorvel-$VERSION-win32.zip"
+    expected="$ARCHIVE.zip"
   else
-    expected="Quorvel-$VERSION-linux-$(uname -m).tar.gz quorvel_${VERSION}_$(dpkg --print-architecture).deb"
+    arch=$(dpkg --print-architecture)
+    expected="$ARCHIVE.tar.gz libquorvel-dev_${VERSION}_$arch.deb libquorvel1_${VERSION}_$arch.deb quorvel_${VERSION}_$arch.deb"
   fi
   shopt -s nullglob
   found=(*.zip *.tar.gz *.deb)
   [ "${found[*]}" = "$expected" ] || fail "packages made: [${found[*]}], expected [$expected]"
-  for package in $expected; do
-    rm -rf unpacked && mkdir unpacked
-    case $package in
-    *.deb)
-      dpkg-deb -x "$package" unpacked
-      expect_tree unpacked/usr "$package under /usr"
-      ;;
-    *)
-      (cd unpacked && cmake -E tar xf "../$package")
-      top=${package%.zip}
-      expect_tree "unpacked/${top%.tar.gz}" "$package"
-      ;;
-    esac
-  done
-  rm -rf unpacked
+  # The archive stays unpacked, for the hosts built from it alone.
+  mkdir unpacked
+  (cd unpacked && cmake -E tar xf "../${found[0]}")
+  expect_tree "unpacked/$ARCHIVE" "${found[0]}"
+  if windows_tree; then
+    # Its README.txt names only files the zip holds (beside those its steps
+    # make), none of the sources'.
+    cd "unpacked/$ARCHIVE"
+    named=$(grep -oE '\b(bin|build|cmake|include|lib|samples|scripts|share|src|tests|tools)[\\/][A-Za-z0-9_.\\/-]*[A-Za-z0-9_]|\b[A-Za-z_-]+\.(c|def|dll|exe|html|lib|md|txt|xml)\b|\b(LICENSE|NOTICE)\b' README.txt |
+      tr '\\' / | grep -vxE 'host\.exe|invoices\.xml|returned\.txt|build/[^/]*' | sort -u)
+    for path in $named; do
+      [ -e "$path" ] || [ -n "$(find . -name "$path" -print -quit)" ] ||
+        fail "README.txt names $path, which the zip lacks"
+    done
+    echo "README.txt: the $(echo "$named" | wc -l) files it names are in the zip"
+    cd "$PACKAGES"
+  fi
+  if ! windows_tree; then
+    for package in $debian_packages; do
+      file=${package}_${VERSION}_$arch.deb
+      dpkg-deb -x "$file" "deb-$package"
+      expect_tree "deb-$package/usr" "$file under /usr" <(deb_tree "$package")
+      [ "$(cd "deb-$package" && find . -mindepth 1 -maxdepth 1)" = ./usr ] || fail "$file installs outside /usr"
+      command -v lintian > /dev/null || fail "no lintian (Debian package lintian)"
+      lintian --fail-on error,warning "$file" || fail "lintian finds errors or warnings in $file"
+      echo "$file: lintian finds no error and no warning"
+      rm -rf "deb-$package"
+    done
+  fi
   ;;
 
 deb)
-  # Installs the .deb system-wide, uses it with no paths given, and purges
-  # it, whatever happens (a quorvel package installed before is replaced,
-  # and purged as well).
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo -n true 2> /dev/null || {
-      echo "skipped: installing a .deb needs root or sudo without a password"
-      exit 77
-    }
-    sudo=sudo
-  fi
-  trap '$sudo dpkg --purge quorvel > /dev/null 2>&1 || true' EXIT
-  $sudo dpkg -i "$PACKAGES"/quorvel_*.deb > /dev/null
-  [ "$(command -v quorvel)" = /usr/bin/quorvel ] || fail "quorvel is not /usr/bin/quorvel"
-  [ "$(quorvel --version | head -n 1)" = "quorvel $VERSION" ] || fail "quorvel --version: $(quorvel --version)"
+  # Installs the .debs with dpkg into a root of their own, whose database
+  # knows the system's packages (so that each dependency is checked) but
+  # none of these, and uses what they installed. Nothing outside WORK changes.
+  [ "$(id -u)" -eq 0 ] || {
+    echo "skipped: dpkg installs (into any root) as root only"
+    exit 77
+  }
+  root=$WORK/root
+  rm -rf "$root" && mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  awk -v RS= -v ORS='\n\n' '!/^Package: (libquorvel1|libquorvel-dev|quorvel)\n/' /var/lib/dpkg/status > "$root/var/lib/dpkg/status"
+  # The system's packages own no files in the root.
+  (cd /var/lib/dpkg/info && find . -name '*.list') | (cd "$root/var/lib/dpkg/info" && xargs touch --)
+  rm -f "$root"/var/lib/dpkg/info/{libquorvel1,libquorvel-dev,quorvel}{,:*}.list
+  files=()
+  for package in $debian_packages; do
+    files+=("$PACKAGES/${package}_${VERSION}_$(dpkg --print-architecture).deb")
+  done
+  dpkg --root="$root" --log=/dev/null -i "${files[@]}" > /dev/null
+  for package in $debian_packages; do
+    [ "$(dpkg --root="$root" -s "$package" | grep '^Status:')" = "Status: install ok installed" ] ||
+      fail "$package is not installed in $root"
+  done
+  export PREFIX=$root/usr QUORVEL=$root/usr
+  [ "$("$QUORVEL/bin/quorvel" --version | head -n 1)" = "quorvel $VERSION" ] || fail "quorvel --version: $("$QUORVEL/bin/quorvel" --version)"
+  zcat "$QUORVEL/share/man/man1/quorvel.1.gz" | grep -q "^.TH QUORVEL 1 .*\"Quorvel $VERSION\"" ||
+    fail "the installed manual page does not name version $VERSION"
   for consumer in cmake pkg-config ctypes; do
-    QUORVEL="" WORK="$WORK/$consumer" bash "$0" "$consumer"
+    WORK="$WORK/$consumer" bash "$0" "$consumer"
   done
   ;;
 
@@ -151,35 +218,50 @@ clang-cl)
   ;;
 
 mingw)
-  enter mingw "$here/host/host.c"
-  i686-w64-mingw32-gcc -O2 -I"$QUORVEL/include" host.c "$QUORVEL/lib/Quorvel.lib" -o host.exe
+  # The zip's own sample host, then the checking host.
+  enter mingw "$QUORVEL/samples/host.c"
+  if [ "$(bits)" = 32 ]; then
+    i686-w64-mingw32-gcc -O2 -I"$QUORVEL/include" host.c "$QUORVEL/lib/Quorvel.lib" -o host.exe
+  else
+    x86_64-w64-mingw32-gcc -O2 -I"$QUORVEL/include" host.c "$QUORVEL/lib/Quorvel.lib" -o host.exe
+  fi
   cp "$QUORVEL/bin/Quorvel.dll" .
   run_host ./host.exe
 
   enter mingw-checks "$here/win32_host.c" "$QUORVEL/bin/Quorvel.dll"
-  i686-w64-mingw32-gcc -Wall -Wextra -Werror -O2 -I"$QUORVEL/include" win32_host.c "$QUORVEL/lib/Quorvel.lib" -o win32_host.exe
+  "$MINGW-gcc" -Wall -Wextra -Werror -O2 -I"$QUORVEL/include" win32_host.c "$QUORVEL/lib/Quorvel.lib" -o win32_host.exe
   run_checks ./win32_host.exe
 
-  # An import library of the host's own, from the installed Quorvel.def.
+  # An import library of the host's own, from the shipped Quorvel.def.
   enter mingw-def "$here/win32_host.c" "$QUORVEL/bin/Quorvel.dll"
-  i686-w64-mingw32-dlltool -k -d "$QUORVEL/lib/Quorvel.def" -l libquorvel.a
-  i686-w64-mingw32-gcc -O2 -I"$QUORVEL/include" win32_host.c libquorvel.a -o win32_host.exe
+  if [ "$(bits)" = 32 ]; then
+    i686-w64-mingw32-dlltool -k -d "$QUORVEL/lib/Quorvel.def" -l libquorvel.a
+  else
+    x86_64-w64-mingw32-dlltool -d "$QUORVEL/lib/Quorvel.def" -l libquorvel.a
+  fi
+  "$MINGW-gcc" -O2 -I"$QUORVEL/include" win32_host.c libquorvel.a -o win32_host.exe
   run_checks ./win32_host.exe
   ;;
 
 cmake)
-  enter cmake "$here/host/host.c" "$here/host/CMakeLists.txt"
   if [ -n "${TOOLCHAIN:-}" ]; then
+    enter cmake "$QUORVEL/samples/host.c" "$QUORVEL/samples/CMakeLists.txt"
     cmake -S . -B build --toolchain "$TOOLCHAIN" -DQuorvel_DIR="$QUORVEL/lib/cmake/Quorvel" > /dev/null
-    # The 32-bit tree is no package for a 64-bit build.
-    if cmake -S . -B build64 -DQuorvel_DIR="$QUORVEL/lib/cmake/Quorvel" > build64.log 2>&1 ||
-      ! grep -q "version: $VERSION (32bit)" build64.log; then
-      fail "a 64-bit build did not turn away the 32-bit Windows tree as such"
+    # A build of the other pointer size is turned away: natively 64-bit for
+    # the 32-bit tree, the 32-bit toolchain for the 64-bit one.
+    other=()
+    if [ "$(bits)" = 64 ]; then other=(--toolchain "$(dirname "$TOOLCHAIN")/mingw-w64-i686.cmake"); fi
+    if cmake -S . -B other "${other[@]}" -DQuorvel_DIR="$QUORVEL/lib/cmake/Quorvel" > other.log 2>&1 ||
+      ! grep -q "version: $VERSION ($(bits)bit)" other.log; then
+      fail "a build of the other pointer size did not turn away the $(bits)-bit Windows tree as such"
     fi
-  elif [ -n "$QUORVEL" ]; then
-    cmake -S . -B build -DCMAKE_PREFIX_PATH="$QUORVEL" > /dev/null
   else
-    cmake -S . -B build > /dev/null
+    enter cmake "$here/host/host.c" "$here/host/CMakeLists.txt"
+    if [ -n "$QUORVEL" ]; then
+      cmake -S . -B build -DCMAKE_PREFIX_PATH="$QUORVEL" > /dev/null
+    else
+      cmake -S . -B build > /dev/null
+    fi
   fi
   cmake --build build > /dev/null
   if [ -e build/host.exe ]; then run_host build/host.exe; else run_host build/host; fi
@@ -188,8 +270,8 @@ cmake)
 pkg-config)
   enter pkg-config "$here/host/host.c"
   if [ -n "$QUORVEL" ]; then
-    export PKG_CONFIG_PATH="$QUORVEL/lib/pkgconfig"
-    export LD_LIBRARY_PATH="$QUORVEL/lib"
+    export PKG_CONFIG_PATH="$QUORVEL/$LIBDIR/pkgconfig"
+    export LD_LIBRARY_PATH="$QUORVEL/$LIBDIR"
   fi
   cc host.c -o host $(pkg-config --cflags --libs quorvel)
   run_host ./host

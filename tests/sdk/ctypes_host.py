@@ -5,13 +5,15 @@ returned.xml converts to), with QUORVEL naming the install tree, or
 libquorvel.so.1 installed where the loader finds it.
 """
 import ctypes
+import glob
 import os
 import sys
 
 if sys.platform == "win32":
     quorvel = ctypes.WinDLL("Quorvel.dll")  # 32-bit Python: the functions are stdcall
-elif os.environ.get("QUORVEL"):  # an unpacked tree: its lib folder, by path
-    quorvel = ctypes.CDLL(os.path.join(os.environ["QUORVEL"], "lib", "libquorvel.so.1"))
+elif os.environ.get("QUORVEL"):  # an unpacked tree: its library folder, by path
+    quorvel = ctypes.CDLL(glob.glob(os.path.join(os.environ["QUORVEL"], "lib*", "**", "libquorvel.so.1"),
+                                    recursive=True)[0])
 else:  # installed where the loader looks (the .deb)
     quorvel = ctypes.CDLL("libquorvel.so.1")
 

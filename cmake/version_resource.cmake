@@ -1,0 +1,21 @@
+# quorvel_add_version_resource(TARGET FILE_NAME DESCRIPTION)
+# Gives a Windows program or DLL its VERSIONINFO resource (file and product
+# version, description, copyright and license), which Explorer shows and
+# GetFileVersionInfo reads. Does nothing in a native build.
+function(quorvel_add_version_resource target file_name description)
+  if(NOT WIN32)
+    return()
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(QUORVEL_RC_FILETYPE VFT_DLL)
+  else()
+    set(QUORVEL_RC_FILETYPE VFT_APP)
+  endif()
+  set(QUORVEL_RC_FILE_NAME ${file_name})
+  set(QUORVEL_RC_DESCRIPTION ${description})
+  get_filename_component(QUORVEL_RC_INTERNAL_NAME ${file_name} NAME_WE)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/src/boundary/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
