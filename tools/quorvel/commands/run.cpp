@@ -6,6 +6,7 @@
 #include "commands/inputs.h"
 #include "commands/options.h"
 #include "present/report.h"
+#include "quorvel.h"
 #include "system/system.h"
 
 namespace quorvel::cli {
