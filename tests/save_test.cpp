@@ -557,6 +557,17 @@ TEST_F(SaveTest, FailureWhileABufferIsWrittenBehindWaitsForTheWrite) {
   EXPECT_EQ(closed_while_written.load(), 0);
 }
 
+// Whether a file has the name `path`, without opening it (a file the save
+// holds is not shared on Windows).
+bool NameExists(const std::string& path) {
+#ifdef _WIN32
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+#endif
+}
+
 // A listener is told of the temporary file a save holds from the moment it
 // exists until it is gone or has taken the target's place; a spool, which
 // has no name, is never mentioned.
@@ -565,7 +576,7 @@ struct HeldFiles : quorvel::TemporaryListener {
   std::string name;
   void Held(std::string_view path, bool held) noexcept override {
     name = path;
-    events.push_back(std::string(held ? "+" : "-") + (qtest::FileExists(name) ? "there" : "gone"));
+    events.push_back(std::string(held ? "+" : "-") + (NameExists(name) ? "there" : "gone"));
   }
 };
 

@@ -43,13 +43,13 @@ Error DescribeName(const std::string& path, FileInfo* info) {
 // How a regular file found at the path is saved: in place where a new file
 // could not stand in for it (another name, attributes a new file would not
 // get, a folder that takes no new file, a file a process holds open, a
-// link the system cannot name).
-SaveKind RegularKind(const platform::Resolved& resolved) {
+// link the system cannot name). `path` is where the file is.
+SaveKind RegularKind(const platform::Resolved& resolved, std::string_view path) {
   const FileInfo& info = resolved.info;
   if (!resolved.named || resolved.held_open || info.links > 1 || info.extended) {
     return SaveKind::kInPlace;
   }
-  const std::string folder = FolderOf(resolved.path);
+  const std::string folder = FolderOf(path);
   return platform::Current().check_access(folder.c_str(), platform::Access::kCreateIn) == 0
              ? SaveKind::kReplace
              : SaveKind::kInPlace;
@@ -99,8 +99,7 @@ SaveTarget InspectTarget(const char* path) {
     target.kind = SaveKind::kStream;  // a device, a pipe, a socket
   } else {
     target.exists = true;
-    resolved.path = target.path;
-    target.kind = RegularKind(resolved);
+    target.kind = RegularKind(resolved, target.path);
   }
   return target;
 }
@@ -110,7 +109,8 @@ void SaveFile::Tell(bool held) const {
 }
 
 // A new file beside the target, under its name with a random suffix; where
-// that name cannot be made (too long for the system), under the suffix alone
+// that name cannot be made (too long for the system, which says so in
+// several ways, so any failure is tried once more), under the suffix alone
 // in the same folder. While it replaces an existing file only its owner may
 // read it, until it takes the target's permissions.
 bool SaveFile::CreateTemp() {
