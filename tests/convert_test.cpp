@@ -352,6 +352,10 @@ class Recorder : public quorvel::Findings {
   void RowCount(std::int32_t declared, std::int64_t blocks) override {
     Add("count", declared, std::to_string(blocks));
   }
+  void Temporary(std::string_view path, bool held) noexcept override {
+    temporaries.push_back((held ? "+" : "-") + std::string(path));
+  }
+  std::vector<std::string> temporaries;
 
   // The last report of progress has every byte and row done; none goes back.
   void ExpectProgressEnds(std::uint64_t bytes, std::uint64_t rows) const {
@@ -402,6 +406,10 @@ TEST_F(ConvertTest, TextFindings) {
                                      {&recorder, &date});
       EXPECT_EQ(recorder.events, c.events);
       EXPECT_EQ(ReadFile("out.xml"), expected);
+      // The save's temporary file, held until it took the target's place.
+      ASSERT_EQ(recorder.temporaries.size(), 2u);
+      EXPECT_TRUE(recorder.temporaries[0].starts_with("+out.xml.~"));
+      EXPECT_EQ(recorder.temporaries[1], "-" + recorder.temporaries[0].substr(1));
       if (!c.text.empty()) recorder.ExpectProgressEnds(c.text.size(), c.events.size() > 3 ? 6 : 1);
     }
   }

@@ -62,8 +62,10 @@ class Findings {
   virtual void RowCount(std::int32_t /*declared*/, std::int64_t /*blocks*/) {}
 
   // The save holds a temporary file at `path` (held true) or no longer does
-  // (held false), so a host that is interrupted can remove it.
-  virtual void Temporary(std::string_view /*path*/, bool /*held*/) {}
+  // (held false), so a host that is interrupted can remove it. Must not
+  // raise: the last call comes after the target was replaced, when nothing
+  // may fail any more.
+  virtual void Temporary(std::string_view /*path*/, bool /*held*/) noexcept {}
 };
 
 // A date given instead of the platform's clock (the document's scrq).

@@ -10,6 +10,7 @@
 #include "convert/bounds.h"
 #include "convert/convert.h"
 #include "convert/runs.h"
+#include "convert/temporaries.h"
 #include "convert/walk.h"
 #include "document/layout.h"
 #include "document/xml_bytes.h"
@@ -186,7 +187,8 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
     TellIfRejected(*findings, 0, doc::kNsrElement, nsr, doc::Written::kRaw);
     TellIfRejected(*findings, 0, doc::kQymcElement, qymc, doc::Written::kRaw);
   }
-  LineWriter out(output_path);
+  TemporariesToFindings temporaries(findings);
+  LineWriter out(output_path, temporaries.listener());
   WriteHeader(out, code, title, nsr, qymc, rows, DocumentDate(options.date));
   if (rows > 0) {
     out.AppendLine(doc::kDataOpenLine);

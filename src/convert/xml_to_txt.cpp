@@ -19,6 +19,7 @@
 #include "convert/convert.h"
 #include "convert/findings.h"
 #include "convert/runs.h"
+#include "convert/temporaries.h"
 #include "convert/walk.h"
 #include "document/layout.h"
 #include "io/input.h"
@@ -428,7 +429,8 @@ bool ConvertDocumentToText(const char* input_path, const char* output_path,
                            const ConvertOptions& options) {
   Findings* const findings = options.findings;
   ByteReader input(input_path);
-  LineWriter out(output_path);
+  TemporariesToFindings temporaries(findings);
+  LineWriter out(output_path, temporaries.listener());
   LineState lines;
   std::string_view line;
   const Header header = ReadHeader(input, lines, rows_count, line);

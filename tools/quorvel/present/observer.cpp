@@ -67,7 +67,7 @@ void Observer::RowCount(std::int32_t declared, std::int64_t blocks) {
   StopIf(policy_.strict && warnings() > 0 && incomplete_.count == 0);
 }
 
-void Observer::Temporary(std::string_view path, bool held) {
+void Observer::Temporary(std::string_view path, bool held) noexcept {
   if (held) {
     RememberTemporary(path);
   } else {

@@ -1,0 +1,28 @@
+// Tells a conversion's observer of the temporary files its save holds, so
+// that a host that is interrupted can remove them.
+#ifndef QUORVEL_CONVERT_TEMPORARIES_H
+#define QUORVEL_CONVERT_TEMPORARIES_H
+
+#include <string_view>
+
+#include "convert/findings.h"
+#include "io/save.h"
+
+namespace quorvel {
+
+class TemporariesToFindings final : public TemporaryListener {
+ public:
+  explicit TemporariesToFindings(Findings* findings) : findings_(findings) {}
+  // What the writer is given: none when nobody is to be told.
+  TemporaryListener* listener() { return findings_ != nullptr ? this : nullptr; }
+  void Held(std::string_view path, bool held) noexcept override {
+    findings_->Temporary(path, held);
+  }
+
+ private:
+  Findings* findings_;
+};
+
+}  // namespace quorvel
+
+#endif  // QUORVEL_CONVERT_TEMPORARIES_H
