@@ -25,7 +25,7 @@ struct IncompleteRow {
   std::string_view id;          // its opening line's id="..." value; empty when none
   std::int64_t first_line = 0;  // 1-based numbers of its opening and closing lines
   std::int64_t last_line = 0;
-  std::uint32_t missing = 0;    // bit k: document::kResultRowElements[k] was not found
+  std::uint32_t missing = 0;  // bit k: document::kResultRowElements[k] was not found
 };
 
 // A byte written to the document that XML parsers reject there ('&' or '<'
@@ -46,7 +46,8 @@ class Findings {
 
   // txt2xml: input line `line` has `fields` fields (neither 10 nor 8) and
   // becomes a row without elements. `text` is the line, without its break.
-  virtual void EmptyRow(std::int64_t /*line*/, std::int32_t /*fields*/, std::string_view /*text*/) {}
+  virtual void EmptyRow(std::int64_t /*line*/, std::int32_t /*fields*/, std::string_view /*text*/) {
+  }
 
   // txt2xml: a value makes the document not well-formed XML.
   virtual void Rejected(const RejectedValue& /*value*/) {}
@@ -66,6 +67,12 @@ class Findings {
   // raise: the last call comes after the target was replaced, when nothing
   // may fail any more.
   virtual void Temporary(std::string_view /*path*/, bool /*held*/) noexcept {}
+
+  // The target itself is being written in place (true: a device, a pipe, a
+  // file a new one may not stand in for) or no longer is (false). An
+  // interruption in between leaves it partly written, so a host defers its
+  // ending until the second call. Must not raise.
+  virtual void WritingInPlace(bool /*writing*/) noexcept {}
 };
 
 // A date given instead of the platform's clock (the document's scrq).

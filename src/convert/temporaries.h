@@ -1,5 +1,6 @@
-// Tells a conversion's observer of the temporary files its save holds, so
-// that a host that is interrupted can remove them.
+// Tells a conversion's observer of the temporary files its save holds and
+// of the target written in place, so that a host that is interrupted can
+// remove the first and leave the second whole.
 #ifndef QUORVEL_CONVERT_TEMPORARIES_H
 #define QUORVEL_CONVERT_TEMPORARIES_H
 

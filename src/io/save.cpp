@@ -252,6 +252,27 @@ bool SaveFile::Replace() {
 // first, so that a disk without room for it fails the save while the target
 // is still whole; then the target is written from its first byte and cut to
 // that length.
+namespace {
+
+// Tells the listener, if any, that the target is being written in place,
+// for as long as this object lives.
+class WritingTarget {
+ public:
+  explicit WritingTarget(TemporaryListener* listener) : listener_(listener) {
+    if (listener_ != nullptr) listener_->WritingInPlace(true);
+  }
+  ~WritingTarget() {
+    if (listener_ != nullptr) listener_->WritingInPlace(false);
+  }
+  WritingTarget(const WritingTarget&) = delete;
+  WritingTarget& operator=(const WritingTarget&) = delete;
+
+ private:
+  TemporaryListener* listener_;
+};
+
+}  // namespace
+
 void SaveFile::CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity) {
   platform::Api& api = platform::Current();
   ScopedHandle out;
@@ -259,6 +280,7 @@ void SaveFile::CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacit
     out.handle = platform::kNoHandle;
     RaiseCannotCreateFile(path_, error);
   }
+  const WritingTarget writing(listener_);
   Error error = api.reserve(out.handle, size);
   if (error == 0) error = api.rewind(handle_);
   while (error == 0) {

@@ -25,6 +25,10 @@ class TemporaryListener {
   // system removed the target and could not give the new file its name,
   // kept as the only copy of the output.
   virtual void Held(std::string_view path, bool held) noexcept = 0;
+  // The target itself is being written, in place (true), or no longer is
+  // (false): an interruption in between would leave it partly written, so
+  // a host defers its ending until the second call.
+  virtual void WritingInPlace(bool /*writing*/) noexcept {}
 
  protected:
   ~TemporaryListener() = default;

@@ -1,6 +1,7 @@
 #include "present/observer.h"
 
 #include "document/layout.h"
+#include "system/system.h"
 #include "system/temporaries.h"
 
 namespace quorvel::cli {
@@ -74,5 +75,7 @@ void Observer::Temporary(std::string_view path, bool held) noexcept {
     ForgetTemporary(path);
   }
 }
+
+void Observer::WritingInPlace(bool writing) noexcept { DeferEnding(writing); }
 
 }  // namespace quorvel::cli

@@ -77,6 +77,7 @@ class Observer : public Findings {
   void Incomplete(const IncompleteRow& row) override;
   void RowCount(std::int32_t declared, std::int64_t blocks) override;
   void Temporary(std::string_view path, bool held) noexcept override;
+  void WritingInPlace(bool writing) noexcept override;
 
   // Counts a warning of the command's own (found before converting).
   void AddWarning() { ++own_warnings_; }

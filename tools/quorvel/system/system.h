@@ -69,6 +69,12 @@ bool IsRegularFile(std::FILE* file);
 // stays on Windows, which does not remove open files.
 void PrepareProcess();
 
+// While `deferred`, an interrupt, a hang-up or a termination request waits:
+// it takes effect once DeferEnding(false) is called. For the time the
+// library writes a target in place, which an ending would leave partly
+// written. Safe to call from the converting thread only.
+void DeferEnding(bool deferred);
+
 }  // namespace quorvel::cli
 
 #endif  // QUORVEL_TOOLS_SYSTEM_SYSTEM_H

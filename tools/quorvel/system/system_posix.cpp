@@ -110,6 +110,20 @@ bool IsRegularFile(std::FILE* file) {
   return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+void DeferEnding(bool deferred) {
+  // The ending signals are blocked meanwhile; one that came is delivered as
+  // soon as they are unblocked, and its handler then runs as usual.
+  static sigset_t saved;
+  if (deferred) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int number : kEndingSignals) sigaddset(&set, number);
+    sigprocmask(SIG_BLOCK, &set, &saved);
+  } else {
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+  }
+}
+
 void PrepareProcess() {
   signal(SIGPIPE, SIG_IGN);
   for (const int number : kEndingSignals) {

@@ -8,6 +8,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,11 @@ void Delete(const char* path) { DeleteFileA(path); }
 // Runs on a thread of its own: removes the temporary files it can (not those
 // open at this moment), then leaves the event to the default handling, which
 // ends the program.
+std::atomic<bool> ending_deferred{false};
+
 BOOL WINAPI OnConsoleControl(DWORD) {
+  // The handler's own thread waits while the target is written in place.
+  while (ending_deferred.load()) Sleep(10);
   RemoveTemporaries(Delete);
   return FALSE;
 }
@@ -187,6 +192,8 @@ bool IsRegularFile(std::FILE* file) {
   return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+void DeferEnding(bool deferred) { ending_deferred.store(deferred); }
 
 void PrepareProcess() {
   _setmode(_fileno(stdin), _O_BINARY);
