@@ -408,7 +408,8 @@ TEST_F(ConvertTest, TextFindings) {
       EXPECT_EQ(ReadFile("out.xml"), expected);
       // The save's temporary file, held until it took the target's place.
       ASSERT_EQ(recorder.temporaries.size(), 2u);
-      EXPECT_TRUE(recorder.temporaries[0].starts_with("+out.xml.~"));
+      EXPECT_TRUE(recorder.temporaries[0].starts_with("+") &&
+                  recorder.temporaries[0].find("out.xml.~") != std::string::npos);
       EXPECT_EQ(recorder.temporaries[1], "-" + recorder.temporaries[0].substr(1));
       if (!c.text.empty()) recorder.ExpectProgressEnds(c.text.size(), c.events.size() > 3 ? 6 : 1);
     }
