@@ -264,6 +264,37 @@ TEST(AngleBrackets, UnescapeEqualsThePlainReplacement) {
   }
 }
 
+// The first rejected byte is the first byte the plain rule rejects, at every
+// position of every length around the sixteen-byte steps, for every byte
+// value, written raw and escaped, among bytes that are never rejected.
+TEST(AngleBrackets, FirstRejectedByteIsThePlainRule) {
+  using document::Written;
+  auto rejected = [](unsigned char byte, Written written) {
+    if (byte == '&' || (byte == '<' && written == Written::kRaw)) return true;
+    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+  };
+  for (const Written written : {Written::kRaw, Written::kEscaped}) {
+    for (std::size_t size = 0; size <= 40; ++size) {
+      const std::string clean = std::string("a\t>\n\xC4\r<\x7F") + std::string(40, 'z');
+      std::string text = clean.substr(0, size);
+      if (written == Written::kRaw) std::replace(text.begin(), text.end(), '<', 'y');
+      EXPECT_EQ(document::FirstRejectedByte(text, written), std::string_view::npos) << size;
+      for (std::size_t at = 0; at < size; ++at) {
+        // A later "&" is not the first.
+        std::string probe = text;
+        const std::size_t later = at + 1 < size ? size - 1 : std::string_view::npos;
+        if (later != std::string_view::npos) probe[later] = '&';
+        for (int byte = 0; byte < 256; ++byte) {
+          probe[at] = static_cast<char>(byte);
+          const bool hit = rejected(static_cast<unsigned char>(byte), written);
+          ASSERT_EQ(document::FirstRejectedByte(probe, written), hit ? at : later)
+              << size << " " << at << " " << byte;
+        }
+      }
+    }
+  }
+}
+
 TEST(ExtractElementText, Edges) {
   const std::vector<std::pair<std::string, std::string>> dm = {
       {"   <dm>  123 </dm>", "123"},

@@ -38,9 +38,11 @@ Error Result(bool ok) { return ok ? 0 : LastError(); }
 
 Error WinOpenForRead(const char* path, Handle* handle, InputInfo* info) {
   // Others may read the file while it is loaded, not write it. A folder cannot
-  // be opened without FILE_FLAG_BACKUP_SEMANTICS, so it is refused here.
+  // be opened without FILE_FLAG_BACKUP_SEMANTICS, so it is refused here. The
+  // file is read from front to back (twice at most): the system may read
+  // ahead further and let go of what was read sooner.
   const HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
   LARGE_INTEGER size;
   info->sized = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);

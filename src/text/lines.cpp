@@ -32,11 +32,11 @@ bool SplitPlainLine(std::string_view line, Keep&& keep) {
   if (std::memchr(base, '\0', size) != nullptr) return false;
   std::size_t pos = 0;
   for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks = ClassifyBlock(base + block, size - block < 64 ? size - block : 64,
-                                          '\t', '\r', '\n');
+    const ByteMasks masks =
+        ClassifyBlock(base + block, size - block < 64 ? size - block : 64, '\t', '\r', '\n');
     if ((masks.b | masks.c) != 0) return false;
     for (std::uint64_t tabs = masks.a; tabs != 0; tabs &= tabs - 1) {
-      const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(tabs));
+      const std::size_t at = block + LowestBit(tabs);
       keep(line.substr(pos, at - pos));
       pos = at + 1;
     }
