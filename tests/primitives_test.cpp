@@ -160,6 +160,30 @@ TEST(SplitTabFields, RecordsOfAChunkSplitAsLinesAlone) {
   }
 }
 
+// A 32-bit build walks 32-byte blocks: both block widths give the same marks
+// and line ends at every position, across block and chunk edges.
+TEST(WalkLines, BothBlockWidthsWalkAlike) {
+  std::mt19937 random(11);
+  const std::string bytes = "\t\r\na";
+  for (int round = 0; round < 4000; ++round) {
+    std::string chunk(random() % 200, 'a');
+    for (char& c : chunk) c = bytes[random() % bytes.size()];
+    const bool last = random() % 2 == 0;
+    auto walk = [&](auto width) {
+      std::vector<std::size_t> events;
+      const ChunkTaken taken = WalkLines<decltype(width)>(
+          chunk, last, '\t', [&](std::size_t at) { events.push_back(at); },
+          [&](std::size_t stop, std::size_t next) {
+            events.insert(events.end(), {1000 + stop, 1000 + next});
+            return events.size() < 150;
+          });
+      events.insert(events.end(), {taken.bytes, taken.lines, taken.after_cr, taken.stopped});
+      return events;
+    };
+    ASSERT_EQ(walk(std::uint32_t{}), walk(std::uint64_t{})) << testing::PrintToString(chunk);
+  }
+}
+
 TEST(FindAndCopyText, Positions) {
   EXPECT_EQ(FindText("b", "abcb"), 2u);
   EXPECT_EQ(FindText("", "abc"), 0u);

@@ -22,7 +22,7 @@ std::size_t SkipLineBreak(std::string_view content, std::size_t pos) {
 namespace {
 
 // The fields of a line that holds no CR, LF or NUL (every line a reader hands
-// out): the pieces between TABs, from the TAB positions of 64-byte blocks,
+// out): the pieces between TABs, from the TAB positions of whole blocks,
 // each handed to keep(field). False when the line holds one of those bytes
 // after all (having kept some fields perhaps); the general walk then decides.
 template <typename Keep>
@@ -31,11 +31,12 @@ bool SplitPlainLine(std::string_view line, Keep&& keep) {
   const std::size_t size = line.size();
   if (std::memchr(base, '\0', size) != nullptr) return false;
   std::size_t pos = 0;
-  for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks =
-        ClassifyBlock(base + block, size - block < 64 ? size - block : 64, '\t', '\r', '\n');
+  constexpr std::size_t kBytes = 8 * sizeof(BlockMask);
+  for (std::size_t block = 0; block < size; block += kBytes) {
+    const ByteMasks masks = ClassifyBlock(
+        base + block, size - block < kBytes ? size - block : kBytes, '\t', '\r', '\n');
     if ((masks.b | masks.c) != 0) return false;
-    for (std::uint64_t tabs = masks.a; tabs != 0; tabs &= tabs - 1) {
+    for (BlockMask tabs = masks.a; tabs != 0; tabs &= tabs - 1) {
       const std::size_t at = block + LowestBit(tabs);
       keep(line.substr(pos, at - pos));
       pos = at + 1;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -51,6 +52,9 @@ inline unsigned LowestBit(std::uint64_t bits) {
     return 32 + static_cast<unsigned>(__builtin_ctz(static_cast<std::uint32_t>(bits >> 32)));
   }
 }
+
+// The same for a 32-bit mask.
+inline unsigned LowestBit(std::uint32_t bits) { return static_cast<unsigned>(__builtin_ctz(bits)); }
 
 // The first byte in [p, end) equal to a, b or c; `end` when there is none.
 inline const char* FindFirstOf(const char* p, const char* end, char a, char b, char c) {
@@ -108,41 +112,47 @@ inline void ForEachByteOf(const char* begin, const char* end, char a, char b, ch
   }
 }
 
-// For the 64 bytes [p, p + 64) (or fewer, `size`, when the range ends
-// sooner): bit i of `a`, `b` and `c` is set when byte i equals the byte of
-// that name. None of the three bytes is NUL. Four sixteen-byte compares per
-// byte where the processor has SSE2.
-struct ByteMasks {
-  std::uint64_t a = 0;
-  std::uint64_t b = 0;
-  std::uint64_t c = 0;
+// The mask of one block of the line walks: a machine word, so that a 32-bit
+// build walks 32-byte blocks whose masks fit one register each, where 64-byte
+// blocks would take two registers and a pair of instructions per mask step.
+using BlockMask = std::conditional_t<(sizeof(void*) >= 8), std::uint64_t, std::uint32_t>;
+
+// For the bytes [p, p + n) with n the bits of Mask (or fewer, `size`, when
+// the range ends sooner): bit i of `a`, `b` and `c` is set when byte i equals
+// the byte of that name. None of the three bytes is NUL. Sixteen-byte
+// compares where the processor has SSE2.
+template <typename Mask>
+struct ByteMasksOf {
+  Mask a = 0;
+  Mask b = 0;
+  Mask c = 0;
 };
-inline ByteMasks ClassifyBlock(const char* p, std::size_t size, char a, char b, char c) {
-  char padded[64];
-  if (size < 64) {
+using ByteMasks = ByteMasksOf<BlockMask>;
+template <typename Mask = BlockMask>
+inline ByteMasksOf<Mask> ClassifyBlock(const char* p, std::size_t size, char a, char b, char c) {
+  constexpr std::size_t kBytes = 8 * sizeof(Mask);
+  char padded[kBytes];
+  if (size < kBytes) {
     // Zeros match none of the three.
     std::memset(padded, 0, sizeof padded);
     std::memcpy(padded, p, size);
     p = padded;
   }
-  ByteMasks masks;
+  ByteMasksOf<Mask> masks;
 #if defined(__SSE2__)
   const __m128i va = _mm_set1_epi8(a);
   const __m128i vb = _mm_set1_epi8(b);
   const __m128i vc = _mm_set1_epi8(c);
-  for (int k = 0; k < 4; ++k) {
+  for (std::size_t k = 0; k < kBytes / 16; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const auto shift = static_cast<unsigned>(16 * k);
-    masks.a |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))}
-               << shift;
-    masks.b |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))}
-               << shift;
-    masks.c |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))}
-               << shift;
+    masks.a |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
+    masks.b |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
+    masks.c |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
   }
 #else
-  for (int i = 0; i < 64; ++i) {
-    const std::uint64_t bit = std::uint64_t{1} << i;
+  for (std::size_t i = 0; i < kBytes; ++i) {
+    const Mask bit = Mask{1} << i;
     if (p[i] == a) masks.a |= bit;
     if (p[i] == b) masks.b |= bit;
     if (p[i] == c) masks.c |= bit;
@@ -160,14 +170,14 @@ struct ChunkTaken {
 };
 
 // Walks the whole lines at the front of `chunk` (which holds no NUL) by the
-// line-splitting rule, 64 bytes at a time: calls mark(position) for every
+// line-splitting rule, a block of Mask's bits in bytes at a time: calls mark(position) for every
 // byte equal to `marked` (not CR or LF), in order, and end_line(stop, next)
 // at the end of every whole line, `stop` being its line break (or the
 // chunk's end) and `next` where the next line begins, until end_line returns
 // false. A line is whole when its line break is in the chunk, or at the
 // chunk's end when `last` says no byte follows it; the marks of a line that
 // is not whole are given all the same, and are the caller's to forget.
-template <typename Mark, typename EndLine>
+template <typename Mask = BlockMask, typename Mark, typename EndLine>
 ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark,
                      EndLine&& end_line) {
   ChunkTaken taken;
@@ -180,20 +190,21 @@ ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark
     taken.stopped = !end_line(stop, next);
     return !taken.stopped;
   };
-  std::uint64_t after_cr_bit = 0;  // the block before ended with a CR
-  for (std::size_t block = 0; block < size; block += 64) {
-    const ByteMasks masks =
-        ClassifyBlock(base + block, size - block < 64 ? size - block : 64, marked, '\r', '\n');
+  constexpr std::size_t kBytes = 8 * sizeof(Mask);
+  Mask after_cr_bit = 0;  // the block before ended with a CR
+  for (std::size_t block = 0; block < size; block += kBytes) {
+    const ByteMasksOf<Mask> masks = ClassifyBlock<Mask>(
+        base + block, size - block < kBytes ? size - block : kBytes, marked, '\r', '\n');
     // Every CR ends a line, and every LF but one right after a CR.
-    std::uint64_t breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
-    after_cr_bit = masks.b >> 63;
-    std::uint64_t marks = masks.a;
-    auto give_marks = [&](std::uint64_t bits) {
+    Mask breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
+    after_cr_bit = masks.b >> (kBytes - 1);
+    Mask marks = masks.a;
+    auto give_marks = [&](Mask bits) {
       for (; bits != 0; bits &= bits - 1) mark(block + LowestBit(bits));
     };
     for (; breaks != 0; breaks &= breaks - 1) {
       const unsigned bit = LowestBit(breaks);
-      const std::uint64_t before = (std::uint64_t{1} << bit) - 1;
+      const Mask before = (Mask{1} << bit) - 1;
       give_marks(marks & before);
       marks &= ~before;
       const std::size_t at = block + bit;
