@@ -140,3 +140,13 @@ set(QYMC_UTF8 "上海明远电子科技有限公司")
 string(ASCII 201 207 186 163 195 247 212 182 181 231 215 211 191 198 188 188 211 208 207 222
              185 171 203 190 QYMC_GBK)
 set(NSR 913101157178123456)
+
+# A table row "ARGS|EXPECTED" (ARGS separated by ";", "\\n" for a line break
+# in EXPECTED): the arguments into `args`, what is expected into `expected`.
+function(split_case row)
+  string(REPLACE "|" ";" row "${row}")
+  list(POP_BACK row expected)
+  string(REPLACE "\\n" "\n" expected "${expected}")
+  set(args "${row}" PARENT_SCOPE)
+  set(expected "${expected}" PARENT_SCOPE)
+endfunction()

@@ -17,13 +17,11 @@ set(allow "(--allow-empty-rows writes them as empty rows)")
 foreach(case IN ITEMS
         "|1::quorvel: three.txt:5: 3 fields\n${refused}@ nothing was written ${allow}\n"
         "--allow-empty-rows;--strict|1::quorvel: three.txt:5: 3 fields\nquorvel: --strict: 1 warning@ nothing was written\n")
-  string(REPLACE "|" ";" case "${case}")
-  list(POP_BACK case expected)
+  split_case("${case}")
   string(REPLACE "@" ";" expected "${expected}")
-  string(REPLACE "\\n" "\n" expected "${expected}")
-  run(txt2xml three.txt keep.xml ${case})
-  expect("3-field line [${case}]" "${code}:${out}:${err}" "${expected}")
-  expect_kept("3-field line [${case}]" "${WORK}/keep.xml" "previous")
+  run(txt2xml three.txt keep.xml ${args})
+  expect("3-field line [${args}]" "${code}:${out}:${err}" "${expected}")
+  expect_kept("3-field line [${args}]" "${WORK}/keep.xml" "previous")
 endforeach()
 run(txt2xml three.txt three.xml --allow-empty-rows)
 expect("3-field line, --allow-empty-rows" "${code}:${out}:${err}"

@@ -65,14 +65,12 @@ if(NOT EMULATOR)
   foreach(case IN ITEMS
           "xml2txt;-;nul.txt|1::quorvel: (standard input): this is a text, not an exchange document: 'quorvel txt2xml' converts it\n"
           "check;-;--allow-empty-rows|3:(standard input): text, 1 row: converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
-    string(REPLACE "|" ";" case "${case}")
-    list(POP_BACK case expected)
-    string(REPLACE "\\n" "\n" expected "${expected}")
-    execute_process(COMMAND sh -c "${endless}" COMMAND ${TOOL} ${case}
+    split_case("${case}")
+    execute_process(COMMAND sh -c "${endless}" COMMAND ${TOOL} ${args}
                     WORKING_DIRECTORY "${WORK}" TIMEOUT 10 RESULTS_VARIABLE codes
                     OUTPUT_VARIABLE out ERROR_VARIABLE err)
     list(GET codes -1 code)
-    expect("[${case}] fed a NUL, then bytes without end" "${code}:${out}:${err}" "${expected}")
+    expect("[${args}] fed a NUL, then bytes without end" "${code}:${out}:${err}" "${expected}")
   endforeach()
   unset(ENV{TMPDIR})
 endif()
