@@ -60,10 +60,7 @@ ByteReader::ByteReader(const char* path, std::size_t window)
 
 ByteReader::~ByteReader() = default;
 
-void ByteReader::Close() {
-  background_.Wait();
-  file_.Close();
-}
+void ByteReader::Close() { file_.Close(); }
 
 void ByteReader::RaiseCannotOpen(platform::Error error) const { RaiseCannotOpenFile(path_, error); }
 
@@ -107,7 +104,7 @@ void ByteReader::Resize(std::size_t capacity) {
 
 bool ByteReader::ReadMore() {
   if (at_end_) return false;
-  const std::ptrdiff_t n = background_.busy() ? TakeReadAhead() : ReadBehindTail();
+  const std::ptrdiff_t n = ReadBehindTail();
   if (n < 0) RaiseCannotOpen(static_cast<platform::Error>(-n));
   if (n == 0) {
     TakeEnd();
@@ -117,7 +114,6 @@ bool ByteReader::ReadMore() {
   // Past the size on the first walk, with the whole content still here: a
   // file made up as it is read, held whole from now on.
   if (!at_end_ && !rewound_ && read_ > file_size_ && holds_start_) ReadWholeStream();
-  StartReadAhead();
   return true;
 }
 
@@ -155,37 +151,6 @@ std::ptrdiff_t ByteReader::ReadBehindTail() {
   return platform::Current().read(file_.handle, buffer_.get() + end_, capacity_ - end_);
 }
 
-// The bytes read ahead, once read, joined to the bytes not yet consumed:
-// these are put in front of them and the two buffers change places; or,
-// where they do not fit there (a long line), the bytes read ahead are copied
-// behind them.
-std::ptrdiff_t ByteReader::TakeReadAhead() {
-  background_.Wait();
-  const std::ptrdiff_t n = ahead_got_;
-  if (n <= 0) return n;
-  const auto got = static_cast<std::size_t>(n);
-  const std::size_t tail = end_ - begin_;
-  if (tail <= ahead_at_ && capacity_ == window_ && buffer_offset_ + begin_ >= ahead_at_ - tail) {
-    char* const front = ahead_.get() + (ahead_at_ - tail);
-    if (tail > 0) std::memcpy(front, buffer_.get() + begin_, tail);
-    buffer_offset_ = buffer_offset_ + begin_ - (ahead_at_ - tail);
-    begin_ = ahead_at_ - tail;
-    end_ = ahead_at_;
-    std::swap(buffer_, ahead_);
-    holds_start_ = false;
-  } else {
-    DropConsumed();
-    // The window grows (doubling) to hold a long line and shrinks back to
-    // its size once the line is consumed.
-    const std::size_t needed = AddOrOutOfMemory(end_, got);
-    if (needed > capacity_ || (capacity_ > window_ && needed <= window_)) {
-      Resize(needed > window_ ? GrownCapacity(capacity_, needed) : window_);
-    }
-    std::memcpy(buffer_.get() + end_, ahead_.get() + ahead_at_, got);
-  }
-  return n;
-}
-
 // Counts the `got` bytes just read into the window at end_ as content, up
 // to a NUL among them.
 void ByteReader::TakeRead(std::size_t got) {
@@ -198,28 +163,7 @@ void ByteReader::TakeRead(std::size_t got) {
   }
 }
 
-// Starts reading the next bytes of a file larger than the window.
-void ByteReader::StartReadAhead() {
-  if (at_end_ || file_size_ <= window_) return;
-  if (!ahead_) {
-    ahead_.reset(new char[window_]);
-    // Room for an unfinished line of up to a sixteenth of the window.
-    ahead_at_ = window_ / 16;
-  }
-  ahead_want_ = window_ - ahead_at_;
-  background_.Start(&ReadAheadJob, this);
-}
-
-// The read ahead, on the second thread: it touches only the file and the
-// members TakeReadAhead reads after it.
-void ByteReader::ReadAheadJob(void* reader) {
-  auto* self = static_cast<ByteReader*>(reader);
-  self->ahead_got_ = platform::Current().read(
-      self->file_.handle, self->ahead_.get() + self->ahead_at_, self->ahead_want_);
-}
-
 void ByteReader::Rewind() {
-  background_.Wait();
   begin_ = 0;
   rewound_ = true;
   // Content held whole (a stream, or a file that fit the window) is walked
