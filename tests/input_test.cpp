@@ -151,11 +151,10 @@ struct Reads {
   }
 };
 
-// Reads that deliver fewer bytes than asked (some on the thread that reads
-// ahead) change no line, in any window. The size the system gives is a hint:
-// a file that ends before it (at any point, one only a read ahead reaches
-// included) is read to where it ends, and one that reads past it (a file
-// the system makes up as it is read says 0) to its end; such a file is held
+// Reads that deliver fewer bytes than asked change no line, in any window.
+// The size the system gives is a hint: a file that ends before it (at any
+// point) is read to where it ends, and one that reads past it (a file the
+// system makes up as it is read says 0) to its end; such a file is held
 // whole when it fits the window, and is not read again.
 TEST_F(InputTest, ShortReadsAndWrongSizesInEveryWindow) {
   qtest::PlatformOverride platform;
@@ -296,8 +295,7 @@ TEST_F(InputTest, AtMost2To31Minus1Lines) {
   };
   platform.api().close = [](quorvel::platform::Handle) { return 0; };
   constexpr std::uint64_t kMax = 2147483647;
-  // The reader goes (waiting for its read ahead) before `remaining` is set
-  // again.
+  // The reader goes before `remaining` is set again.
   auto count = [] {
     ByteReader reader("lines", std::size_t{64} << 20);
     return quorvel::CountContent(reader);

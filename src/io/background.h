@@ -1,5 +1,5 @@
-// One job at a time on a second thread, so that a conversion's reading and
-// writing overlap with its own work.
+// One job at a time on a second thread, so that a conversion's writing
+// overlaps with its own work.
 //
 // The thread is started by the first job and ended when the object goes; a
 // job started before the previous one was waited for is a caller's error.
