@@ -12,10 +12,10 @@ Background::~Background() {
   Wait();
   if (!thread_.joinable()) return;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MonitorLock lock(monitor_);
     quit_ = true;
+    monitor_.NotifyAll();
   }
-  wake_.notify_one();
   thread_.join();
 }
 
@@ -45,38 +45,33 @@ void Background::Start(Job job, void* context) {
     job(context);
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job_ = job;
-    context_ = context;
-    pending_ = true;
-  }
-  wake_.notify_one();
+  platform::MonitorLock lock(monitor_);
+  job_ = job;
+  context_ = context;
+  pending_ = true;
+  monitor_.NotifyAll();
 }
 
 void Background::Wait() {
   if (!started_) return;
   started_ = false;
   if (no_thread_) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [this] { return !pending_; });
+  platform::MonitorLock lock(monitor_);
+  while (pending_) monitor_.Wait();
 }
 
 void Background::Loop() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  platform::MonitorLock lock(monitor_);
   for (;;) {
-    wake_.wait(lock, [this] { return pending_ || quit_; });
-    if (pending_) {
-      const Job job = job_;
-      void* const context = context_;
-      lock.unlock();
-      job(context);
-      lock.lock();
-      pending_ = false;
-      done_.notify_one();
-    } else {
-      return;
-    }
+    while (!pending_ && !quit_) monitor_.Wait();
+    if (!pending_) return;
+    const Job job = job_;
+    void* const context = context_;
+    monitor_.Unlock();
+    job(context);
+    monitor_.Lock();
+    pending_ = false;
+    monitor_.NotifyAll();
   }
 }
 

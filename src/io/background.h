@@ -10,9 +10,9 @@
 #ifndef QUORVEL_IO_BACKGROUND_H
 #define QUORVEL_IO_BACKGROUND_H
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
+
+#include "platform/monitor.h"
 
 namespace quorvel {
 
@@ -37,9 +37,9 @@ class Background {
  private:
   void Loop();
 
-  std::mutex mutex_;
-  std::condition_variable wake_;  // a job or the end is due
-  std::condition_variable done_;  // the job has finished
+  // Guards what is marked so; notified when a job or the end is due, and
+  // when the job has finished.
+  platform::Monitor monitor_;
   Job job_ = nullptr;
   void* context_ = nullptr;
   bool pending_ = false;    // guarded: a job waits to run or runs

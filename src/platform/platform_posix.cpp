@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/monitor.h"
 #include "platform/platform.h"
 
 namespace quorvel::platform {
@@ -535,5 +536,14 @@ constexpr Api kNative = {
 }  // namespace
 
 const Api& Native() { return kNative; }
+
+void Monitor::Lock() { mutex_.lock(); }
+void Monitor::Unlock() { mutex_.unlock(); }
+void Monitor::Wait() {
+  std::unique_lock<std::mutex> held(mutex_, std::adopt_lock);
+  condition_.wait(held);
+  (void)held.release();  // the caller still holds it
+}
+void Monitor::NotifyAll() { condition_.notify_all(); }
 
 }  // namespace quorvel::platform

@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "platform/monitor.h"
 #include "platform/platform.h"
 
 namespace quorvel::platform {
@@ -557,5 +558,18 @@ constexpr Api kNative = {
 }  // namespace
 
 const Api& Native() { return kNative; }
+
+// The two words are an SRWLOCK and a CONDITION_VARIABLE, each one pointer,
+// whose initial state is zero.
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+void Monitor::Lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&lock_)); }
+void Monitor::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(&lock_)); }
+void Monitor::Wait() {
+  (void)SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(&condition_),
+                                  reinterpret_cast<SRWLOCK*>(&lock_), INFINITE, 0);
+}
+void Monitor::NotifyAll() {
+  WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&condition_));
+}
 
 }  // namespace quorvel::platform
