@@ -125,13 +125,13 @@ TEST_F(InputTest, RandomContentsEqualTheReference) {
 }
 
 // The content ends at its first NUL wherever that falls in the search's
-// steps of sixteen and thirty-two bytes, a later NUL ignored.
+// steps of sixty-four and sixteen bytes, a later NUL ignored.
 TEST_F(InputTest, ContentEndsAtTheFirstNulAnywhere) {
-  for (std::size_t at = 0; at < 100; ++at) {
-    std::string content(100, 'a');
+  for (std::size_t at = 0; at < 160; ++at) {
+    std::string content(160, 'a');
     for (std::size_t i = 7; i < content.size(); i += 10) content[i] = '\n';
     content[at] = '\0';
-    content[99] = '\0';
+    content[159] = '\0';
     SCOPED_TRACE(at);
     ExpectLines(content, ReferenceLines(content));
   }

@@ -14,20 +14,22 @@ namespace {
 
 // The first NUL in [from, from + size), or nullptr. Every byte read passes
 // through here, and the C library's memchr of some Windows runtimes (Wine's
-// msvcrt among them) looks at one byte at a time: thirty-two bytes a step
-// with SSE2, which every host of the DLL has.
+// msvcrt among them) looks at one byte at a time: sixty-four bytes a step
+// with SSE2, which every host of the DLL has, folded by unsigned minimums so
+// that a step costs one compare; the sixteen-byte steps after it find where.
 const char* FindNul(const char* from, std::size_t size) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const char* const end = from + size;
-  for (; end - from >= 32; from += 32) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
-    const __m128i nul = _mm_min_epu8(low, high);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(nul, zero)) == 0) continue;
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero))) |
-                      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero))) << 16;
-    return from + __builtin_ctz(mask);
+  auto load = [](const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  for (; end - from >= 64; from += 64) {
+    const __m128i low = _mm_min_epu8(load(from), load(from + 16));
+    const __m128i high = _mm_min_epu8(load(from + 32), load(from + 48));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(low, high), zero)) != 0) break;
+  }
+  for (; end - from >= 16; from += 16) {
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load(from), zero)));
+    if (mask != 0) return from + __builtin_ctz(mask);
   }
   size = static_cast<std::size_t>(end - from);
 #endif
