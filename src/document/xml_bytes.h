@@ -9,7 +9,9 @@
 #ifndef QUORVEL_DOCUMENT_XML_BYTES_H
 #define QUORVEL_DOCUMENT_XML_BYTES_H
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -30,45 +32,92 @@ std::size_t FirstRejectedByte(std::string_view value, Written written);
 
 // Writes `text` into `out` with every ">" written as "&gt;" and every "<" as
 // "&lt;"; nothing else changes: "&" stays, and "&gt;" already in the text is
-// not recognised. `out` has room for 4 * text.size() bytes; returns the end.
-// One pass, so a field of a million "<" costs linear time.
+// not recognised. `out` has room for 4 * text.size() + kEscapeSlack bytes:
+// bytes are copied sixteen at a time, so a copy may run up to fifteen bytes
+// past what is finally written. Returns the end. One pass, so a field of a
+// million "<" costs linear time.
+inline constexpr std::size_t kEscapeSlack = 16;
+
+namespace escape {
+
+// The entity of a bracket `c` ("<" or ">") as the four bytes of a word in
+// memory order, chosen without a branch: brackets fall at random in real `mw`
+// fields, where a branch per bracket would be mispredicted often.
+inline std::uint32_t EntityOf(char c) {
+  const std::uint32_t lt = 0x3B746C26;  // "&lt;" read as little-endian
+  const std::uint32_t gt = 0x3B746726;  // "&gt;"
+  return c == '<' ? lt : gt;
+}
+
+inline void PutEntity(char c, char* out) {
+  const std::uint32_t word = EntityOf(c);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &word, 4);
+  } else {
+    std::memcpy(out, c == '<' ? "&lt;" : "&gt;", 4);
+  }
+}
+
+#if defined(__SSE2__)
+// Escapes the `size` (at most 16) bytes at `p` into `out`; the 31 bytes from
+// `p` on are readable. The bytes between brackets go sixteen at a time from
+// wherever the last bracket left off, so that each bracket costs one copy and
+// one entity, not a fresh look at its block.
+inline char* Block(const char* p, unsigned size, char* out) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('>')))));
+  mask &= (1u << size) - 1;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  unsigned from = 0;
+  for (; mask != 0; mask &= mask - 1) {
+    const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
+    out += at - from;
+    PutEntity(p[at], out);
+    out += 4;
+    from = at + 1;
+  }
+  if (from != 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
+  }
+  return out + (size - from);
+}
+#endif
+
+}  // namespace escape
+
 inline char* EscapeAngleBracketsInto(std::string_view text, char* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
 #if defined(__SSE2__)
-  // Sixteen bytes are copied up to the next bracket. The copy stays within
-  // the output: every byte still to come writes at least one byte.
-  const __m128i open_bracket = _mm_set1_epi8('<');
-  const __m128i close_bracket = _mm_set1_epi8('>');
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(v, open_bracket), _mm_cmpeq_epi8(v, close_bracket))));
-    if (mask == 0) {
-      p += 16;
-      out += 16;
-      continue;
-    }
-    const unsigned before = static_cast<unsigned>(__builtin_ctz(mask));
-    p += before;
-    out += before;
-    std::memcpy(out, *p++ == '<' ? "&lt;" : "&gt;", 4);
-    out += 4;
+  // Blocks of sixteen while 31 bytes can be read; the rest from a copy whose
+  // bytes past the text are never brackets.
+  for (; end - p >= 32; p += 16) out = escape::Block(p, 16, out);
+  alignas(16) char rest[48] = {};
+  const auto left = static_cast<unsigned>(end - p);
+  if (left >= 16) {
+    std::memcpy(rest, p, 16);
+    std::memcpy(rest + left - 16, end - 16, 16);
+    out = escape::Block(rest, 16, out);
+    return escape::Block(rest + 16, left - 16, out);
   }
-#endif
-  // Branch-free: every byte stores four bytes (itself, or its entity) and the
-  // output advances by one or four. Brackets fall at random in real `mw`
-  // fields, where a branch per byte would be mispredicted often.
+  if (left == 0) return out;
+  std::memcpy(rest, p, left);
+  return escape::Block(rest, left, out);
+#else
   for (; p < end; ++p) {
-    const char c = *p;
-    const bool lt = c == '<';
-    const bool gt = c == '>';
-    char piece[4] = {lt || gt ? '&' : c, lt ? 'l' : 'g', 't', ';'};
-    std::memcpy(out, piece, 4);
-    out += lt || gt ? 4 : 1;
+    if (*p == '<' || *p == '>') {
+      escape::PutEntity(*p, out);
+      out += 4;
+    } else {
+      *out++ = *p;
+    }
   }
   return out;
+#endif
 }
 
 // The same, handed to emit(piece) a bounded piece at a time, for text of any
@@ -76,7 +125,7 @@ inline char* EscapeAngleBracketsInto(std::string_view text, char* out) {
 template <typename Emit>
 void EscapeAngleBracketsTo(std::string_view text, Emit&& emit) {
   constexpr std::size_t kStep = 1024;
-  char buffer[4 * kStep];
+  char buffer[4 * kStep + kEscapeSlack];
   for (std::size_t at = 0; at < text.size(); at += kStep) {
     const char* end = EscapeAngleBracketsInto(text.substr(at, kStep), buffer);
     emit(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
