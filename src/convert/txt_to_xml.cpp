@@ -210,7 +210,9 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
                            const ConvertOptions& options) {
   Findings* const findings = options.findings;
   ByteReader input(input_path);
-  const ContentSize counted = CountContent(input);
+  LineState counting;
+  WalkContent(input, counting, CountWholeRecordLines, [] {});
+  const ContentSize counted = {counting.lines(), input.Consumed()};
   const auto rows = static_cast<std::int32_t>(counted.lines);
   input.Rewind();
   if (findings != nullptr) {
