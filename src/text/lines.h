@@ -91,6 +91,17 @@ class FieldList {
     if (count_ < kKept) kept_[static_cast<std::size_t>(count_)] = field;
     if (count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
   }
+  // All at once: `count` fields, the first from base + first on, field k
+  // ending at base + stops[k] (k < kKept) and the next beginning a byte later.
+  void Assign(const char* base, std::size_t first, const std::size_t* stops, std::size_t count) {
+    const std::size_t kept = count < kKept ? count : kKept;
+    for (std::size_t k = 0; k < kept; ++k) {
+      kept_[k] = std::string_view(base + first, stops[k] - first);
+      first = stops[k] + 1;
+    }
+    constexpr auto kMost = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    count_ = static_cast<std::int32_t>(count < kMost ? count : kMost);
+  }
 
  private:
   std::array<std::string_view, kKept> kept_{};
@@ -198,31 +209,37 @@ inline std::uint32_t FieldEndCandidates(const char* p, std::size_t size) {
 // WalkLines, one per byte, would cost more than they save).
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
-  ChunkTaken taken;
+  constexpr std::size_t kKept = FieldList::kKept;
   const char* const base = chunk.data();
   const std::size_t size = chunk.size();
-  std::size_t field = 0;  // where the current field begins
-  std::size_t line = 0;   // where the current line begins
-  auto end_line = [&](std::size_t stop, std::size_t next, bool after_cr) {
+  // Where the fields of the line end (the first kKept, and a slot for the
+  // rest). A TAB costs one store: the fields are made when the line ends.
+  std::size_t stops[kKept + 1];
+  // Hands over the line [line, stop) whose last field begins at `field`,
+  // after `tabs` TABs. Takes no local of the walk by reference, so that those
+  // stay in registers.
+  auto hand_over = [&fields, &visit, &stops, base](std::size_t line, std::size_t stop,
+                                                   std::size_t field, std::size_t tabs) {
     // One TAB at the very end adds no field; an empty line has none.
-    if (field < stop) fields.Push(std::string_view(base + field, stop - field));
-    taken.bytes = next;
-    ++taken.lines;
-    taken.after_cr = after_cr;
-    taken.stopped =
-        !visit(static_cast<const FieldList&>(fields), std::string_view(base + line, stop - line));
-    field = line = next;
-    fields.Reset();
-    return !taken.stopped;
+    if (field < stop) {
+      stops[tabs < kKept ? tabs : kKept] = stop;
+      ++tabs;
+    }
+    fields.Assign(base, line, stops, tabs);
+    return visit(static_cast<const FieldList&>(fields), std::string_view(base + line, stop - line));
   };
-  fields.Reset();
+  ChunkTaken taken;
+  std::size_t line = 0;   // where the current line begins
+  std::size_t field = 0;  // where its current field begins
+  std::size_t tabs = 0;   // its TABs so far
   for (std::size_t block = 0; block < size; block += 32) {
     for (std::uint32_t ends = FieldEndCandidates(base + block, size - block); ends != 0;
          ends &= ends - 1) {
       const std::size_t at = block + LowestBit(ends);
       const char byte = base[at];
       if (byte == '\t') {
-        fields.Push(std::string_view(base + field, at - field));
+        stops[tabs < kKept ? tabs : kKept] = at;
+        ++tabs;
         field = at + 1;
         continue;
       }
@@ -236,11 +253,26 @@ ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Vis
           ++next;
         }
       }
-      if (!end_line(at, next, after_cr)) return taken;
+      const bool go_on = hand_over(line, at, field, tabs);
+      taken.bytes = next;
+      ++taken.lines;
+      taken.after_cr = after_cr;
+      if (!go_on) {
+        taken.stopped = true;
+        break;
+      }
+      line = field = next;
+      tabs = 0;
     }
+    if (taken.stopped) break;
   }
   // The last line, without a line break.
-  if (last && taken.bytes < size) end_line(size, size, false);
+  if (last && !taken.stopped && taken.bytes < size) {
+    taken.stopped = !hand_over(line, size, field, tabs);
+    taken.bytes = size;
+    ++taken.lines;
+    taken.after_cr = false;
+  }
   fields.Reset();
   return taken;
 }
