@@ -97,7 +97,7 @@ void WriteJointsAndFields(Out& out, const std::array<doc::Joint, N>& joints, con
 // the layout's joints with the values between them. `Out` is a ReservedRun
 // (room for the row and its slack) or a CheckedRun.
 template <typename Out>
-void WriteRow(Out& out, const RowValues& row) {
+[[gnu::always_inline]] inline void WriteRow(Out& out, const RowValues& row) {
   out.Append(doc::kRowBegin);
   out.AppendValue(row.id.view(), row.id.readable_end());
   if (row.fields.count() == 10) {

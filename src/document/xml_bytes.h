@@ -41,12 +41,12 @@ inline constexpr std::size_t kEscapeSlack = 16;
 namespace escape {
 
 // The entity of a bracket `c` ("<" or ">") as the four bytes of a word in
-// memory order, chosen without a branch: brackets fall at random in real `mw`
-// fields, where a branch per bracket would be mispredicted often.
+// memory order, made without a branch: brackets fall at random in real `mw`
+// fields, where a branch per bracket would be mispredicted often. "<" is ">"
+// with bit 1 clear, and "l" is "g" + 5.
 inline std::uint32_t EntityOf(char c) {
-  const std::uint32_t lt = 0x3B746C26;  // "&lt;" read as little-endian
-  const std::uint32_t gt = 0x3B746726;  // "&gt;"
-  return c == '<' ? lt : gt;
+  const std::uint32_t gt = 0x3B746726;  // "&gt;" read as little-endian
+  return gt + (static_cast<std::uint32_t>(static_cast<unsigned char>(c) ^ '>') * 0x280);
 }
 
 inline void PutEntity(char c, char* out) {
