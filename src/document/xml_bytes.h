@@ -9,9 +9,7 @@
 #ifndef QUORVEL_DOCUMENT_XML_BYTES_H
 #define QUORVEL_DOCUMENT_XML_BYTES_H
 
-#include <bit>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -37,88 +35,16 @@ std::size_t FirstRejectedByte(std::string_view value, Written written);
 // past what is finally written. Returns the end. One pass, so a field of a
 // million "<" costs linear time.
 inline constexpr std::size_t kEscapeSlack = 16;
+char* EscapeAngleBracketsInto(std::string_view text, char* out);
 
+// The implementations, each the same function of its text (tests hold them
+// to it): sixteen bytes a step with SSE2, each bracket costing a copy and its
+// entity; and with SSSE3, eight bytes at a time spread out by one shuffle,
+// whatever their brackets. A processor without SSSE3 runs the first.
 namespace escape {
-
-// The entity of a bracket `c` ("<" or ">") as the four bytes of a word in
-// memory order, made without a branch: brackets fall at random in real `mw`
-// fields, where a branch per bracket would be mispredicted often. "<" is ">"
-// with bit 1 clear, and "l" is "g" + 5.
-inline std::uint32_t EntityOf(char c) {
-  const std::uint32_t gt = 0x3B746726;  // "&gt;" read as little-endian
-  return gt + (static_cast<std::uint32_t>(static_cast<unsigned char>(c) ^ '>') * 0x280);
-}
-
-inline void PutEntity(char c, char* out) {
-  const std::uint32_t word = EntityOf(c);
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &word, 4);
-  } else {
-    std::memcpy(out, c == '<' ? "&lt;" : "&gt;", 4);
-  }
-}
-
-#if defined(__SSE2__)
-// Escapes the `size` (at most 16) bytes at `p` into `out`; the 31 bytes from
-// `p` on are readable. The bytes between brackets go sixteen at a time from
-// wherever the last bracket left off, so that each bracket costs one copy and
-// one entity, not a fresh look at its block.
-inline char* Block(const char* p, unsigned size, char* out) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')), _mm_cmpeq_epi8(v, _mm_set1_epi8('>')))));
-  mask &= (1u << size) - 1;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-  unsigned from = 0;
-  for (; mask != 0; mask &= mask - 1) {
-    const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
-    out += at - from;
-    PutEntity(p[at], out);
-    out += 4;
-    from = at + 1;
-  }
-  if (from != 0) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + from)));
-  }
-  return out + (size - from);
-}
-#endif
-
+char* WithSse2(std::string_view text, char* out);
+char* WithSsse3(std::string_view text, char* out);
 }  // namespace escape
-
-inline char* EscapeAngleBracketsInto(std::string_view text, char* out) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-#if defined(__SSE2__)
-  // Blocks of sixteen while 31 bytes can be read; the rest from a copy whose
-  // bytes past the text are never brackets.
-  for (; end - p >= 32; p += 16) out = escape::Block(p, 16, out);
-  alignas(16) char rest[48] = {};
-  const auto left = static_cast<unsigned>(end - p);
-  if (left >= 16) {
-    std::memcpy(rest, p, 16);
-    std::memcpy(rest + left - 16, end - 16, 16);
-    out = escape::Block(rest, 16, out);
-    return escape::Block(rest + 16, left - 16, out);
-  }
-  if (left == 0) return out;
-  std::memcpy(rest, p, left);
-  return escape::Block(rest, left, out);
-#else
-  for (; p < end; ++p) {
-    if (*p == '<' || *p == '>') {
-      escape::PutEntity(*p, out);
-      out += 4;
-    } else {
-      *out++ = *p;
-    }
-  }
-  return out;
-#endif
-}
 
 // The same, handed to emit(piece) a bounded piece at a time, for text of any
 // length.
