@@ -123,9 +123,17 @@ char* Tail(const char* p, const char* end, char* out) {
     out = Block(rest, 16, out);
     return Block(rest + 16, left - 16, out);
   }
-  if (left == 0) return out;
-  std::memcpy(rest, p, left);
-  return Block(rest, left, out);
+  // Fewer than sixteen: two moves of a fixed size each cover them.
+  if (left >= 8) {
+    std::memcpy(rest, p, 8);
+    std::memcpy(rest + left - 8, end - 8, 8);
+  } else if (left >= 4) {
+    std::memcpy(rest, p, 4);
+    std::memcpy(rest + left - 4, end - 4, 4);
+  } else {
+    for (unsigned i = 0; i < left; ++i) rest[i] = p[i];
+  }
+  return left == 0 ? out : Block(rest, left, out);
 }
 
 // For each pattern of brackets among eight bytes (bit i for byte i), the
