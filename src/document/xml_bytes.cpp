@@ -167,11 +167,14 @@ constexpr Expansion kExpansion = [] {
 // Escapes whole blocks of sixteen from `p` while `end` is that far: each
 // bracket becomes its letter ("<" + 0x30 is "l", ">" + 0x29 is "g"), and each
 // half of the block is spread out with "&", "t" and ";" by the shuffle of its
-// pattern. Returns the end of the output; `p` is left at the first byte not
-// escaped.
-__attribute__((target("ssse3"))) char* Ssse3Blocks(const char*& p, const char* end, char* out) {
+// pattern. Returns the end of the output; `from` is left at the first byte
+// not escaped.
+__attribute__((target("ssse3"))) char* Ssse3Blocks(const char*& from, const char* end, char* out) {
   const __m128i entity_bytes =
       _mm_setr_epi8('&', 't', ';', 0, 0, 0, 0, 0, '&', 't', ';', 0, 0, 0, 0, 0);
+  // A copy of the position: the bytes stored might be it, as far as the
+  // compiler knows, and it would be read back after every block.
+  const char* p = from;
   for (; end - p >= 16; p += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i lt = _mm_cmpeq_epi8(v, _mm_set1_epi8('<'));
@@ -191,6 +194,7 @@ __attribute__((target("ssse3"))) char* Ssse3Blocks(const char*& p, const char* e
       out += kExpansion.size[pattern];
     }
   }
+  from = p;
   return out;
 }
 #endif
