@@ -207,6 +207,19 @@ inline std::uint32_t FieldEndCandidates(const char* p, std::size_t size) {
 // of the bytes that may be either, and the byte at each bit says which it is
 // (a line of records has ten TABs to one line break, so the masks of
 // WalkLines, one per byte, would cost more than they save).
+// Where the line whose break is at `at` is followed by the next: past a CR
+// LF pair, or the one byte; and whether it is a CR that ends the chunk, its LF
+// perhaps the next chunk's first byte.
+struct PastBreak {
+  std::size_t next;
+  bool after_cr;
+};
+inline PastBreak PastLineBreak(const char* base, std::size_t size, std::size_t at) {
+  if (base[at] != '\r') return {at + 1, false};
+  if (at + 1 == size) return {at + 1, true};
+  return {base[at + 1] == '\n' ? at + 2 : at + 1, false};
+}
+
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
   constexpr std::size_t kKept = FieldList::kKept;
@@ -244,24 +257,16 @@ ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Vis
         continue;
       }
       if ((byte != '\r' && byte != '\n') || at < line) continue;  // or the LF of a CR LF taken
-      std::size_t next = at + 1;
-      bool after_cr = false;
-      if (byte == '\r') {
-        if (next == size) {
-          after_cr = true;  // its LF, if any, comes with the next chunk
-        } else if (base[next] == '\n') {
-          ++next;
-        }
-      }
+      const PastBreak past = PastLineBreak(base, size, at);
       const bool go_on = hand_over(line, at, field, tabs);
-      taken.bytes = next;
+      taken.bytes = past.next;
       ++taken.lines;
-      taken.after_cr = after_cr;
+      taken.after_cr = past.after_cr;
       if (!go_on) {
         taken.stopped = true;
         break;
       }
-      line = field = next;
+      line = field = past.next;
       tabs = 0;
     }
     if (taken.stopped) break;
