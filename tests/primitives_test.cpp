@@ -6,6 +6,7 @@
 #include <charconv>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/failure.h"
@@ -184,6 +185,23 @@ TEST(WalkLines, BothBlockWidthsWalkAlike) {
   }
 }
 
+// The counting pass's unrolled count takes what CountWholeLines takes, CR LF
+// pairs falling across its 64-byte steps included.
+TEST(CountWholeLines, UnrolledCountTakesTheSame) {
+  std::mt19937 random(13);
+  const std::string bytes = "\r\n\r\na\t";
+  for (int round = 0; round < 4000; ++round) {
+    std::string chunk(random() % 700, 'a');
+    for (char& c : chunk) c = random() % 4 == 0 ? bytes[random() % bytes.size()] : 'x';
+    const bool last = random() % 2 == 0;
+    const ChunkTaken want = CountWholeLines(chunk, last);
+    const ChunkTaken got = CountWholeRecordLines(chunk, last);
+    ASSERT_EQ(std::tie(got.bytes, got.lines, got.after_cr, got.stopped),
+              std::tie(want.bytes, want.lines, want.after_cr, want.stopped))
+        << testing::PrintToString(chunk);
+  }
+}
+
 TEST(FindAndCopyText, Positions) {
   EXPECT_EQ(FindText("b", "abcb"), 2u);
   EXPECT_EQ(FindText("", "abc"), 0u);
@@ -236,6 +254,35 @@ TEST(AngleBrackets, EscapeAndUnescape) {
     EXPECT_EQ(UnescapeAngleBrackets(std::string(shift, '&') + escaped.substr(0, 40000)),
               std::string(shift, '&') + many.substr(0, 10000))
         << shift;
+  }
+}
+
+// Every implementation of escaping (SSE2, SSSE3 where the processor has it)
+// equals the plain replacement at every length around the sixteen-byte
+// blocks, brackets dense or sparse, and writes nothing past its room of four
+// bytes a byte plus the slack.
+TEST(AngleBrackets, EscapeEqualsThePlainReplacement) {
+  using Escape = char* (*)(std::string_view, char*);
+  const std::pair<const char*, Escape> implementations[] = {
+      {"sse2", document::escape::WithSse2},
+      {"ssse3", document::escape::WithSsse3},
+      {"chosen", document::EscapeAngleBracketsInto},
+  };
+  std::mt19937 random(3);
+  for (int round = 0; round < 6000; ++round) {
+    const std::string alphabet = round % 2 == 0 ? "<>a&" : "abcdefgh<";
+    std::string text(random() % 90, 'a');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    std::string expected;
+    for (const char c : text) expected += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    const std::size_t room = 4 * text.size() + document::kEscapeSlack;
+    for (const auto& [name, escape] : implementations) {
+      std::string out(room + 32, '\x5A');
+      const char* end = escape(text, out.data());
+      ASSERT_EQ(std::string_view(out.data(), static_cast<std::size_t>(end - out.data())), expected)
+          << name << ": " << text;
+      ASSERT_EQ(out.substr(room), std::string(32, '\x5A')) << name << ": " << text;
+    }
   }
 }
 
@@ -490,11 +537,18 @@ TEST(ParseInt64, AcceptedAndRejectedForms) {
       {"$0FFFFFFFFFFFFFFFF", -1},
       {"-$8000000000000000", INT64_MIN},
       {"000000000000000000000000012", 12},
+      {"1234567890123456789", 1234567890123456789},
+      {"0000000009223372036854775807", INT64_MAX},
+      {"-12345678", -12345678},
+      {"87654321", 87654321},
   };
   for (const auto& [text, value] : accepted) EXPECT_EQ(ParseInt64(text), value) << text;
   for (const std::string text :
        {"9223372036854775808", "-9223372036854775809", "$", "$ 5", "$-5", "$0x1F", "x10",
-        "$1FFFFFFFFFFFFFFFF", "", "5 ", "--1", "0x", "$G"}) {
+        "$1FFFFFFFFFFFFFFFF", "", "5 ", "--1", "0x", "$G", "10000000000000000000",
+        "99999999999999999999", "1234567:", "/2345678", "123456789012345678a",
+        "12345\xB6"
+        "78"}) {
     EXPECT_EQ(MessageOf([&] { ParseInt64(text); }), "'" + text + "' is not a valid integer value");
   }
 }
@@ -534,6 +588,15 @@ TEST(FormatNumbers, HexAndDecimal) {
   }
 }
 
+TEST(FormatNumbers, CounterGivesEachNumberAsFormatted) {
+  DecimalCounter counter;
+  for (std::int64_t v = 1; v <= 1000001; ++v) {
+    counter.Next();
+    ASSERT_EQ(counter.view(), FormatDecimal(v).view());
+    ASSERT_GE(counter.readable_end() - counter.view().data(), 16);
+  }
+}
+
 TEST(Messages, ExactTexts) {
   EXPECT_EQ(FormatMessage(MessageId::kCannotOpenFile, "in.txt"), "Cannot open file in.txt");
   EXPECT_EQ(FormatMessage(MessageId::kCannotCreateFile, ""), "Cannot create file ");
@@ -566,19 +629,19 @@ TEST(CheckedSizes, ThirtyTwoBitArithmeticNeverWraps) {
 }
 
 // The row that wrapped the bound of a 32-bit DLL to 1 byte: a full row whose
-// eighth field is 1,073,741,742 bytes (the other nine: 9 bytes). Its bound now
-// saturates, so it is never written into reserved room.
-TEST(RowBound, SaturatesOnA32BitSizeInsteadOfWrapping) {
+// eighth field is 1,073,741,742 bytes (the other nine: 9 bytes, with their
+// TABs a line of 1,073,741,760). Its room now saturates, so it is never
+// written into reserved room.
+TEST(RowRoom, SaturatesOnA32BitSizeInsteadOfWrapping) {
   using U32 = std::uint32_t;
   constexpr U32 kMax = std::numeric_limits<U32>::max();
-  const std::array<U32, 10> sizes = {1, 1, 1, 1, 1, 1, 1, 1073741742, 1, 1};
-  EXPECT_EQ(RowBound<U32>(10, sizes), kMax);
-  // The exact bound, in 64 bits, is 2^32 + 1: one past what 32 bits hold.
-  EXPECT_EQ(RowBound<std::uint64_t>(10, sizes), (std::uint64_t{1} << 32) + 1);
-  EXPECT_EQ(RowBound<U32>(10, std::array<U32, 10>{1, 1, 1, 1, 1, 1, 1, 2, 1, 1}),
-            64u + 10 * 24 + 11 + 3 * 2 + 16);
-  EXPECT_EQ(RowBound<U32>(8, std::array<U32, 10>{kMax - 100, 0, 0, 0, 0, 0, 0, 0}), kMax);
-  EXPECT_EQ(RowBound<U32>(9, std::array<U32, 10>{kMax, kMax}), 64u);  // an empty row
+  const std::vector<std::pair<U32, U32>> rooms = {
+      {0, 512},           {100, 912},         {1073741695, kMax - 3},  // the largest that fits
+      {1073741696, kMax}, {1073741760, kMax}, {kMax, kMax},
+  };
+  for (const auto& [line, room] : rooms) EXPECT_EQ(RowRoom<U32>(line), room) << line;
+  // The same line in 64 bits: one past what 32 bits hold, and more.
+  EXPECT_EQ(RowRoom<std::uint64_t>(1073741760), std::uint64_t{4294967040} + 512);
 
   std::array<U32, 11> values{};
   values.fill(400000000);  // 4.4e9 together

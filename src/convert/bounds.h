@@ -13,23 +13,15 @@
 
 namespace quorvel {
 
-// At least the size of the document row written for an input line of
-// `count` fields whose first ten have the sizes `field_sizes[0..9]`: every
-// element line is under 24 bytes besides its value, and escaping at most
-// quadruples `mw` (field 8 of a full row). A row of any other field count is
-// its opening and closing lines alone.
-template <typename Size, typename Sizes>
-constexpr Size RowBound(std::int32_t count, const Sizes& field_sizes) {
-  Size bound = 64;
-  if (count != 10 && count != 8) return bound;
-  for (std::int32_t k = 0; k < count; ++k) {
-    bound = SaturatingAdd(bound, SaturatingAdd(Size{24}, static_cast<Size>(field_sizes[k])));
-  }
-  if (count == 10) {
-    bound = SaturatingAdd(bound, SaturatingAdd(SaturatingMul(Size{3}, static_cast<Size>(field_sizes[7])),
-                                               Size{16}));
-  }
-  return bound;
+// At least the room the document row written for an input line of
+// `line_size` bytes needs: its values are pieces of the line, and escaping
+// at most quadruples mw, so four times the line is enough for them; the rest
+// is the row's fixed pieces (under 200 bytes with the row number and a
+// hexadecimal sy of sixteen digits) and the bytes the reserved writer may
+// copy past its end. One product and one sum a row, whatever its fields.
+template <typename Size>
+constexpr Size RowRoom(Size line_size) {
+  return SaturatingAdd(SaturatingMul(Size{4}, line_size), Size{512});
 }
 
 // At least the room the result line of a row whose eleven values have the

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "document/layout.h"
 #include "document/xml_bytes.h"
 #include "io/output.h"
 
@@ -42,14 +43,39 @@ class ReservedRun {
     }
     at_ += n;
   }
+  // Appends a fixed piece whole, its 32 bytes copied at once: the room
+  // reserved holds kPieceSlack bytes past the row.
+  void AppendPiece(const document::Joint& piece) {
+    std::memcpy(at_, piece.bytes, 16);
+    if (piece.size > 16) std::memcpy(at_ + 16, piece.bytes + 16, 16);
+    at_ += piece.size;
+  }
+  // Appends `value`, whose bytes up to `readable_end` may be read: a value
+  // of up to sixteen bytes with as many readable goes in one copy of sixteen
+  // (kPieceSlack again), a longer one sixteen at a time.
+  void AppendValue(std::string_view value, const char* readable_end) {
+    const char* const from = value.data();
+    const std::size_t n = value.size();
+    if (n >= 16) {
+      for (std::size_t i = 0; i < n - 16; i += 16) std::memcpy(at_ + i, from + i, 16);
+      std::memcpy(at_ + n - 16, from + n - 16, 16);
+      at_ += n;
+    } else if (readable_end - from >= 16) {
+      std::memcpy(at_, from, 16);
+      at_ += n;
+    } else {
+      Append(value);
+    }
+  }
+  static constexpr std::size_t kPieceSlack = 32;
   void Put(char byte) { *at_++ = byte; }
   void EndLine() {
     at_[0] = '\r';
     at_[1] = '\n';
     at_ += 2;
   }
-  // Appends `text` escaped (room for four times its size included in the
-  // reservation).
+  // Appends `text` escaped (room for four times its size and
+  // document::kEscapeSlack included in the reservation).
   void AppendEscaped(std::string_view text) { at_ = document::EscapeAngleBracketsInto(text, at_); }
   // Appends `text` unescaped (never longer, plus the copy's slack).
   void AppendUnescaped(std::string_view text) {
@@ -67,6 +93,8 @@ class CheckedRun {
  public:
   explicit CheckedRun(LineWriter& out) : out_(out) {}
   void Append(std::string_view bytes) { out_.Append(bytes); }
+  void AppendPiece(const document::Joint& piece) { out_.Append(piece.view()); }
+  void AppendValue(std::string_view value, const char*) { out_.Append(value); }
   void Put(char byte) { out_.Put(byte); }
   void EndLine() { out_.EndLine(); }
   void AppendEscaped(std::string_view text) {

@@ -5,7 +5,9 @@
 // converting pass, which must meet exactly the lines and bytes the count saw.
 // The document is written piece by piece straight into the output stream,
 // never built as separate lines.
+#include <array>
 #include <cstddef>
+#include <utility>
 
 #include "convert/bounds.h"
 #include "convert/convert.h"
@@ -55,63 +57,72 @@ void WriteHeader(LineWriter& out, std::int32_t code, std::string_view title, std
 
 // The `sy` value of a full row: the ninth field when it begins with "A",
 // otherwise its 64-bit integer value as sixteen upper-case hexadecimal digits.
-// Raises "'<field>' is not a valid integer value".
+// Raises "'<field>' is not a valid integer value". `readable_end` ends the
+// bytes that may be read from text.data() on.
 struct SyValue {
   std::string_view text;
+  const char* readable_end = nullptr;
   NumberText hex;
 };
 
-void EncodeSy(std::string_view field, SyValue& sy) {
+void EncodeSy(std::string_view field, const char* line_end, SyValue& sy) {
   if (!field.empty() && field[0] == 'A') {
     sy.text = field;
+    sy.readable_end = line_end;
   } else {
     sy.hex = FormatHex64(ParseInt64(field), 16);
     sy.text = sy.hex.view();
+    sy.readable_end = sy.hex.bytes + sizeof sy.hex.bytes;
   }
+}
+
+// The values of a row and where the bytes that may be read after them end.
+struct RowValues {
+  const DecimalCounter& id;
+  const FieldList& fields;
+  const SyValue& sy;
+  const char* line_end;
+};
+
+// The joint before field K and the field, for each K given: the indices are
+// constants, so each joint is copied with its size known.
+template <typename Out, std::size_t N, std::size_t... K>
+void WriteJointsAndFields(Out& out, const std::array<doc::Joint, N>& joints, const RowValues& row,
+                          std::index_sequence<K...>) {
+  ((out.AppendPiece(joints[K]), out.AppendValue(row.fields[K], row.line_end)), ...);
 }
 
 // One row: its opening line, the element lines of its kind (none for a line
 // that is neither a full nor a short record), its closing line, written as
-// the layout's joints with the values between them. `Out` is the writer
-// itself or, for a row of bounded size, room reserved in its buffer.
+// the layout's joints with the values between them. `Out` is a ReservedRun
+// (room for the row and its slack) or a CheckedRun.
 template <typename Out>
-void WriteRow(Out& out, const NumberText& id, const FieldList& fields, const SyValue& sy) {
+[[gnu::always_inline]] inline void WriteRow(Out& out, const RowValues& row) {
   out.Append(doc::kRowBegin);
-  out.Append(id.view());
-  if (fields.count() == 10) {
+  out.AppendValue(row.id.view(), row.id.readable_end());
+  if (row.fields.count() == 10) {
     const auto& joints = doc::kFullRowJoints;
-    for (std::int32_t k = 0; k < 7; ++k) {
-      out.Append(joints[static_cast<std::size_t>(k)].view());
-      out.Append(fields[k]);
-    }
-    out.Append(joints[7].view());
-    out.AppendEscaped(fields[7]);
-    out.Append(joints[8].view());
-    out.Append(sy.text);
-    out.Append(joints[9].view());
-    out.Append(fields[9]);
-    out.Append(joints[10].view());
-  } else if (fields.count() == 8) {
+    WriteJointsAndFields(out, joints, row, std::make_index_sequence<7>());
+    out.AppendPiece(joints[7]);
+    out.AppendEscaped(row.fields[7]);
+    out.AppendPiece(joints[8]);
+    out.AppendValue(row.sy.text, row.sy.readable_end);
+    out.AppendPiece(joints[9]);
+    out.AppendValue(row.fields[9], row.line_end);
+    out.AppendPiece(joints[10]);
+  } else if (row.fields.count() == 8) {
     const auto& joints = doc::kShortRowJoints;
-    for (std::int32_t k = 0; k < 8; ++k) {
-      out.Append(joints[static_cast<std::size_t>(k)].view());
-      out.Append(fields[k]);
-    }
-    out.Append(joints[8].view());
+    WriteJointsAndFields(out, joints, row, std::make_index_sequence<8>());
+    out.AppendPiece(joints[8]);
   } else {
-    out.Append(doc::kEmptyRowJoint.view());
+    out.AppendPiece(doc::kEmptyRowJoint);
   }
 }
 
 // WriteRow into reserved room when the row's bound allows, else through the
 // writer's checked appends.
-void WriteRowOut(LineWriter& out, const NumberText& id, const FieldList& fields,
-                 const SyValue& sy) {
-  std::size_t sizes[FieldList::kKept];
-  const std::int32_t kept = fields.count() < FieldList::kKept ? fields.count() : FieldList::kKept;
-  for (std::int32_t k = 0; k < kept; ++k) sizes[k] = fields[k].size();
-  WriteBounded(out, RowBound<std::size_t>(fields.count(), sizes),
-               [&](auto& run) { WriteRow(run, id, fields, sy); });
+void WriteRowOut(LineWriter& out, const RowValues& row, std::string_view line) {
+  WriteBounded(out, RowRoom<std::size_t>(line.size()), [&](auto& run) { WriteRow(run, row); });
 }
 
 // Tells `findings` of the first byte of `value` that XML parsers reject.
@@ -163,6 +174,7 @@ ContentSize WriteRows(ByteReader& input, LineWriter& out, std::int32_t rows, Fin
   FieldList fields;
   SyValue sy;
   std::int32_t id = 0;
+  DecimalCounter id_text;
   LineState lines;
   const std::uint64_t total = input.Total();
   // One pass over the window finds the line breaks and the TABs together.
@@ -171,9 +183,11 @@ ContentSize WriteRows(ByteReader& input, LineWriter& out, std::int32_t rows, Fin
       // A line beyond the count: the file changed between the passes.
       if (id == rows) input.RaiseCannotOpen();
       ++id;
-      if (record.count() == 10) EncodeSy(record[8], sy);
+      id_text.Next();
+      const char* const line_end = text.data() + text.size();
+      if (record.count() == 10) EncodeSy(record[8], line_end, sy);
       if (findings != nullptr) TellRow(*findings, id, record, sy, text);
-      WriteRowOut(out, FormatDecimal(id), record, sy);
+      WriteRowOut(out, {id_text, record, sy, line_end}, text);
       return true;
     });
   };
@@ -196,7 +210,9 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
                            const ConvertOptions& options) {
   Findings* const findings = options.findings;
   ByteReader input(input_path);
-  const ContentSize counted = CountContent(input);
+  LineState counting;
+  WalkContent(input, counting, CountWholeRecordLines, [] {});
+  const ContentSize counted = {counting.lines(), input.Consumed()};
   const auto rows = static_cast<std::int32_t>(counted.lines);
   input.Rewind();
   if (findings != nullptr) {

@@ -10,11 +10,17 @@
 #ifndef QUORVEL_TEXT_LINES_H
 #define QUORVEL_TEXT_LINES_H
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "text/scan.h"
 
@@ -85,6 +91,17 @@ class FieldList {
     if (count_ < kKept) kept_[static_cast<std::size_t>(count_)] = field;
     if (count_ < std::numeric_limits<std::int32_t>::max()) ++count_;
   }
+  // All at once: `count` fields, the first from base + first on, field k
+  // ending at base + stops[k] (k < kKept) and the next beginning a byte later.
+  void Assign(const char* base, std::size_t first, const std::size_t* stops, std::size_t count) {
+    const std::size_t kept = count < kKept ? count : kKept;
+    for (std::size_t k = 0; k < kept; ++k) {
+      kept_[k] = std::string_view(base + first, stops[k] - first);
+      first = stops[k] + 1;
+    }
+    constexpr auto kMost = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    count_ = static_cast<std::int32_t>(count < kMost ? count : kMost);
+  }
 
  private:
   std::array<std::string_view, kKept> kept_{};
@@ -97,35 +114,170 @@ class FieldList {
 // included; one TAB at the very end adds no field; an empty line has none.
 std::int32_t SplitTabFields(std::string_view line, FieldList& target);
 
+// The line ends in [begin, end) as CountLineEnds counts them, for the
+// counting pass, whose whole work this is: four blocks of sixteen a step in
+// byte-wide counters, so that the loop's own steps are few.
+inline std::size_t CountLineEndsUnrolled(const char* begin, const char* end, bool after_cr) {
+  std::size_t ends = 0;
+  const char* p = begin;
+#if defined(__SSE2__)
+  if (end - p > 64) {
+    ends = CountLineEnds(p, p + 1, after_cr);
+    ++p;
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    auto line_ends = [&](const char* at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1));
+      return _mm_or_si128(_mm_cmpeq_epi8(v, cr),
+                          _mm_andnot_si128(_mm_cmpeq_epi8(before, cr), _mm_cmpeq_epi8(v, lf)));
+    };
+    while (end - p >= 64) {
+      // Each step adds at most 4 to a counter: 63 steps stay below 256.
+      const std::size_t steps = std::min<std::size_t>(63, static_cast<std::size_t>(end - p) / 64);
+      __m128i counts = _mm_setzero_si128();
+      for (std::size_t i = 0; i < steps; ++i, p += 64) {
+        const __m128i sum = _mm_add_epi8(_mm_add_epi8(line_ends(p), line_ends(p + 16)),
+                                         _mm_add_epi8(line_ends(p + 32), line_ends(p + 48)));
+        counts = _mm_sub_epi8(counts, sum);  // each end is -1
+      }
+      const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+      ends += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    }
+    after_cr = p[-1] == '\r';
+  }
+#endif
+  return ends + CountLineEnds(p, end, after_cr);
+}
+
+// CountWholeLines with the counting above.
+inline ChunkTaken CountWholeRecordLines(std::string_view chunk, bool last) {
+  ChunkTaken taken;
+  std::size_t whole = chunk.size();
+  while (whole > 0 && chunk[whole - 1] != '\r' && chunk[whole - 1] != '\n') --whole;
+  if (whole > 0) {
+    taken.bytes = whole;
+    taken.lines = CountLineEndsUnrolled(chunk.data(), chunk.data() + whole, false);
+    // A CR that ends the chunk may have its LF in the next one.
+    taken.after_cr = whole == chunk.size() && chunk[whole - 1] == '\r';
+  }
+  if (last && taken.bytes < chunk.size()) {
+    taken.bytes = chunk.size();
+    ++taken.lines;
+    taken.after_cr = false;
+  }
+  return taken;
+}
+
+// Bit i set when byte i of the bytes [p, p + size) (32 of them, or fewer
+// when the range ends sooner) may end a field: any byte up to CR, so that TAB,
+// LF and CR come out of one compare per sixteen bytes. The caller tells them
+// from the other control bytes, which are rare, by the byte itself.
+inline std::uint32_t FieldEndCandidates(const char* p, std::size_t size) {
+  char padded[32];
+  if (size < 32) {
+    std::memset(padded, 'x', sizeof padded);
+    std::memcpy(padded, p, size);
+    p = padded;
+  }
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  auto at_most_cr = [&](const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, cr), v)));
+  };
+  return at_most_cr(p) | (at_most_cr(p + 16) << 16);
+#else
+  std::uint32_t mask = 0;
+  for (unsigned i = 0; i < 32; ++i) {
+    if (static_cast<unsigned char>(p[i]) <= '\r') mask |= std::uint32_t{1} << i;
+  }
+  return mask;
+#endif
+}
+
 // Walks the whole lines at the front of `chunk` (which holds no NUL) by the
 // line-splitting rule, splitting each into `fields` as SplitTabFields does,
 // and calls visit(fields, line) for each in order, `line` without its line
 // break, until visit returns false or no whole line is left. A line is whole
 // when its line break is in the chunk, or at the chunk's end when `last` says
-// no byte follows it. One pass over the chunk finds the line breaks and the
-// TABs together.
+// no byte follows it; it takes what WalkLines would take. One pass over the
+// chunk finds the line breaks and the TABs together: 32 bytes give one mask
+// of the bytes that may be either, and the byte at each bit says which it is
+// (a line of records has ten TABs to one line break, so the masks of
+// WalkLines, one per byte, would cost more than they save).
+// Where the line whose break is at `at` is followed by the next: past a CR
+// LF pair, or the one byte; and whether it is a CR that ends the chunk, its LF
+// perhaps the next chunk's first byte.
+struct PastBreak {
+  std::size_t next;
+  bool after_cr;
+};
+inline PastBreak PastLineBreak(const char* base, std::size_t size, std::size_t at) {
+  if (base[at] != '\r') return {at + 1, false};
+  if (at + 1 == size) return {at + 1, true};
+  return {base[at + 1] == '\n' ? at + 2 : at + 1, false};
+}
+
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
+  constexpr std::size_t kKept = FieldList::kKept;
   const char* const base = chunk.data();
-  std::size_t field = 0;  // where the current field begins
+  const std::size_t size = chunk.size();
+  // Where the fields of the line end (the first kKept, and a slot for the
+  // rest). A TAB costs one store: the fields are made when the line ends.
+  std::size_t stops[kKept + 1];
+  // Hands over the line [line, stop) whose last field begins at `field`,
+  // after `tabs` TABs. Takes no local of the walk by reference, so that those
+  // stay in registers.
+  auto hand_over = [&fields, &visit, &stops, base](std::size_t line, std::size_t stop,
+                                                   std::size_t field, std::size_t tabs) {
+    // One TAB at the very end adds no field; an empty line has none.
+    if (field < stop) {
+      stops[tabs < kKept ? tabs : kKept] = stop;
+      ++tabs;
+    }
+    fields.Assign(base, line, stops, tabs);
+    return visit(static_cast<const FieldList&>(fields), std::string_view(base + line, stop - line));
+  };
+  ChunkTaken taken;
   std::size_t line = 0;   // where the current line begins
-  fields.Reset();
-  const ChunkTaken taken = WalkLines(
-      chunk, last, '\t',
-      [&](std::size_t tab) {
-        fields.Push(std::string_view(base + field, tab - field));
-        field = tab + 1;
-      },
-      [&](std::size_t stop, std::size_t next) {
-        // One TAB at the very end adds no field; an empty line has none.
-        if (field < stop) fields.Push(std::string_view(base + field, stop - field));
-        field = next;
-        const bool go_on = visit(static_cast<const FieldList&>(fields),
-                                 std::string_view(base + line, stop - line));
-        line = next;
-        fields.Reset();
-        return go_on;
-      });
+  std::size_t field = 0;  // where its current field begins
+  std::size_t tabs = 0;   // its TABs so far
+  for (std::size_t block = 0; block < size; block += 32) {
+    for (std::uint32_t ends = FieldEndCandidates(base + block, size - block); ends != 0;
+         ends &= ends - 1) {
+      const std::size_t at = block + LowestBit(ends);
+      const char byte = base[at];
+      if (byte == '\t') {
+        stops[tabs < kKept ? tabs : kKept] = at;
+        ++tabs;
+        field = at + 1;
+        continue;
+      }
+      if ((byte != '\r' && byte != '\n') || at < line) continue;  // or the LF of a CR LF taken
+      const PastBreak past = PastLineBreak(base, size, at);
+      const bool go_on = hand_over(line, at, field, tabs);
+      taken.bytes = past.next;
+      ++taken.lines;
+      taken.after_cr = past.after_cr;
+      if (!go_on) {
+        taken.stopped = true;
+        break;
+      }
+      line = field = past.next;
+      tabs = 0;
+    }
+    if (taken.stopped) break;
+  }
+  // The last line, without a line break.
+  if (last && !taken.stopped && taken.bytes < size) {
+    taken.stopped = !hand_over(line, size, field, tabs);
+    taken.bytes = size;
+    ++taken.lines;
+    taken.after_cr = false;
+  }
   fields.Reset();
   return taken;
 }

@@ -1,6 +1,12 @@
 #include "text/numbers.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/failure.h"
 #include "text/ascii.h"
@@ -14,18 +20,52 @@ std::size_t SkipLeadingSpaces(std::string_view text) {
   return i;
 }
 
-// Reads a run of one or more decimal digits whose value is at most `limit`.
-// False when the run is empty, holds another byte or exceeds the limit; the
-// check comes before each step, so no intermediate value can wrap.
+// The value of the eight decimal digits at `p` into `value`, or false when
+// a byte among them is no digit: all eight looked at and combined side by
+// side in one word, a sy of nineteen digits taking two such steps.
+bool EightDecimalDigits(const char* p, std::uint64_t* value) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+  // Each byte 0x30 to 0x39: its high half 3, and still 3 when 6 is added.
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+  constexpr std::uint64_t kThrees = 0x3030303030303030;
+  if ((word & kHigh) != kThrees || ((word + 0x0606060606060606) & kHigh) != kThrees) return false;
+  word -= kThrees;
+  // Pairs of digits, then fours, then the eight: the first digit is the
+  // lowest byte.
+  word = word * 10 + (word >> 8);
+  constexpr std::uint64_t kPairs = 0x000000FF000000FF;
+  word = ((word & kPairs) * (100 + (std::uint64_t{1000000} << 32)) +
+          ((word >> 16) & kPairs) * (1 + (std::uint64_t{10000} << 32))) >>
+         32;
+  *value = static_cast<std::uint32_t>(word);
+  return true;
+}
+
+// Reads a run of one or more decimal digits whose value is at most `limit`
+// (below 2^64). False when the run is empty, holds another byte or exceeds
+// the limit. Leading zeros are free; nineteen significant digits always fit
+// in 64 bits and twenty never lie within a limit, so the value is built
+// unchecked and compared once, without a division (a library call per digit
+// on a 32-bit build).
 bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* value) {
   if (digits.empty()) return false;
+  const char* p = digits.data();
+  const char* const end = p + digits.size();
+  while (p < end && *p == '0') ++p;
+  if (end - p > 19) return false;
   std::uint64_t v = 0;
-  for (const char c : digits) {
-    if (!IsAsciiDigit(c)) return false;
-    const unsigned d = static_cast<unsigned>(c - '0');
-    if (v > (limit - d) / 10) return false;
-    v = v * 10 + d;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t eight;
+    if (!EightDecimalDigits(p, &eight)) return false;
+    v = v * 100000000 + eight;
   }
+  for (; p < end; ++p) {
+    if (!IsAsciiDigit(*p)) return false;
+    v = v * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (v > limit) return false;
   *value = v;
   return true;
 }
@@ -141,14 +181,40 @@ std::int64_t ParseInt64(std::string_view text) {
   return value;
 }
 
-NumberText FormatHex64(std::int64_t value, int min_digits) {
+namespace {
+
+// The sixteen hexadecimal digits of `pattern`, most significant first, into
+// `out`: each row of a text file with a numeric sy converts one, so the
+// digits are made side by side rather than a nibble a step.
+void SixteenHexDigits(std::uint64_t pattern, char* out) {
+#if defined(__SSE2__)
+  // The bytes most significant first, each split into its two nibbles.
+  const std::uint64_t big_endian = __builtin_bswap64(pattern);
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&big_endian));
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const __m128i nibbles = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble),
+                                            _mm_and_si128(bytes, low_nibble));
+  // "0" to "9", and seven further on for "A" to "F".
+  const __m128i letters =
+      _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8(7));
+  const __m128i text = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
+#else
   static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int k = 0; k < 16; ++k) out[k] = kDigits[(pattern >> (4 * (15 - k))) & 0xF];
+#endif
+}
+
+}  // namespace
+
+NumberText FormatHex64(std::int64_t value, int min_digits) {
   const auto pattern = static_cast<std::uint64_t>(value);
   // The significant digits (one for zero), then as many as asked for.
   int count = pattern == 0 ? 1 : 16 - __builtin_clzll(pattern) / 4;
   if (count < min_digits) count = min_digits < 16 ? min_digits : 16;
   NumberText out;
-  for (int k = 0; k < count; ++k) out.bytes[k] = kDigits[(pattern >> (4 * (count - 1 - k))) & 0xF];
+  SixteenHexDigits(pattern, out.bytes);
+  if (count < 16) std::memmove(out.bytes, out.bytes + 16 - count, static_cast<std::size_t>(count));
   out.size = static_cast<std::uint8_t>(count);
   return out;
 }
@@ -171,6 +237,34 @@ void EightDigits(std::uint32_t value, char* end) {
   }
 }
 
+// The high 64 bits of the 128-bit product a * b.
+std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+  __extension__ using Wide = unsigned __int128;
+  return static_cast<std::uint64_t>((static_cast<Wide>(a) * b) >> 64);
+#else
+  const std::uint64_t a_low = static_cast<std::uint32_t>(a);
+  const std::uint64_t a_high = a >> 32;
+  const std::uint64_t b_low = static_cast<std::uint32_t>(b);
+  const std::uint64_t b_high = b >> 32;
+  const std::uint64_t low_high = a_low * b_high;
+  const std::uint64_t high_low = a_high * b_low;
+  const std::uint64_t middle = ((a_low * b_low) >> 32) + static_cast<std::uint32_t>(low_high) +
+                               static_cast<std::uint32_t>(high_low);
+  return a_high * b_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32);
+#endif
+}
+
+constexpr std::uint64_t kEightDigits = 100000000;
+
+// n / 10^8 without a division, which a 32-bit build would hand to a library
+// routine: 10^8 is 2^8 * 390625, and below 2^56 the quotient by 390625 is
+// the product with 2^75 / 390625 rounded up, shifted down by 75.
+std::uint64_t DivideBy1e8(std::uint64_t n) {
+  constexpr std::uint64_t kReciprocal = 0x15798EE2308C39E;  // ceil(2^75 / 390625)
+  return MultiplyHigh(n >> 8, kReciprocal) >> 11;
+}
+
 }  // namespace
 
 NumberText FormatDecimal(std::int64_t value) {
@@ -182,13 +276,14 @@ NumberText FormatDecimal(std::int64_t value) {
   char digits[24];
   char* const end = digits + sizeof digits;
   const char* first = end - 8;
-  EightDigits(static_cast<std::uint32_t>(magnitude % 100000000), end);
-  if (magnitude >= 100000000) {
-    const std::uint64_t rest = magnitude / 100000000;
-    EightDigits(static_cast<std::uint32_t>(rest % 100000000), end - 8);
+  const std::uint64_t rest = DivideBy1e8(magnitude);
+  EightDigits(static_cast<std::uint32_t>(magnitude - rest * kEightDigits), end);
+  if (rest != 0) {
+    const std::uint64_t top = DivideBy1e8(rest);  // below 10^4
+    EightDigits(static_cast<std::uint32_t>(rest - top * kEightDigits), end - 8);
     first = end - 16;
-    if (rest >= 100000000) {
-      EightDigits(static_cast<std::uint32_t>(rest / 100000000), end - 16);  // below 10^4
+    if (top != 0) {
+      EightDigits(static_cast<std::uint32_t>(top), end - 16);
       first = end - 24;
     }
   }
@@ -207,7 +302,8 @@ NumberText FormatYyyymmdd(int year, int month, int day) {
   const int parts[3][2] = {{year, 4}, {month, 2}, {day, 2}};
   for (const auto& [value, width] : parts) {
     int v = value;
-    for (int k = width - 1; k >= 0; --k, v /= 10) out.bytes[out.size + k] = static_cast<char>('0' + v % 10);
+    for (int k = width - 1; k >= 0; --k, v /= 10)
+      out.bytes[out.size + k] = static_cast<char>('0' + v % 10);
     out.size = static_cast<std::uint8_t>(out.size + width);
   }
   return out;

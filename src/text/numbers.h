@@ -7,6 +7,7 @@
 #ifndef QUORVEL_TEXT_NUMBERS_H
 #define QUORVEL_TEXT_NUMBERS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -52,6 +53,30 @@ NumberText FormatHex64(std::int64_t value, int min_digits);
 // Signed decimal: "-" before a negative value, no "+", no leading zeros, no
 // grouping. The most negative values come out whole.
 NumberText FormatDecimal(std::int64_t value);
+
+// The numbers 1, 2, 3, ... in turn as FormatDecimal writes them, each made
+// from the one before (one digit changes, mostly), for the row numbers of a
+// document. Up to 10^19 - 1.
+class DecimalCounter {
+ public:
+  // Steps on to the next number.
+  void Next() {
+    char* p = digits_ + kDigits - 1;
+    while (*p == '9') *p-- = '0';
+    ++*p;
+    const auto at = static_cast<std::size_t>(p - digits_);
+    if (at < first_) first_ = at;
+  }
+  std::string_view view() const { return {digits_ + first_, kDigits - first_}; }
+  // Where the bytes that may be read from view().data() on end: past the
+  // digits, so that sixteen of them may always be read.
+  const char* readable_end() const { return digits_ + sizeof digits_; }
+
+ private:
+  static constexpr std::size_t kDigits = 19;
+  char digits_[kDigits + 16] = "0000000000000000000";
+  std::size_t first_ = kDigits;
+};
 
 // A calendar date as eight digits "yyyymmdd", each part zero-padded (5 March
 // 2027 gives "20270305"), whatever the locale. Year 0-9999, month 1-12, day
