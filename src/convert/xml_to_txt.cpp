@@ -61,7 +61,7 @@ class ResultRow {
   void Take(std::uint32_t present, const std::array<std::string_view, kFieldCount>& values) {
     for (std::uint32_t m = present; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
-      if (k == kSy) {
+      if (k == kSy) [[unlikely]] {
         TakeSy(values[k]);
       } else {
         Set(k, values[k]);
@@ -112,7 +112,7 @@ class ResultRow {
   // later line replaces it; but only once the block proves closed, since a
   // block without its closing line fails with "List index out of bounds"
   // first. The first bad value is the one reported.
-  void TakeSy(std::string_view value) {
+  [[gnu::noinline]] void TakeSy(std::string_view value) {
     if (value[0] == 'A') {
       Set(kSy, value);
       return;
@@ -331,22 +331,12 @@ class RowBlocks {
   bool TakeLine(std::string_view text, std::uint32_t present, std::uint32_t markers,
                 const Values& values) {
     ++line_;
-    if (!in_block_) {
-      if ((markers & kOpens) == 0) return true;
-      in_block_ = true;
-      opened_at_ = line_;
-      if (counting_) return true;
-      row_.Clear();
-      row_.Take(present, values);
-      if (findings_ != nullptr) id_.assign(RowId(text));
+    // Most lines are inside a block and do not close it.
+    if (in_block_ && (markers & kCloses) == 0) {
+      if (!counting_) row_.Take(present, values);
       return true;
     }
-    if (!counting_) row_.Take(present, values);
-    if ((markers & kCloses) == 0) return true;
-    in_block_ = false;
-    search_from_ = line_ + 1;
-    ++blocks_;
-    return counting_ || CloseRow();
+    return TakeMarkedLine(text, present, markers, values);
   }
 
   // Past the rows to read: the rest is only counted.
@@ -367,6 +357,26 @@ class RowBlocks {
   }
 
  private:
+  // TakeLine for a line outside a block or closing one.
+  [[gnu::noinline]] bool TakeMarkedLine(std::string_view text, std::uint32_t present,
+                                        std::uint32_t markers, const Values& values) {
+    if (!in_block_) {
+      if ((markers & kOpens) == 0) return true;
+      in_block_ = true;
+      opened_at_ = line_;
+      if (counting_) return true;
+      row_.Clear();
+      row_.Take(present, values);
+      if (findings_ != nullptr) id_.assign(RowId(text));
+      return true;
+    }
+    if (!counting_) row_.Take(present, values);
+    in_block_ = false;
+    search_from_ = line_ + 1;
+    ++blocks_;
+    return counting_ || CloseRow();
+  }
+
   bool CloseRow() {
     row_.Close();
     if (row_.Complete()) {

@@ -161,6 +161,17 @@ inline ByteMasksOf<Mask> ClassifyBlock(const char* p, std::size_t size, char a, 
   return masks;
 }
 
+// The line breaks of a block whose CR and LF bytes are the bits of `cr` and
+// `lf`: every CR ends a line, and every LF but one right after a CR.
+// `after_cr_bit` is 1 when the block before ended with a CR, and becomes so
+// for this block.
+template <typename Mask>
+inline Mask LineBreakBits(Mask cr, Mask lf, Mask& after_cr_bit) {
+  const Mask breaks = cr | (lf & ~((cr << 1) | after_cr_bit));
+  after_cr_bit = cr >> (8 * sizeof(Mask) - 1);
+  return breaks;
+}
+
 // What a walk over the whole lines at the front of a chunk of content took.
 struct ChunkTaken {
   std::size_t bytes = 0;  // the whole lines taken, with their line breaks
@@ -195,9 +206,7 @@ ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark
   for (std::size_t block = 0; block < size; block += kBytes) {
     const ByteMasksOf<Mask> masks = ClassifyBlock<Mask>(
         base + block, size - block < kBytes ? size - block : kBytes, marked, '\r', '\n');
-    // Every CR ends a line, and every LF but one right after a CR.
-    Mask breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
-    after_cr_bit = masks.b >> (kBytes - 1);
+    Mask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit);
     Mask marks = masks.a;
     auto give_marks = [&](Mask bits) {
       for (; bits != 0; bits &= bits - 1) mark(block + LowestBit(bits));
