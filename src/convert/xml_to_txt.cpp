@@ -59,6 +59,14 @@ class ResultRow {
   // Takes the values found on one line of the row block (bit k of `present`
   // set where values[k] holds one).
   void Take(std::uint32_t present, const std::array<std::string_view, kFieldCount>& values) {
+    // Most lines hold one value.
+    if ((present & (present - 1)) == 0 && present != 1u << kSy) {
+      if (present != 0) {
+        const auto k = static_cast<std::size_t>(__builtin_ctz(present));
+        Set(k, values[k]);
+      }
+      return;
+    }
     for (std::uint32_t m = present; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
       if (k == kSy) [[unlikely]] {

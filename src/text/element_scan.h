@@ -180,22 +180,24 @@ class ElementScanner {
   // Most lines are one element, "<name>", a value, "</name>" and the line's
   // end, with a short name: such a line, whose only "<" are `open` and
   // `close` and which ends at `end`, is told apart here, and what it holds
-  // set in `found`. False for any other line. Rows list their elements in
-  // the same order, so the one after the last found is tried first.
+  // set in `found`. False for any other line, and for one too near the end
+  // of what may be read to load the words it takes. Rows list their
+  // elements in the same order, so the one after the last found is tried
+  // first.
   [[gnu::always_inline]] bool SingleElement(const char* open, const char* close, const char* end,
                                             const char* readable, std::size_t& guess,
                                             std::span<std::string_view> values,
                                             LineFound& found) const {
+    // Both words lie before close + 8, `open` being before `close`.
+    if (readable - close < 8) return false;
     std::size_t k = guess;
-    if (((predictable_ >> k) & 1) == 0 ||
-        (LoadWord(open + 1, readable) & tags_[k].mask) != tags_[k].bytes) {
+    if (((predictable_ >> k) & 1) == 0 || (Word(open + 1) & tags_[k].mask) != tags_[k].bytes) {
       if (!SingleElementOpening(open, readable, k)) return false;
     }
     const char* const value = open + 1 + tags_[k].size;
     const Packed& close_tag = close_tags_[k];
     if (close < value || close + close_tag.size != end ||
-        (LoadWord(close, readable) & close_tag.mask) != close_tag.bytes ||
-        ((marker_free_ >> k) & 1) == 0) {
+        (Word(close) & close_tag.mask) != close_tag.bytes || ((marker_free_ >> k) & 1) == 0) {
       return false;
     }
     guess = k + 1;
@@ -207,15 +209,11 @@ class ElementScanner {
     }
     return true;
   }
-
-  // LoadUpTo8 for the common case of eight readable bytes in one load.
-  static std::uint64_t LoadWord(const char* p, const char* readable) {
-    if (readable - p >= 8) [[likely]] {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      return word;
-    }
-    return LoadUpTo8(p, readable);
+  // The eight bytes at `p`, all readable.
+  static std::uint64_t Word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
   }
 
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name
@@ -299,6 +297,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
     const ByteMasks masks =
         ClassifyBlock(base + block, size - block < kBytes ? size - block : kBytes, '<', '\r', '\n');
     BlockMask marks = masks.a;
+    const BlockMask cr_lf = masks.b & (masks.c >> 1);  // the CR LF pairs within the block
     for (BlockMask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit); breaks != 0;
          breaks &= breaks - 1) {
       const unsigned bit = LowestBit(breaks);
@@ -306,8 +305,8 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       lt.Add(block - line, marks & before);
       marks &= ~before;
       const std::size_t stop = block + bit;
-      const std::size_t next =
-          stop + (base[stop] == '\r' && stop + 1 < size && base[stop + 1] == '\n' ? 2 : 1);
+      std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
+      if (bit == kBytes - 1 && base[stop] == '\r' && next < size && base[next] == '\n') ++next;
       if (!end_line(stop, next)) return taken(true);
     }
     lt.Add(block - line, marks);

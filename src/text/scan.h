@@ -146,9 +146,13 @@ inline ByteMasksOf<Mask> ClassifyBlock(const char* p, std::size_t size, char a, 
   for (std::size_t k = 0; k < kBytes / 16; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const auto shift = static_cast<unsigned>(16 * k);
-    masks.a |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
-    masks.b |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
-    masks.c |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
+    // A mask of sixteen bytes is 0 to 0xFFFF: no bit to clear above them.
+    auto mask = [](__m128i hits) {
+      return static_cast<Mask>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
+    };
+    masks.a |= mask(_mm_cmpeq_epi8(v, va)) << shift;
+    masks.b |= mask(_mm_cmpeq_epi8(v, vb)) << shift;
+    masks.c |= mask(_mm_cmpeq_epi8(v, vc)) << shift;
   }
 #else
   for (std::size_t i = 0; i < kBytes; ++i) {
