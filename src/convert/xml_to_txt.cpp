@@ -12,6 +12,7 @@
 // as they are found, so no line is kept.
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "common/failure.h"
@@ -112,6 +113,7 @@ class ResultRow {
   }
 
   std::string_view operator[](std::size_t k) const { return {data_[k], sizes_[k]}; }
+  const std::array<std::size_t, kFieldCount>& sizes() const { return sizes_; }
 
  private:
   // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
@@ -155,12 +157,14 @@ class ResultRow {
 // bytes after the eighth are dropped.
 template <typename Out>
 void WriteDate(Out& out, std::string_view value) {
-  if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8
-    out.Append(value.substr(0, 4));
-    out.Put('/');
-    out.Append(value.substr(4, 2));
-    out.Put('/');
-    out.Append(value.substr(6, 2));
+  if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8, put out as one piece
+    char date[10];
+    std::memcpy(date, value.data(), 4);
+    date[4] = '/';
+    std::memcpy(date + 5, value.data() + 4, 2);
+    date[7] = '/';
+    std::memcpy(date + 8, value.data() + 6, 2);
+    out.Append(std::string_view(date, sizeof date));
     return;
   }
   out.Append(CopyText(value, 1, 4));
@@ -198,9 +202,7 @@ void WriteResultLine(Out& out, const ResultRow& row) {
 }
 
 void WriteResultLineOut(LineWriter& out, const ResultRow& row) {
-  std::array<std::size_t, kFieldCount> sizes;
-  for (std::size_t k = 0; k < kFieldCount; ++k) sizes[k] = row[k].size();
-  WriteBounded(out, ResultLineBound<std::size_t>(sizes),
+  WriteBounded(out, ResultLineBound<std::size_t>(row.sizes()),
                [&](auto& run) { WriteResultLine(run, row); });
 }
 

@@ -262,8 +262,9 @@ class ElementScanner {
   // Bit k: no marker can begin where "<name>" or "</name>" of names_[k]
   // stands, so a line holding just that element holds no marker.
   std::uint32_t marker_free_ = 0;
-  // Bit k: names_[k] is short, no other name is the same and none holds a
-  // ">", so where "<name>" stands no other name's opening tag does.
+  // Bit k: names_[k] is short and no other name + ">" begins with its
+  // name + ">" or the other way round, so where "<name>" stands no other
+  // name's opening tag does, and the table would name k alone.
   std::uint32_t predictable_ = 0;
 };
 
@@ -275,7 +276,8 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
   const char* const readable = base + size;
   std::size_t line = 0;   // where the current line begins
   std::size_t lines = 0;  // the lines taken
-  LineMarks lt;           // its "<" bytes, as offsets from `line`
+  LineMarks lt;           // its "<" bytes, as offsets from `line` (block - line may wrap
+                          // around; block - line + bit does not)
   std::size_t guess = 0;
   // Ends the current line at `stop`, the next beginning at `next`; false
   // when visit says to stop.
