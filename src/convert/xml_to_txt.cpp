@@ -341,9 +341,9 @@ class RowBlocks {
   bool TakeLine(std::string_view text, std::uint32_t present, std::uint32_t markers,
                 const Values& values) {
     ++line_;
-    // Most lines are inside a block and do not close it.
-    if (in_block_ && (markers & kCloses) == 0) {
-      if (!counting_) row_.Take(present, values);
+    // Most lines are inside a block whose row is read, and do not close it.
+    if (taking_ && (markers & kCloses) == 0) {
+      row_.Take(present, values);
       return true;
     }
     return TakeMarkedLine(text, present, markers, values);
@@ -367,12 +367,13 @@ class RowBlocks {
   }
 
  private:
-  // TakeLine for a line outside a block or closing one.
+  // TakeLine for any other line.
   [[gnu::noinline]] bool TakeMarkedLine(std::string_view text, std::uint32_t present,
                                         std::uint32_t markers, const Values& values) {
     if (!in_block_) {
       if ((markers & kOpens) == 0) return true;
       in_block_ = true;
+      taking_ = !counting_;
       opened_at_ = line_;
       if (counting_) return true;
       row_.Clear();
@@ -381,7 +382,9 @@ class RowBlocks {
       return true;
     }
     if (!counting_) row_.Take(present, values);
+    if ((markers & kCloses) == 0) return true;
     in_block_ = false;
+    taking_ = false;
     search_from_ = line_ + 1;
     ++blocks_;
     return counting_ || CloseRow();
@@ -414,6 +417,7 @@ class RowBlocks {
   std::int32_t incomplete_ = 0;
   bool in_block_ = false;
   bool counting_;
+  bool taking_ = false;  // in a block, and not counting
 };
 
 // The row blocks from the data line `line` on.

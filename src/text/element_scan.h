@@ -299,7 +299,11 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
     const ByteMasks masks =
         ClassifyBlock(base + block, size - block < kBytes ? size - block : kBytes, '<', '\r', '\n');
     BlockMask marks = masks.a;
-    const BlockMask cr_lf = masks.b & (masks.c >> 1);  // the CR LF pairs within the block
+    // Where a CR has its LF right after it, in the block or just past it.
+    BlockMask cr_lf = masks.b & (masks.c >> 1);
+    if ((masks.b >> (kBytes - 1)) != 0 && block + kBytes < size && base[block + kBytes] == '\n') {
+      cr_lf |= BlockMask{1} << (kBytes - 1);
+    }
     for (BlockMask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit); breaks != 0;
          breaks &= breaks - 1) {
       const unsigned bit = LowestBit(breaks);
@@ -307,8 +311,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       lt.Add(block - line, marks & before);
       marks &= ~before;
       const std::size_t stop = block + bit;
-      std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
-      if (bit == kBytes - 1 && base[stop] == '\r' && next < size && base[next] == '\n') ++next;
+      const std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
       if (!end_line(stop, next)) return taken(true);
     }
     lt.Add(block - line, marks);
