@@ -198,7 +198,7 @@ char* WithSsse3(std::string_view text, char* out) {
   // the rest from a zero-padded copy, the carried entity tail going on.
   const std::size_t body = size >= 19 ? (size - 19) / 16 * 16 + 16 : 0;
   unsigned carry = 0;
-  out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
+  if (body > 0) out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
   if (body >= size) return out;
   char padded[64] = {};
   const std::size_t rest = size - body;  // at most 34
