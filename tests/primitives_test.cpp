@@ -414,30 +414,19 @@ TEST(ExtractElementTexts, EqualsThePlainDefinition) {
 TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
   const std::array<std::string_view, 12> names = {"dm", "hm", "gf", "xf", "kr", "je",
                                                   "se", "mw", "sy", "jg", "rq", "nsrlonger"};
-  // "<dm>" as a marker too, so that a marker can stand where a tag does.
-  const std::array<std::string_view, 3> markers = {"<row", "</row>", "<dm>"};
+  // "<hm>" as a marker too, so that a marker can stand where a tag does.
+  const std::array<std::string_view, 3> markers = {"<row", "</row>", "<hm>"};
   const ElementScanner scanner(names, markers);
-  const std::vector<std::string> pieces = {"<dm>",
-                                           "</dm>",
-                                           "<sy>",
-                                           "</sy>",
-                                           "<mw>",
-                                           "</mw>",
-                                           "<row",
-                                           "</row>",
-                                           "<row id=\"1\">",
-                                           "<nsrlonger>",
-                                           "</nsrlonger>",
-                                           "<",
-                                           "</",
-                                           ">",
-                                           " ",
-                                           "\t",
-                                           "v",
-                                           "\xC4",
-                                           "\r",
-                                           "\n",
-                                           "\r\n"};
+  const std::vector<std::string> pieces = {
+      "<dm>", "</dm>", "<sy>", "</sy>", "<mw>", "</mw>", "<row", "</row>", "<row id=\"1\">",
+      "<nsrlonger>", "</nsrlonger>", "<", "</", ">", " ", "\t", "v", "\xC4", "\r", "\n", "\r\n",
+      // Whole lines a row block is made of, and ones that only look like them, in any order:
+      // a line holding one element is told apart from its two "<" alone.
+      "   <dm>5873701742</dm>\r\n", "   <sy>00DC</sy>\r\n", "   <mw>4*9&gt;+-&lt;5</mw>\r\n",
+      "   <sy> A1 \x01</sy>\n", "<mw></mw>\r", "  <mw>\t</mw>\r\n", "   <sy>1</sy>x\r\n",
+      "   <sy>1</sy \r\n", "   <sy>1</mw>\r\n", "   <mw>1</dm>\r\n", "   <sy>1</sy></mw>\r\n",
+      "   <sy>1</dm><dm>\r\n", "   <sy>1<sy>2</sy>\r\n", "   <sy1>2</sy1>\r\n", "   <hm>1</hm>\r\n",
+      "   <nsrlonger>9</nsrlonger>\r\n", "  <row id=\"1\">\r\n", "  </row>\r\n"};
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
     std::string content;
@@ -447,23 +436,26 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
     std::vector<std::string> expected;
     for (qtest::LineCursor c(content); !c.AtEnd(); c.Advance()) {
       std::string row(c.line());
-      for (const std::string_view name : names)
-        row.append("|").append(ExtractElementText(c.line(), name));
+      for (const std::string_view name : names) {
+        const std::string value(ExtractElementText(c.line(), name));
+        row.append(value.empty() ? "|" : "|=" + value);
+      }
       for (const std::string_view marker : markers) {
         row.append(c.line().find(marker) != std::string_view::npos ? "|+" : "|-");
       }
       expected.push_back(row);
     }
-    // In pieces: what is taken is dropped, more is added, as a reader does.
+    // In pieces: what is taken is dropped, more is added, as a reader does;
+    // and whole, as most lines are scanned, after the lines before them.
     std::vector<std::string> got;
-    FeedInPieces(content, random, [&](std::string_view chunk, bool last) {
+    auto scan = [&](std::string_view chunk, bool last) {
       const std::size_t before = got.size();
       std::array<std::string_view, 12> values;
       const ChunkTaken taken = scanner.ScanLines(
           chunk, last, values, [&](std::string_view line, const ElementScanner::LineFound& found) {
             std::string row(line);
             for (std::size_t k = 0; k < names.size(); ++k) {
-              row.append("|").append((found.present >> k) & 1 ? values[k] : std::string_view());
+              row.append((found.present >> k) & 1 ? "|=" + std::string(values[k]) : "|");
             }
             for (std::size_t j = 0; j < markers.size(); ++j) {
               row.append((found.markers >> j) & 1 ? "|+" : "|-");
@@ -473,7 +465,11 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
           });
       EXPECT_EQ(taken.lines, got.size() - before);
       return taken;
-    });
+    };
+    FeedInPieces(content, random, scan);
+    ASSERT_EQ(got, expected) << testing::PrintToString(content);
+    got.clear();
+    scan(content, true);
     ASSERT_EQ(got, expected) << testing::PrintToString(content);
   }
 }

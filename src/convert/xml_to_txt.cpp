@@ -12,6 +12,7 @@
 // as they are found, so no line is kept.
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "common/failure.h"
@@ -59,9 +60,17 @@ class ResultRow {
   // Takes the values found on one line of the row block (bit k of `present`
   // set where values[k] holds one).
   void Take(std::uint32_t present, const std::array<std::string_view, kFieldCount>& values) {
+    // Most lines hold one value.
+    if ((present & (present - 1)) == 0 && present != 1u << kSy) {
+      if (present != 0) {
+        const auto k = static_cast<std::size_t>(__builtin_ctz(present));
+        Set(k, values[k]);
+      }
+      return;
+    }
     for (std::uint32_t m = present; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
-      if (k == kSy) {
+      if (k == kSy) [[unlikely]] {
         TakeSy(values[k]);
       } else {
         Set(k, values[k]);
@@ -104,6 +113,7 @@ class ResultRow {
   }
 
   std::string_view operator[](std::size_t k) const { return {data_[k], sizes_[k]}; }
+  const std::array<std::size_t, kFieldCount>& sizes() const { return sizes_; }
 
  private:
   // "A..." is kept; anything else is read as "$" + value (hexadecimal digits
@@ -112,7 +122,7 @@ class ResultRow {
   // later line replaces it; but only once the block proves closed, since a
   // block without its closing line fails with "List index out of bounds"
   // first. The first bad value is the one reported.
-  void TakeSy(std::string_view value) {
+  [[gnu::noinline]] void TakeSy(std::string_view value) {
     if (value[0] == 'A') {
       Set(kSy, value);
       return;
@@ -147,12 +157,14 @@ class ResultRow {
 // bytes after the eighth are dropped.
 template <typename Out>
 void WriteDate(Out& out, std::string_view value) {
-  if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8
-    out.Append(value.substr(0, 4));
-    out.Put('/');
-    out.Append(value.substr(4, 2));
-    out.Put('/');
-    out.Append(value.substr(6, 2));
+  if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8, put out as one piece
+    char date[10];
+    std::memcpy(date, value.data(), 4);
+    date[4] = '/';
+    std::memcpy(date + 5, value.data() + 4, 2);
+    date[7] = '/';
+    std::memcpy(date + 8, value.data() + 6, 2);
+    out.Append(std::string_view(date, sizeof date));
     return;
   }
   out.Append(CopyText(value, 1, 4));
@@ -190,9 +202,7 @@ void WriteResultLine(Out& out, const ResultRow& row) {
 }
 
 void WriteResultLineOut(LineWriter& out, const ResultRow& row) {
-  std::array<std::size_t, kFieldCount> sizes;
-  for (std::size_t k = 0; k < kFieldCount; ++k) sizes[k] = row[k].size();
-  WriteBounded(out, ResultLineBound<std::size_t>(sizes),
+  WriteBounded(out, ResultLineBound<std::size_t>(row.sizes()),
                [&](auto& run) { WriteResultLine(run, row); });
 }
 
@@ -331,22 +341,12 @@ class RowBlocks {
   bool TakeLine(std::string_view text, std::uint32_t present, std::uint32_t markers,
                 const Values& values) {
     ++line_;
-    if (!in_block_) {
-      if ((markers & kOpens) == 0) return true;
-      in_block_ = true;
-      opened_at_ = line_;
-      if (counting_) return true;
-      row_.Clear();
+    // Most lines are inside a block whose row is read, and do not close it.
+    if (taking_ && (markers & kCloses) == 0) {
       row_.Take(present, values);
-      if (findings_ != nullptr) id_.assign(RowId(text));
       return true;
     }
-    if (!counting_) row_.Take(present, values);
-    if ((markers & kCloses) == 0) return true;
-    in_block_ = false;
-    search_from_ = line_ + 1;
-    ++blocks_;
-    return counting_ || CloseRow();
+    return TakeMarkedLine(text, present, markers, values);
   }
 
   // Past the rows to read: the rest is only counted.
@@ -367,6 +367,29 @@ class RowBlocks {
   }
 
  private:
+  // TakeLine for any other line.
+  [[gnu::noinline]] bool TakeMarkedLine(std::string_view text, std::uint32_t present,
+                                        std::uint32_t markers, const Values& values) {
+    if (!in_block_) {
+      if ((markers & kOpens) == 0) return true;
+      in_block_ = true;
+      taking_ = !counting_;
+      opened_at_ = line_;
+      if (counting_) return true;
+      row_.Clear();
+      row_.Take(present, values);
+      if (findings_ != nullptr) id_.assign(RowId(text));
+      return true;
+    }
+    if (!counting_) row_.Take(present, values);
+    if ((markers & kCloses) == 0) return true;
+    in_block_ = false;
+    taking_ = false;
+    search_from_ = line_ + 1;
+    ++blocks_;
+    return counting_ || CloseRow();
+  }
+
   bool CloseRow() {
     row_.Close();
     if (row_.Complete()) {
@@ -394,6 +417,7 @@ class RowBlocks {
   std::int32_t incomplete_ = 0;
   bool in_block_ = false;
   bool counting_;
+  bool taking_ = false;  // in a block, and not counting
 };
 
 // The row blocks from the data line `line` on.

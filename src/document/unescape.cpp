@@ -33,18 +33,22 @@ unsigned MaskOf(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(
 // Where, among the sixteen positions from `block`, an entity begins (the
 // bytes past the text's end are never "t" and ";": callers pad with zeros),
 // as vectors of 0xFF bytes: `entities`, and `lts` where it is "&lt;".
+// `amps` where an "&" stands, and the block's `bytes` themselves.
 struct BlockEntities {
   __m128i entities;
   __m128i lts;
+  __m128i amps;
+  __m128i bytes;
 };
-BlockEntities Classify(const char* block) {
+inline BlockEntities Classify(const char* block) {
+  const __m128i bytes = Load(block);
   const __m128i after = Load(block + 1);
   const __m128i lts = _mm_cmpeq_epi8(after, _mm_set1_epi8('l'));
   const __m128i letter = _mm_or_si128(lts, _mm_cmpeq_epi8(after, _mm_set1_epi8('g')));
   const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(Load(block + 2), _mm_set1_epi8('t')),
                                      _mm_cmpeq_epi8(Load(block + 3), _mm_set1_epi8(';')));
-  const __m128i amp = _mm_cmpeq_epi8(Load(block), _mm_set1_epi8('&'));
-  return {_mm_and_si128(_mm_and_si128(amp, letter), tail), lts};
+  const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
+  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes};
 }
 
 // Unescapes from `p` up to `stop`, a block of sixteen at a time, each "&"
@@ -61,7 +65,7 @@ char* Sse2Blocks(const char*& p, const char* stop, char* out) {
     const char* const block_end = stop - block < 16 ? stop : block + 16;
     const unsigned inside = (1u << (block_end - block)) - 1;
     const BlockEntities found = Classify(block);
-    const unsigned amps = MaskOf(_mm_cmpeq_epi8(Load(block), _mm_set1_epi8('&'))) & inside;
+    const unsigned amps = MaskOf(found.amps) & inside;
     const unsigned entities = MaskOf(found.entities);
     const unsigned lts = MaskOf(found.lts);
     for (unsigned m = amps; m != 0; m &= m - 1) {
@@ -83,58 +87,69 @@ char* Sse2Blocks(const char*& p, const char* stop, char* out) {
 }
 
 // For each mask of eight kept bytes: the shuffle that moves them to the
-// front, in order, and how many there are.
+// front, in order, for the low and for the high half of a block, and how
+// many there are.
 struct Compaction {
   alignas(16) std::uint8_t shuffle[256][8];
+  alignas(16) std::uint8_t high_shuffle[256][8];
   std::uint8_t count[256];
-  constexpr Compaction() : shuffle{}, count{} {
+  constexpr Compaction() : shuffle{}, high_shuffle{}, count{} {
     for (int mask = 0; mask < 256; ++mask) {
       int n = 0;
       for (int i = 0; i < 8; ++i) {
-        if (mask & (1 << i)) shuffle[mask][n++] = static_cast<std::uint8_t>(i);
+        if (mask & (1 << i)) {
+          shuffle[mask][n] = static_cast<std::uint8_t>(i);
+          high_shuffle[mask][n++] = static_cast<std::uint8_t>(8 + i);
+        }
       }
-      for (int i = n; i < 8; ++i) shuffle[mask][i] = 0x80;  // a zero byte
+      for (int i = n; i < 8; ++i) {
+        shuffle[mask][i] = 0x80;  // a zero byte
+        high_shuffle[mask][i] = 0x80;
+      }
       count[mask] = static_cast<std::uint8_t>(n);
     }
   }
 };
 constexpr Compaction kCompaction;
 
-// Unescapes the whole of [p, end) with SSSE3: each block of sixteen bytes is
-// rewritten at once (an entity's "&" becomes its bracket), the three bytes
-// after each entity are dropped, and the kept bytes are moved together with
-// a shuffle, eight at a time. No branch depends on where the entities are.
-// Memory is readable 19 bytes past every block start below `stop`; the
-// entity tail that runs past the block is carried into the next.
+// Unescapes the sixteen bytes at `p` (those of `inside`) with SSSE3: the
+// block is rewritten at once (an entity's "&" becomes its bracket), the three
+// bytes after each entity are dropped, and the kept bytes are moved together
+// with a shuffle, eight at a time. No branch depends on where the entities
+// are. Memory is readable 19 bytes from `p`; `carry` holds the entity tail
+// that runs past the block before into this one, and becomes this block's.
+__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const char* p,
+                                                                        unsigned inside, char* out,
+                                                                        unsigned& carry) {
+  const BlockEntities found = Classify(p);
+  const __m128i bracket = _mm_or_si128(_mm_and_si128(found.lts, _mm_set1_epi8('<')),
+                                       _mm_andnot_si128(found.lts, _mm_set1_epi8('>')));
+  const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
+                                     _mm_andnot_si128(found.entities, found.bytes));
+  const unsigned entities = MaskOf(found.entities) & inside;
+  const unsigned dropped = (entities << 1) | (entities << 2) | (entities << 3) | carry;
+  carry = (dropped >> 16) & 7;  // the entity tail in the next block
+  const unsigned kept = ~dropped & inside;
+  const unsigned low = kept & 0xFF;
+  const unsigned high = (kept >> 8) & 0xFF;
+  const __m128i low_shuffle =
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[low]));
+  const __m128i high_shuffle =
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.high_shuffle[high]));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, low_shuffle));
+  out += kCompaction.count[low];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, high_shuffle));
+  return out + kCompaction.count[high];
+}
+
+// Unescapes the whole of [p, stop) a block at a time, the whole blocks first.
+// Memory is readable 19 bytes past every block start below `stop`.
 __attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* stop, char* out,
                                                    unsigned& carry) {
-  const __m128i lt = _mm_set1_epi8('<');
-  const __m128i gt = _mm_set1_epi8('>');
-  for (; p < stop; p += 16) {
-    const unsigned inside = stop - p < 16 ? (1u << (stop - p)) - 1 : 0xFFFF;
-    const BlockEntities found = Classify(p);
-    const __m128i bracket =
-        _mm_or_si128(_mm_and_si128(found.lts, lt), _mm_andnot_si128(found.lts, gt));
-    const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
-                                       _mm_andnot_si128(found.entities, Load(p)));
-    const unsigned entities = MaskOf(found.entities) & inside;
-    const unsigned dropped = (entities << 1) | (entities << 2) | (entities << 3) | carry;
-    carry = (dropped >> 16) & 7;  // the entity tail in the next block
-    const unsigned kept = ~dropped & inside;
-    const unsigned low = kept & 0xFF;
-    const unsigned high = (kept >> 8) & 0xFF;
-    const __m128i low_shuffle =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[low]));
-    // The high half's indices point at bytes 8-15: add 8 to every index but
-    // the zeroing ones (0x80 + 8 still has its top bit).
-    const __m128i high_shuffle =
-        _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[high])),
-                     _mm_set1_epi8(8));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, low_shuffle));
-    out += kCompaction.count[low];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, high_shuffle));
-    out += kCompaction.count[high];
-  }
+  unsigned tail = carry;
+  for (; stop - p >= 16; p += 16) out = Ssse3Block(p, 0xFFFF, out, tail);
+  if (p < stop) out = Ssse3Block(p, (1u << (stop - p)) - 1, out, tail);
+  carry = tail;
   return out;
 }
 #endif
@@ -183,7 +198,7 @@ char* WithSsse3(std::string_view text, char* out) {
   // the rest from a zero-padded copy, the carried entity tail going on.
   const std::size_t body = size >= 19 ? (size - 19) / 16 * 16 + 16 : 0;
   unsigned carry = 0;
-  out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
+  if (body > 0) out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
   if (body >= size) return out;
   char padded[64] = {};
   const std::size_t rest = size - body;  // at most 34

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <string>
 
 #include "text/bytes.h"
 #include "text/scan.h"
@@ -34,6 +35,21 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
       tag[names[k].size()] = '>';
       tags_[k] = Pack(std::string_view(tag, names[k].size() + 1));
     }
+  }
+  for (std::size_t k = 0; k < count_; ++k) {
+    if (tags_[k].size == 0 || tags_[k].size > 6) continue;
+    char close[8] = "</";
+    names[k].copy(close + 2, names[k].size());
+    close[names[k].size() + 2] = '>';
+    close_tags_[k] = Pack(std::string_view(close, names[k].size() + 3));
+    // Two opening tags stand at one place only when one begins the other.
+    const std::string_view tag(close + 2, names[k].size() + 1);
+    bool alone = true;
+    for (std::size_t j = 0; j < count_; ++j) {
+      const std::string other = std::string(names[j]) + '>';
+      if (j != k && (other.starts_with(tag) || tag.starts_with(other))) alone = false;
+    }
+    if (alone) predictable_ |= 1u << k;
   }
   for (std::size_t j = 0; j < marker_count_; ++j) {
     markers_[j] = markers[j];
@@ -77,9 +93,21 @@ std::uint32_t ElementScanner::StoreValues(std::string_view line, const LineTags&
   return present;
 }
 
+ElementScanner::LineFound ElementScanner::ScanLine(std::string_view line,
+                                                   std::span<std::string_view> values) const {
+  const char* const base = line.data();
+  const char* const end = base + line.size();
+  LineTags tags;
+  ForEachByte(base, end, '<', [&](const char* p) {
+    TakeTag(p, end, static_cast<std::size_t>(p - base), tags);
+    return true;
+  });
+  return {StoreValues(line, tags, values), tags.markers};
+}
+
 ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,
-                                                    std::span<std::string_view> values,
-                                                    std::string_view marker) const {
+                                                     std::span<std::string_view> values,
+                                                     std::string_view marker) const {
   const Packed packed_marker = Pack(marker);
   auto marker_at = [&](const char* p, const char* end) {
     return packed_marker.size != 0 ? (LoadUpTo8(p, end) & packed_marker.mask) == packed_marker.bytes

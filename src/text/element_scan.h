@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -133,46 +134,86 @@ class ElementScanner {
     return static_cast<std::size_t>(end - p) > name.size() && p[name.size()] == '>' &&
            TextAt(p, end, name);
   }
-  // The "<" positions of one line that ScanLines keeps; a line with more is
-  // walked again.
-  static constexpr std::size_t kLineTagSlots = 8;
-
-  // What one line [begin, stop) of `base` holds, given its `count` "<"
-  // positions (the first kLineTagSlots of them in `lt`). Most lines are one
-  // element, "<name>", a value, "</name>" and the line's end: such a line
-  // is recognised from its two "<" alone.
-  LineFound FinishLine(const char* base, std::size_t begin, std::size_t stop, const char* readable,
-                       const std::size_t* lt, std::size_t count,
-                       std::span<std::string_view> values) const {
-    const char* const end = base + stop;
-    // No element without two "<"; a marker begins at the one there is.
-    if (count == 0) return {};
-    if (count == 1) return {0, MarkersAt(base + lt[0], readable)};
-    std::size_t k = 0;
-    if (count == 2 && SingleElementOpening(base + lt[0], readable, k)) {
-      const Packed& tag = tags_[k];
-      const char* const value = base + lt[0] + 1 + tag.size;
-      const char* const close = base + lt[1];
-      if (close >= value && close + 2 + tag.size == end && close[1] == '/' &&
-          ((LoadUpTo8(close, readable) >> 16) & tag.mask) == tag.bytes &&
-          ((marker_free_ >> k) & 1 || (!AnyMarkerAt(base + lt[0], end) && !AnyMarkerAt(close, end)))) {
-        const std::string_view text =
-            TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
-        if (text.empty()) return {};
-        values[k] = text;
-        return {1u << k, 0};
+  // The "<" bytes of one line as ScanLines counts them: how many (3 standing
+  // for any more) and where the first two are.
+  struct LineMarks {
+    std::size_t count = 0;
+    std::size_t first = 0;
+    std::size_t second = 0;
+    void Add(std::size_t block, BlockMask bits) {
+      if (bits == 0 || count > 2) return;
+      if (count == 0) {
+        first = block + LowestBit(bits);
+        bits &= bits - 1;
+        count = 1;
+        if (bits == 0) return;
       }
+      if (count == 1) {
+        second = block + LowestBit(bits);
+        bits &= bits - 1;
+        count = 2;
+        if (bits == 0) return;
+      }
+      count = 3;
     }
-    LineTags tags;
-    if (count <= kLineTagSlots) {
-      for (std::size_t i = 0; i < count; ++i) TakeTag(base + lt[i], end, lt[i] - begin, tags);
-    } else {
-      ForEachByte(base + begin, end, '<', [&](const char* p) {
-        TakeTag(p, end, static_cast<std::size_t>(p - (base + begin)), tags);
-        return true;
-      });
+  };
+
+  // What the line [begin, end), whose "<" bytes are `lt`, holds; bytes up to
+  // `readable` may be read. `guess` as for SingleElement.
+  [[gnu::always_inline]] LineFound FinishLine(const char* begin, const char* end,
+                                              const char* readable, const LineMarks& lt,
+                                              std::size_t& guess,
+                                              std::span<std::string_view> values) const {
+    LineFound found;
+    if (lt.count == 2 &&
+        SingleElement(begin + lt.first, begin + lt.second, end, readable, guess, values, found)) {
+      return found;
     }
-    return {StoreValues(std::string_view(base + begin, stop - begin), tags, values), tags.markers};
+    // No element without two "<"; a marker begins at the one there is.
+    if (lt.count == 0) return {};
+    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable)};
+    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+  }
+  // The same for any line, one "<" at a time.
+  LineFound ScanLine(std::string_view line, std::span<std::string_view> values) const;
+
+  // Most lines are one element, "<name>", a value, "</name>" and the line's
+  // end, with a short name: such a line, whose only "<" are `open` and
+  // `close` and which ends at `end`, is told apart here, and what it holds
+  // set in `found`. False for any other line, and for one too near the end
+  // of what may be read to load the words it takes. Rows list their
+  // elements in the same order, so the one after the last found is tried
+  // first.
+  [[gnu::always_inline]] bool SingleElement(const char* open, const char* close, const char* end,
+                                            const char* readable, std::size_t& guess,
+                                            std::span<std::string_view> values,
+                                            LineFound& found) const {
+    // Both words lie before close + 8, `open` being before `close`.
+    if (readable - close < 8) return false;
+    std::size_t k = guess;
+    if (((predictable_ >> k) & 1) == 0 || (Word(open + 1) & tags_[k].mask) != tags_[k].bytes) {
+      if (!SingleElementOpening(open, readable, k)) return false;
+    }
+    const char* const value = open + 1 + tags_[k].size;
+    const Packed& close_tag = close_tags_[k];
+    if (close < value || close + close_tag.size != end ||
+        (Word(close) & close_tag.mask) != close_tag.bytes || ((marker_free_ >> k) & 1) == 0) {
+      return false;
+    }
+    guess = k + 1;
+    const std::string_view text =
+        TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
+    if (!text.empty()) {
+      values[k] = text;
+      found.present = 1u << k;
+    }
+    return true;
+  }
+  // The eight bytes at `p`, all readable.
+  static std::uint64_t Word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
   }
 
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name
@@ -196,22 +237,12 @@ class ElementScanner {
     std::uint32_t markers = 0;
     for (std::size_t j = 0; j < marker_count_; ++j) {
       const Packed& marker = packed_markers_[j];
-      if (marker.size != 0 ? (word & marker.mask) == marker.bytes : TextAt(p, readable, markers_[j])) {
+      if (marker.size != 0 ? (word & marker.mask) == marker.bytes
+                           : TextAt(p, readable, markers_[j])) {
         markers |= 1u << j;
       }
     }
     return markers;
-  }
-  // Whether one of the markers stands at `p`.
-  bool AnyMarkerAt(const char* p, const char* end) const {
-    const std::uint64_t word = LoadUpTo8(p, end);
-    for (std::size_t j = 0; j < marker_count_; ++j) {
-      const Packed& marker = packed_markers_[j];
-      if (marker.size != 0 ? (word & marker.mask) == marker.bytes : TextAt(p, end, markers_[j])) {
-        return true;
-      }
-    }
-    return false;
   }
   // Stores the non-empty values of a line whose tags are `tags`; returns
   // their bits.
@@ -220,6 +251,8 @@ class ElementScanner {
 
   std::array<std::string_view, kMaxNames> names_{};
   std::array<Packed, kMaxNames> tags_{};  // name + ">", packed where it is short
+  // "</" + name + ">" where name + ">" is at most 6 bytes.
+  std::array<Packed, kMaxNames> close_tags_{};
   std::size_t count_ = 0;
   std::array<std::uint16_t, 256> by_first_byte_{};   // bit k: names_[k] starts so
   std::array<std::uint16_t, 256> by_second_byte_{};  // bit k: names_[k] + ">" goes on so
@@ -229,29 +262,63 @@ class ElementScanner {
   // Bit k: no marker can begin where "<name>" or "</name>" of names_[k]
   // stands, so a line holding just that element holds no marker.
   std::uint32_t marker_free_ = 0;
+  // Bit k: names_[k] is short and no other name + ">" begins with its
+  // name + ">" or the other way round, so where "<name>" stands no other
+  // name's opening tag does, and the table would name k alone.
+  std::uint32_t predictable_ = 0;
 };
 
 template <typename Visit>
 ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
                                      std::span<std::string_view> values, Visit&& visit) const {
   const char* const base = chunk.data();
-  std::size_t line = 0;                       // where the current line begins
-  std::array<std::size_t, kLineTagSlots> lt;  // the line's "<" positions, while they fit
-  std::size_t lt_count = 0;
-  return WalkLines(
-      chunk, last, '<',
-      [&](std::size_t at) {
-        if (lt_count < kLineTagSlots) lt[lt_count] = at;
-        ++lt_count;
-      },
-      [&](std::size_t stop, std::size_t next) {
-        const LineFound found =
-            FinishLine(base, line, stop, base + chunk.size(), lt.data(), lt_count, values);
-        const std::string_view text(base + line, stop - line);
-        lt_count = 0;
-        line = next;
-        return visit(text, found);
-      });
+  const std::size_t size = chunk.size();
+  const char* const readable = base + size;
+  std::size_t line = 0;   // where the current line begins
+  std::size_t lines = 0;  // the lines taken
+  LineMarks lt;           // its "<" bytes, as offsets from `line` (block - line may wrap
+                          // around; block - line + bit does not)
+  std::size_t guess = 0;
+  // Ends the current line at `stop`, the next beginning at `next`; false
+  // when visit says to stop.
+  auto end_line = [&](std::size_t stop, std::size_t next) {
+    const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
+    const std::string_view text(base + line, stop - line);
+    lt.count = 0;
+    line = next;
+    ++lines;
+    return visit(text, found);
+  };
+  auto taken = [&](bool stopped) {
+    // A line break that is a CR ending the chunk may have its LF in the next.
+    return ChunkTaken{line, lines, line == size && line != 0 && base[line - 1] == '\r', stopped};
+  };
+  constexpr std::size_t kBytes = 8 * sizeof(BlockMask);
+  BlockMask after_cr_bit = 0;
+  for (std::size_t block = 0; block < size; block += kBytes) {
+    const ByteMasks masks =
+        ClassifyBlock(base + block, size - block < kBytes ? size - block : kBytes, '<', '\r', '\n');
+    BlockMask marks = masks.a;
+    // Where a CR has its LF right after it, in the block or just past it.
+    BlockMask cr_lf = masks.b & (masks.c >> 1);
+    if ((masks.b >> (kBytes - 1)) != 0 && block + kBytes < size && base[block + kBytes] == '\n') {
+      cr_lf |= BlockMask{1} << (kBytes - 1);
+    }
+    for (BlockMask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit); breaks != 0;
+         breaks &= breaks - 1) {
+      const unsigned bit = LowestBit(breaks);
+      const BlockMask before = (BlockMask{1} << bit) - 1;
+      lt.Add(block - line, marks & before);
+      marks &= ~before;
+      const std::size_t stop = block + bit;
+      const std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
+      if (!end_line(stop, next)) return taken(true);
+    }
+    lt.Add(block - line, marks);
+  }
+  // The last line, without a line break.
+  if (last && line < size && !end_line(size, size)) return taken(true);
+  return taken(false);
 }
 
 }  // namespace quorvel

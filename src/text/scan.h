@@ -146,9 +146,13 @@ inline ByteMasksOf<Mask> ClassifyBlock(const char* p, std::size_t size, char a, 
   for (std::size_t k = 0; k < kBytes / 16; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const auto shift = static_cast<unsigned>(16 * k);
-    masks.a |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << shift;
-    masks.b |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << shift;
-    masks.c |= Mask{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vc)))} << shift;
+    // A mask of sixteen bytes is 0 to 0xFFFF: no bit to clear above them.
+    auto mask = [](__m128i hits) {
+      return static_cast<Mask>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
+    };
+    masks.a |= mask(_mm_cmpeq_epi8(v, va)) << shift;
+    masks.b |= mask(_mm_cmpeq_epi8(v, vb)) << shift;
+    masks.c |= mask(_mm_cmpeq_epi8(v, vc)) << shift;
   }
 #else
   for (std::size_t i = 0; i < kBytes; ++i) {
@@ -159,6 +163,17 @@ inline ByteMasksOf<Mask> ClassifyBlock(const char* p, std::size_t size, char a, 
   }
 #endif
   return masks;
+}
+
+// The line breaks of a block whose CR and LF bytes are the bits of `cr` and
+// `lf`: every CR ends a line, and every LF but one right after a CR.
+// `after_cr_bit` is 1 when the block before ended with a CR, and becomes so
+// for this block.
+template <typename Mask>
+inline Mask LineBreakBits(Mask cr, Mask lf, Mask& after_cr_bit) {
+  const Mask breaks = cr | (lf & ~((cr << 1) | after_cr_bit));
+  after_cr_bit = cr >> (8 * sizeof(Mask) - 1);
+  return breaks;
 }
 
 // What a walk over the whole lines at the front of a chunk of content took.
@@ -195,9 +210,7 @@ ChunkTaken WalkLines(std::string_view chunk, bool last, char marked, Mark&& mark
   for (std::size_t block = 0; block < size; block += kBytes) {
     const ByteMasksOf<Mask> masks = ClassifyBlock<Mask>(
         base + block, size - block < kBytes ? size - block : kBytes, marked, '\r', '\n');
-    // Every CR ends a line, and every LF but one right after a CR.
-    Mask breaks = masks.b | (masks.c & ~((masks.b << 1) | after_cr_bit));
-    after_cr_bit = masks.b >> (kBytes - 1);
+    Mask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit);
     Mask marks = masks.a;
     auto give_marks = [&](Mask bits) {
       for (; bits != 0; bits &= bits - 1) mark(block + LowestBit(bits));
