@@ -211,7 +211,7 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
   Findings* const findings = options.findings;
   ByteReader input(input_path);
   LineState counting;
-  WalkContent(input, counting, CountWholeRecordLines, [] {});
+  WalkContent(input, counting, CountWholeLines, [] {});
   const ContentSize counted = {counting.lines(), input.Consumed()};
   const auto rows = static_cast<std::int32_t>(counted.lines);
   input.Rewind();

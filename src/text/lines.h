@@ -114,62 +114,6 @@ class FieldList {
 // included; one TAB at the very end adds no field; an empty line has none.
 std::int32_t SplitTabFields(std::string_view line, FieldList& target);
 
-// The line ends in [begin, end) as CountLineEnds counts them, for the
-// counting pass, whose whole work this is: four blocks of sixteen a step in
-// byte-wide counters, so that the loop's own steps are few.
-inline std::size_t CountLineEndsUnrolled(const char* begin, const char* end, bool after_cr) {
-  std::size_t ends = 0;
-  const char* p = begin;
-#if defined(__SSE2__)
-  if (end - p > 64) {
-    ends = CountLineEnds(p, p + 1, after_cr);
-    ++p;
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    auto line_ends = [&](const char* at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1));
-      return _mm_or_si128(_mm_cmpeq_epi8(v, cr),
-                          _mm_andnot_si128(_mm_cmpeq_epi8(before, cr), _mm_cmpeq_epi8(v, lf)));
-    };
-    while (end - p >= 64) {
-      // Each step adds at most 4 to a counter: 63 steps stay below 256.
-      const std::size_t steps = std::min<std::size_t>(63, static_cast<std::size_t>(end - p) / 64);
-      __m128i counts = _mm_setzero_si128();
-      for (std::size_t i = 0; i < steps; ++i, p += 64) {
-        const __m128i sum = _mm_add_epi8(_mm_add_epi8(line_ends(p), line_ends(p + 16)),
-                                         _mm_add_epi8(line_ends(p + 32), line_ends(p + 48)));
-        counts = _mm_sub_epi8(counts, sum);  // each end is -1
-      }
-      const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-      ends += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-    }
-    after_cr = p[-1] == '\r';
-  }
-#endif
-  return ends + CountLineEnds(p, end, after_cr);
-}
-
-// CountWholeLines with the counting above.
-inline ChunkTaken CountWholeRecordLines(std::string_view chunk, bool last) {
-  ChunkTaken taken;
-  std::size_t whole = chunk.size();
-  while (whole > 0 && chunk[whole - 1] != '\r' && chunk[whole - 1] != '\n') --whole;
-  if (whole > 0) {
-    taken.bytes = whole;
-    taken.lines = CountLineEndsUnrolled(chunk.data(), chunk.data() + whole, false);
-    // A CR that ends the chunk may have its LF in the next one.
-    taken.after_cr = whole == chunk.size() && chunk[whole - 1] == '\r';
-  }
-  if (last && taken.bytes < chunk.size()) {
-    taken.bytes = chunk.size();
-    ++taken.lines;
-    taken.after_cr = false;
-  }
-  return taken;
-}
-
 // Bit i set when byte i of the bytes [p, p + size) (32 of them, or fewer
 // when the range ends sooner) may end a field: any byte up to CR, so that TAB,
 // LF and CR come out of one compare per sixteen bytes. The caller tells them

@@ -6,6 +6,7 @@
 #ifndef QUORVEL_TEXT_SCAN_H
 #define QUORVEL_TEXT_SCAN_H
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -248,8 +249,10 @@ inline void ForEachByte(const char* begin, const char* end, char c, Visit&& visi
 // The number of line ends in [begin, end), which holds no NUL: every CR, and
 // every LF that does not follow a CR. `after_cr` says whether the byte before
 // `begin` (in an earlier piece of the same content) was a CR, so a content
-// counted piece by piece gives the same total as counted whole. Sixteen bytes
-// at a time in byte-wide counters, summed before they can overflow.
+// counted piece by piece gives the same total as counted whole. This is the
+// whole work of a counting pass: sixty-four bytes a step, in byte-wide
+// counters summed before they can overflow, so that the loop's own steps
+// are few.
 inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_cr) {
   std::size_t ends = 0;
   const char* p = begin;
@@ -258,23 +261,33 @@ inline std::size_t CountLineEnds(const char* begin, const char* end, bool after_
     ++p;
   }
 #if defined(__SSE2__)
-  const __m128i vcr = _mm_set1_epi8('\r');
-  const __m128i vlf = _mm_set1_epi8('\n');
-  const __m128i zero = _mm_setzero_si128();
-  while (end - p >= 16) {
-    __m128i counts = zero;
-    for (int i = 0; i < 255 && end - p >= 16; ++i, p += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-      const __m128i line_ends =
-          _mm_or_si128(_mm_cmpeq_epi8(v, vcr),
-                       _mm_andnot_si128(_mm_cmpeq_epi8(before, vcr), _mm_cmpeq_epi8(v, vlf)));
-      counts = _mm_sub_epi8(counts, line_ends);  // each end is -1
-    }
-    const __m128i sums = _mm_sad_epu8(counts, zero);
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  auto line_ends = [&](const char* at) {  // -1 where a line ends
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at - 1));
+    return _mm_or_si128(_mm_cmpeq_epi8(v, cr),
+                        _mm_andnot_si128(_mm_cmpeq_epi8(before, cr), _mm_cmpeq_epi8(v, lf)));
+  };
+  auto add = [&](__m128i counts) {
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
     ends += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  };
+  while (end - p >= 64) {
+    // Each step adds at most 4 to a counter: 63 steps stay below 256.
+    const std::size_t steps = std::min<std::size_t>(63, static_cast<std::size_t>(end - p) / 64);
+    __m128i counts = _mm_setzero_si128();
+    for (std::size_t i = 0; i < steps; ++i, p += 64) {
+      const __m128i sum = _mm_add_epi8(_mm_add_epi8(line_ends(p), line_ends(p + 16)),
+                                       _mm_add_epi8(line_ends(p + 32), line_ends(p + 48)));
+      counts = _mm_sub_epi8(counts, sum);
+    }
+    add(counts);
   }
+  __m128i counts = _mm_setzero_si128();
+  for (; end - p >= 16; p += 16) counts = _mm_sub_epi8(counts, line_ends(p));
+  add(counts);
 #endif
   for (; p < end; ++p) {
     if (*p == '\r' || (*p == '\n' && p[-1] != '\r')) ++ends;
