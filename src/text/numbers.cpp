@@ -114,6 +114,33 @@ bool EightHexDigits(const char* p, std::uint32_t* value) {
   return true;
 }
 
+#if defined(__SSE2__)
+// The value of the sixteen hexadecimal digits at `p` into `value`, or false
+// when a byte among them is no digit: a padded sy has sixteen, and one
+// register classifies and combines them all.
+bool SixteenHexDigits(const char* p, std::uint64_t* value) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i lower = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // "A" to "F" as "a" to "f"
+  // Compared as signed, so a byte from 0x80 on is neither.
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1)));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
+  // The low half of each byte, nine more for a letter; then each pair in one
+  // byte, the first digit the high half, the eight bytes most significant
+  // first.
+  const __m128i nibbles = _mm_add_epi8(_mm_and_si128(bytes, _mm_set1_epi8(0x0F)),
+                                       _mm_and_si128(letter, _mm_set1_epi8(9)));
+  const __m128i pairs = _mm_and_si128(
+      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)), _mm_set1_epi16(0xFF));
+  std::uint64_t big_endian;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), _mm_packus_epi16(pairs, pairs));
+  *value = __builtin_bswap64(big_endian);
+  return true;
+}
+#endif
+
 // The value of the `count` (below eight) hexadecimal digits at `p` shifted
 // in below `value`, marking `bad` with the high half of any byte that is no
 // digit.
@@ -141,6 +168,9 @@ bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   // Too many digits to fit, or a byte that is no digit among them.
   if (end - p > most) return false;
   const std::size_t count = static_cast<std::size_t>(end - p);
+#if defined(__SSE2__)
+  if (count == 16) return SixteenHexDigits(p, value);
+#endif
   const std::size_t head = count % 8;
   unsigned bad = 0;
   std::uint64_t v = FewHexDigits(p, head, 0, &bad);
@@ -258,20 +288,21 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 namespace {
 
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // Writes the eight digits of `value` (below 10^8, zero-padded) ending at
-// `end`, two a step, in 32-bit arithmetic.
+// `end`: its two halves of four digits, their pairs and their digits each
+// split side by side in one word, the first digit the lowest byte.
 void EightDigits(std::uint32_t value, char* end) {
-  for (int k = 0; k < 4; ++k) {
-    const std::uint32_t pair = (value % 100) * 2;
-    value /= 100;
-    *--end = kPairs[pair + 1];
-    *--end = kPairs[pair];
-  }
+  const std::uint32_t high = value / 10000;
+  std::uint64_t fours = high | std::uint64_t{value - high * 10000} << 32;
+  // Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
+  // n / 10.
+  const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = hundreds | (fours - hundreds * 100) << 16;
+  const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000F;
+  std::uint64_t digits = tens | (pairs - tens * 10) << 8;
+  digits += kEveryByte * '0';
+  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap64(digits);
+  std::memcpy(end - 8, &digits, 8);
 }
 
 // The high 64 bits of the 128-bit product a * b.
