@@ -113,14 +113,6 @@ class CheckedRun {
   }
 
  private:
-  // The `n` (over thirty-two) bytes at `from` to `to`, sixteen at a time:
-  // out of line, so that the short copies above stay small enough to be
-  // inlined wherever a piece is appended.
-  [[gnu::noinline]] static void CopyLong(char* to, const char* from, std::size_t n) {
-    for (std::size_t i = 0; i < n - 16; i += 16) std::memcpy(to + i, from + i, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-  }
-
   LineWriter& out_;
 };
 

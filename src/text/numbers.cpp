@@ -156,8 +156,8 @@ std::uint64_t FewHexDigits(const char* p, std::size_t count, std::uint64_t value
 // Reads a run of one or more hexadecimal digits whose value fits in `bits`
 // (32 or 64) bits. False when the run is empty, holds another byte or does
 // not fit. Leading zeros are free: only as many are passed over as keep the
-// rest from fitting, eight at a time where they come in eights, so that a
-// padded sy of sixteen digits is read as two steps of eight.
+// rest from fitting, eight at a time where they come in eights; what is left
+// is read sixteen or eight digits a step, and only a shorter head one by one.
 bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   if (digits.empty()) return false;
   const char* p = digits.data();
@@ -337,8 +337,8 @@ std::uint64_t DivideBy1e8(std::uint64_t n) {
 
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case. The number is cut into pieces of eight digits, each written in
-  // 32-bit arithmetic, the pieces independent of one another.
+  // case. The number is cut into pieces of eight digits, each written
+  // without a 64-bit division, the pieces independent of one another.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
   // Twenty bytes past the digits, so that they go out in moves of a fixed
