@@ -182,6 +182,29 @@ std::string ResultLine(const std::string& id, const std::string& sy = "123") {
   return "D" + id + "\tH\tG\tX\t2024/01/31\t1\t2\t<m>\t" + sy + "\tJ\t2026/12/06\r\n";
 }
 
+// Values of every length up to well past two 32-byte moves come out whole,
+// each in a row of its own.
+TEST_F(ConvertTest, ResultValuesOfEveryLengthComeOutWhole) {
+  std::string document = "<body>\r\n <nsr>N</nsr>\r\n <rows>80</rows>\r\n <data>\r\n";
+  std::string expected;
+  for (int size = 1; size <= 80; ++size) {
+    std::string value;
+    for (int i = 0; i < size; ++i) value += static_cast<char>('a' + (size + i) % 26);
+    std::string block = ResultBlock(std::to_string(size));
+    block.replace(block.find("<xf>X</xf>"), 10, "<xf>" + value + "</xf>");
+    document += block;
+    std::string line = ResultLine(std::to_string(size));
+    line.replace(line.find("\tX\t"), 3, "\t" + value + "\t");
+    expected += line;
+  }
+  WriteFile("in.xml", document + " </data>\r\n</body>\r\n");
+  int32_t rows = 0;
+  char nsr[256], reserved[256];
+  ASSERT_EQ(Quorvel_XML2TXT("in.xml", "out.txt", 0, &rows, nsr, reserved), QUORVEL_RESULT_OK)
+      << LastError();
+  EXPECT_EQ(ReadFile("out.txt"), expected);
+}
+
 // The data line may come before the header values: the header searches then
 // run on past it, and the rows are read from the data line all the same.
 TEST_F(ConvertTest, HeaderValuesAfterTheDataLine) {

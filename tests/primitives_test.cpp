@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -553,6 +554,71 @@ TEST(ParseInt64, AcceptedAndRejectedForms) {
         "12345\xB6"
         "78"}) {
     EXPECT_EQ(MessageOf([&] { ParseInt64(text); }), "'" + text + "' is not a valid integer value");
+  }
+}
+
+// The plain rule for a run of hexadecimal digits: every byte a digit of
+// either case, at most `most` after the leading zeros, read digit by digit.
+std::optional<std::uint64_t> PlainHex(std::string_view digits, std::size_t most) {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  std::size_t significant = 0;
+  for (const char c : digits) {
+    int d = -1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    if (d < 0) return std::nullopt;
+    if (significant > 0 || d != 0) ++significant;
+    value = value << 4 | static_cast<std::uint64_t>(d);
+  }
+  if (significant > most) return std::nullopt;
+  return value;
+}
+
+// Every digit count, with leading zeros in eights and not, every byte in
+// every place of each: the same as the plain rule, for 64 and for 32 bits.
+// Each text sits alone in a buffer of its own size, so that a read past it
+// shows under the address sanitizer.
+TEST(ParseHex, EqualsThePlainRule) {
+  std::mt19937 random(11);
+  const std::string_view digits = "0123456789abcdefABCDEF";
+  const auto check = [](const std::string& text) {
+    const std::vector<char> alone(text.begin(), text.end());
+    const std::string_view view(alone.data(), alone.size());
+    const auto expected64 = PlainHex(view, 16);
+    std::int64_t value = 5;
+    ASSERT_EQ(TryParseHex64(view, value), expected64.has_value()) << text;
+    EXPECT_EQ(static_cast<std::uint64_t>(value), expected64.value_or(5)) << text;
+    if (text.size() > 12) return;
+    const auto expected32 = PlainHex(view, 8);
+    if (expected32) {
+      EXPECT_EQ(ParseInt32("$" + text), static_cast<std::int32_t>(*expected32)) << text;
+    } else {
+      EXPECT_EQ(MessageOf([&] { ParseInt32("$" + text); }),
+                "'$" + text + "' is not a valid integer value");
+    }
+  };
+  for (std::size_t count = 1; count <= 26; ++count) {
+    for (const std::size_t zeros : {0, 1, 7, 8, 9, 16, 17, 26}) {
+      if (zeros > count) continue;
+      std::string text(zeros, '0');
+      while (text.size() < count) text += digits[random() % digits.size()];
+      check(text);
+      if (zeros != 0 && zeros != 8) continue;
+      for (std::size_t at = 0; at < count; ++at) {
+        for (int byte = 0; byte < 256; ++byte) {
+          std::string changed = text;
+          changed[at] = static_cast<char>(byte);
+          check(changed);
+        }
+      }
+    }
+  }
+  for (const std::string edge : {"7FFFFFFFFFFFFFFF", "8000000000000000", "FFFFFFFFFFFFFFFF",
+                                 "ffffffffffffffff", "0000000000000000", "10000000000000000",
+                                 "00000000000000000000000001", "7FFFFFFF", "80000000"}) {
+    check(edge);
   }
 }
 

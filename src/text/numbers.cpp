@@ -70,11 +70,8 @@ bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* va
   return true;
 }
 
-// Reads a run of one or more hexadecimal digits whose value fits in `bits`
-// bits (leading zeros are free). False when the run is empty, holds another
-// byte or does not fit.
-// The value of each byte as a hexadecimal digit, 0xFF for any other byte: a
-// table, since every returned row converts sixteen digits.
+// The value of each byte as a hexadecimal digit, 0xFF for any other byte:
+// for the digits that do not make up a step of eight.
 constexpr auto kHexValues = [] {
   std::array<std::uint8_t, 256> table{};
   for (int c = 0; c < 256; ++c) {
@@ -84,36 +81,106 @@ constexpr auto kHexValues = [] {
   return table;
 }();
 
+// The eight bytes at `p` as one word, the first byte lowest.
+std::uint64_t LoadEight(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+  return word;
+}
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+
+// The value of the eight hexadecimal digits at `p` into `value`, or false
+// when a byte among them is no digit: every returned row converts sixteen,
+// so all eight are classified and combined side by side in one word, with
+// no branch per digit.
+bool EightHexDigits(const char* p, std::uint32_t* value) {
+  const std::uint64_t word = LoadEight(p);
+  constexpr std::uint64_t kHigh = kEveryByte * 0x80;
+  // Below 0x80, adding 0x80 - c0 to a byte sets its high bit exactly when
+  // the byte is at least c0, without a carry into the next byte.
+  const auto at_least = [](std::uint64_t w, unsigned c0) { return w + kEveryByte * (0x80 - c0); };
+  const std::uint64_t digit = at_least(word, '0') & ~at_least(word, '9' + 1);
+  const std::uint64_t lower = word | kEveryByte * 0x20;  // "A" to "F" as "a" to "f"
+  const std::uint64_t letter = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
+  if ((word & kHigh) != 0 || ((digit | letter) & kHigh) != kHigh) return false;
+  // The low half of each byte, nine more for a letter; then pairs, fours
+  // and the eight, the first digit the most significant.
+  std::uint64_t n = (word & kEveryByte * 0x0F) + ((letter & kHigh) >> 7) * 9;
+  n = ((n << 4) + (n >> 8)) & 0x00FF00FF00FF00FF;
+  n = ((n << 8) + (n >> 16)) & 0x0000FFFF0000FFFF;
+  *value = static_cast<std::uint32_t>((n << 16) + (n >> 32));
+  return true;
+}
+
+#if defined(__SSE2__)
+// The value of the sixteen hexadecimal digits at `p` into `value`, or false
+// when a byte among them is no digit: a padded sy has sixteen, and one
+// register classifies and combines them all.
+bool SixteenHexDigits(const char* p, std::uint64_t* value) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i lower = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // "A" to "F" as "a" to "f"
+  // Compared as signed, so a byte from 0x80 on is neither.
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1)));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
+  // The low half of each byte, nine more for a letter; then each pair in one
+  // byte, the first digit the high half, the eight bytes most significant
+  // first.
+  const __m128i nibbles = _mm_add_epi8(_mm_and_si128(bytes, _mm_set1_epi8(0x0F)),
+                                       _mm_and_si128(letter, _mm_set1_epi8(9)));
+  const __m128i pairs = _mm_and_si128(
+      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)), _mm_set1_epi16(0xFF));
+  std::uint64_t big_endian;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), _mm_packus_epi16(pairs, pairs));
+  *value = __builtin_bswap64(big_endian);
+  return true;
+}
+#endif
+
+// The value of the `count` (below eight) hexadecimal digits at `p` shifted
+// in below `value`, marking `bad` with the high half of any byte that is no
+// digit.
+std::uint64_t FewHexDigits(const char* p, std::size_t count, std::uint64_t value, unsigned* bad) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t d = kHexValues[static_cast<unsigned char>(p[i])];
+    *bad |= d;
+    value = (value << 4) | d;
+  }
+  return value;
+}
+
+// Reads a run of one or more hexadecimal digits whose value fits in `bits`
+// (32 or 64) bits. False when the run is empty, holds another byte or does
+// not fit. Leading zeros are free: only as many are passed over as keep the
+// rest from fitting, eight at a time where they come in eights; what is left
+// is read sixteen or eight digits a step, and only a shorter head one by one.
 bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   if (digits.empty()) return false;
-  // Leading zeros are free; then a value of `bits` bits has at most bits / 4
-  // digits. Every returned row converts sixteen of them, so the digits are
-  // taken without a branch each: a byte that is no digit marks `bad`, and
-  // the two halves of the number build up side by side.
-  std::size_t first = 0;
-  while (first < digits.size() && digits[first] == '0') ++first;
-  const std::size_t count = digits.size() - first;
-  if (count > static_cast<std::size_t>(bits / 4)) {
-    // Too many digits to fit, or a byte that is no digit among them.
-    return false;
-  }
-  const char* const p = digits.data() + first;
-  const std::size_t split = count > 8 ? count - 8 : 0;
-  std::uint64_t high = 0;
-  std::uint64_t low = 0;
+  const char* p = digits.data();
+  const char* const end = p + digits.size();
+  const auto most = static_cast<std::ptrdiff_t>(bits / 4);
+  while (end - p > most && LoadEight(p) == kEveryByte * '0') p += 8;
+  while (end - p > most && *p == '0') ++p;
+  // Too many digits to fit, or a byte that is no digit among them.
+  if (end - p > most) return false;
+  const std::size_t count = static_cast<std::size_t>(end - p);
+#if defined(__SSE2__)
+  if (count == 16) return SixteenHexDigits(p, value);
+#endif
+  const std::size_t head = count % 8;
   unsigned bad = 0;
-  for (std::size_t i = 0; i < split; ++i) {
-    const std::uint8_t d = kHexValues[static_cast<unsigned char>(p[i])];
-    bad |= d;
-    high = (high << 4) | d;
-  }
-  for (std::size_t i = split; i < count; ++i) {
-    const std::uint8_t d = kHexValues[static_cast<unsigned char>(p[i])];
-    bad |= d;
-    low = (low << 4) | d;
+  std::uint64_t v = FewHexDigits(p, head, 0, &bad);
+  for (p += head; p < end; p += 8) {
+    std::uint32_t eight;
+    if (!EightHexDigits(p, &eight)) return false;
+    v = (v << 32) | eight;
   }
   if (bad & 0xF0) return false;
-  *value = (high << 32) | low;
+  *value = v;
   return true;
 }
 
@@ -221,20 +288,21 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 namespace {
 
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 // Writes the eight digits of `value` (below 10^8, zero-padded) ending at
-// `end`, two a step, in 32-bit arithmetic.
+// `end`: its two halves of four digits, their pairs and their digits each
+// split side by side in one word, the first digit the lowest byte.
 void EightDigits(std::uint32_t value, char* end) {
-  for (int k = 0; k < 4; ++k) {
-    const std::uint32_t pair = (value % 100) * 2;
-    value /= 100;
-    *--end = kPairs[pair + 1];
-    *--end = kPairs[pair];
-  }
+  const std::uint32_t high = value / 10000;
+  std::uint64_t fours = high | std::uint64_t{value - high * 10000} << 32;
+  // Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
+  // n / 10.
+  const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = hundreds | (fours - hundreds * 100) << 16;
+  const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000F;
+  std::uint64_t digits = tens | (pairs - tens * 10) << 8;
+  digits += kEveryByte * '0';
+  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap64(digits);
+  std::memcpy(end - 8, &digits, 8);
 }
 
 // The high 64 bits of the 128-bit product a * b.
@@ -269,12 +337,15 @@ std::uint64_t DivideBy1e8(std::uint64_t n) {
 
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case. The number is cut into pieces of eight digits, each written in
-  // 32-bit arithmetic, the pieces independent of one another.
+  // case. The number is cut into pieces of eight digits, each written
+  // without a 64-bit division, the pieces independent of one another.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  char digits[24];
-  char* const end = digits + sizeof digits;
+  // Twenty bytes past the digits, so that they go out in moves of a fixed
+  // size (a library call otherwise, and a slow one in the 32-bit DLL).
+  char digits[24 + 20];
+  char* const end = digits + 24;
+  std::memset(end, 0, 20);
   const char* first = end - 8;
   const std::uint64_t rest = DivideBy1e8(magnitude);
   EightDigits(static_cast<std::uint32_t>(magnitude - rest * kEightDigits), end);
@@ -287,13 +358,18 @@ NumberText FormatDecimal(std::int64_t value) {
       first = end - 24;
     }
   }
-  // Without leading zeros; zero itself is "0".
-  while (first < end - 1 && *first == '0') ++first;
+  // Without leading zeros, counted in the first piece at once (its first
+  // byte lowest); zero itself is "0".
+  const std::uint64_t zeros = LoadEight(first) ^ (kEveryByte * '0');
+  const int leading = zeros == 0 ? 7 : std::countr_zero(zeros) / 8;
+  first += leading;
   NumberText out;
-  int k = 0;
-  if (value < 0) out.bytes[k++] = '-';
-  for (const char* p = first; p < end; ++p) out.bytes[k++] = *p;
-  out.size = static_cast<std::uint8_t>(k);
+  const int sign = value < 0 ? 1 : 0;
+  out.bytes[0] = '-';
+  // At most nineteen digits.
+  std::memcpy(out.bytes + sign, first, 16);
+  std::memcpy(out.bytes + sign + 16, first + 16, 4);
+  out.size = static_cast<std::uint8_t>(sign + (end - first));
   return out;
 }
 
