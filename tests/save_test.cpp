@@ -102,11 +102,12 @@ class SaveTest : public qtest::ScratchDirTest {
     Faults::reads = 0;
   }
 
-  // An input whose document is about 3.6 MiB: several stream buffers.
-  static std::string LargeInput(const std::string& last_sy = "255") {
+  // An input whose document is about 3.6 MiB (times `times`): several
+  // stream buffers.
+  static std::string LargeInput(const std::string& last_sy = "255", int times = 1) {
     const std::string row = "1100\t00000001\tBUYER\tSELLER\t20240131\t1000.00\t170.00\t<a>\t";
     std::string input;
-    for (int i = 0; i < 14000; ++i) input += row + "255\tB\n";
+    for (int i = 0; i < 14000 * times; ++i) input += row + "255\tB\n";
     return input + row + last_sy + "\tB\n";
   }
 
@@ -555,6 +556,46 @@ TEST_F(SaveTest, FailureWhileABufferIsWrittenBehindWaitsForTheWrite) {
   };
   ExpectFailureLeavesOutput(LargeInput("bad"), "'bad' is not a valid integer value");
   EXPECT_EQ(closed_while_written.load(), 0);
+}
+
+// Where the system cannot be asked to start writing a file back, a large
+// output is flushed behind the writer as it goes, on a thread of its own:
+// the save still ends with its own flush and writes the same file, and no
+// flush behind is under way when the save flushes or closes the file, a
+// failed conversion's included. Each flush is made slow, so that one is
+// always running.
+TEST_F(SaveTest, FlushesBehindWhereNoWriteBackCanBeStarted) {
+  static std::atomic<int> flushes;
+  static std::atomic<platform::Handle> flushing;
+  static std::atomic<int> overlaps;
+  flushing = platform::kNoHandle;
+  overlaps = 0;
+  platform_.api().flush = [](platform::Handle h) {
+    ++flushes;
+    if (flushing.exchange(h) != platform::kNoHandle) ++overlaps;
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    flushing = platform::kNoHandle;
+    return platform::Native().flush(h);
+  };
+  platform_.api().close = [](platform::Handle h) {
+    if (flushing.load() == h) ++overlaps;
+    return platform::Native().close(h);
+  };
+  WriteFile("in.txt", LargeInput("255", 10));  // a document of about 36 MiB
+  std::string documents[2];
+  for (const bool can_start : {true, false}) {
+    SCOPED_TRACE(can_start ? "write-back started" : "flushed behind");
+    platform_.api().start_writeback = can_start ? platform::Native().start_writeback
+                                                : [](platform::Handle, std::uint64_t,
+                                                     std::uint64_t) { return false; };
+    flushes = 0;
+    ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
+    documents[can_start] = ReadFile("out.xml");
+    EXPECT_EQ(flushes.load() > 1, !can_start) << flushes.load() << " flushes";
+  }
+  EXPECT_TRUE(documents[0] == documents[1]);
+  ExpectFailureLeavesOutput(LargeInput("bad", 10), "'bad' is not a valid integer value");
+  EXPECT_EQ(overlaps.load(), 0);
 }
 
 // Whether a file has the name `path`, without opening it (a file the save

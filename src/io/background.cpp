@@ -60,6 +60,12 @@ void Background::Wait() {
   while (pending_) monitor_.Wait();
 }
 
+bool Background::Idle() {
+  if (!started_ || no_thread_) return true;
+  platform::MonitorLock lock(monitor_);
+  return !pending_;
+}
+
 void Background::Loop() {
   platform::MonitorLock lock(monitor_);
   for (;;) {

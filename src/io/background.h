@@ -33,6 +33,8 @@ class Background {
   void Wait();
   // A job has been started and not yet waited for.
   bool busy() const { return started_; }
+  // No job started is still running: Wait would return at once.
+  bool Idle();
 
  private:
   void Loop();

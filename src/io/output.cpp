@@ -9,6 +9,10 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
+// How often a file whose write-back the system cannot be asked to start is
+// flushed behind the writer.
+constexpr std::uint64_t kFlushEvery = std::uint64_t{16} << 20;
+
 // Room for a reservation is always made by emptying the buffer.
 static_assert(LineWriter::kMaxReserve <= kChunk);
 
@@ -19,6 +23,7 @@ LineWriter::LineWriter(const char* path, TemporaryListener* listener)
 
 LineWriter::~LineWriter() {
   background_.Wait();
+  flusher_.Wait();
   save_.Abandon();
 }
 
@@ -36,10 +41,32 @@ void LineWriter::Decide() {
 // now.
 platform::Error LineWriter::WriteOut(const char* bytes, std::size_t size) {
   const platform::Error error = WriteAll(save_.handle(), bytes, size);
-  if (error == 0 && save_.flushed()) {
-    platform::Current().start_writeback(save_.handle(), written_, size);
+  if (error == 0 && save_.flushed() &&
+      !platform::Current().start_writeback(save_.handle(), written_, size)) {
+    FlushBehind(written_ + size);
   }
   return error;
+}
+
+// Where the system cannot be asked to start writing a file back (Windows has
+// no such call), the file is flushed every kFlushEvery bytes on a thread of
+// its own, beside the writing, so that the flush the save ends with finds
+// little left to write: it would otherwise write the whole output back while
+// the caller waits. A flush still under way is left to finish; a later write
+// starts the next. Its outcome is not looked at: the save's own flush at the
+// end reports a failure.
+void LineWriter::FlushBehind(std::uint64_t end) {
+  if (end - flushed_to_ < kFlushEvery || !flusher_.Idle()) return;
+  flusher_.Wait();
+  flushed_to_ = end;
+  flusher_.Start(&FlushJob, this);
+}
+
+// The flush behind, on its thread: it touches only the file, which stays
+// open until the flush has been waited for.
+void LineWriter::FlushJob(void* writer) {
+  auto* self = static_cast<LineWriter*>(writer);
+  (void)platform::Current().flush(self->save_.handle());
 }
 
 // Counts a write that went out. Once one falls short the save's outcome is
@@ -53,6 +80,7 @@ void LineWriter::Settle(platform::Error error, std::size_t size) {
   }
   write_failed_ = true;
   write_error_ = error;
+  flusher_.Wait();
   save_.Abandon();
   sink_ = Sink::kDiscard;
 }
@@ -105,6 +133,7 @@ void LineWriter::AppendSlow(std::string_view bytes) {
 
 void LineWriter::Save() {
   Drain(true);
+  flusher_.Wait();
   if (create_failed_) RaiseCannotCreateFile(save_.path(), SystemError(save_.error()));
   if (write_failed_) RaiseStreamWriteError(SystemError(write_error_));
   save_.Finish(written_, buffer_.get(), capacity_);

@@ -132,6 +132,8 @@ class LineWriter {
   void Drain(bool last);
   void FinishWriteBehind();
   static void WriteBehindJob(void* writer);
+  void FlushBehind(std::uint64_t end);
+  static void FlushJob(void* writer);
 
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
@@ -150,6 +152,12 @@ class LineWriter {
   std::size_t behind_size_ = 0;
   platform::Error behind_error_ = 0;
   Background background_;
+
+  // Flushing behind the writer, where the system cannot be asked to start a
+  // write-back (see FlushBehind). Touched by whichever thread writes, never
+  // by two at once: the main thread only once the write behind is waited for.
+  std::uint64_t flushed_to_ = 0;
+  Background flusher_;
 };
 
 }  // namespace quorvel

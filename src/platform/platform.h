@@ -124,8 +124,10 @@ struct Api {
   // Asks the system to start writing [offset, offset + size) of `handle` to
   // the disk now, without waiting: the flush at the end then finds most of
   // a large output already written, the disk having worked while the
-  // conversion did. A hint only; never fails, may do nothing.
-  void (*start_writeback)(Handle handle, std::uint64_t offset, std::uint64_t size);
+  // conversion did. A hint only; never fails. False where the system has no
+  // such call (Windows; POSIX systems other than Linux): the caller may
+  // then flush on a thread of its own instead.
+  bool (*start_writeback)(Handle handle, std::uint64_t offset, std::uint64_t size);
   // Tells the system that what it caches of the existing file at `path`,
   // which a new file is about to replace, is no longer wanted. Rewriting the
   // file in place would let go of those pages at once; keeping them while

@@ -126,14 +126,16 @@ Error PosixFlush(Handle handle) {
   return rc == 0 || errno == EINVAL ? 0 : LastError();
 }
 
-void PosixStartWriteback(Handle handle, std::uint64_t offset, std::uint64_t size) {
+bool PosixStartWriteback(Handle handle, std::uint64_t offset, std::uint64_t size) {
 #if defined(__linux__)
   (void)::sync_file_range(Fd(handle), static_cast<off_t>(offset), static_cast<off_t>(size),
                           SYNC_FILE_RANGE_WRITE);
+  return true;
 #else
   (void)handle;
   (void)offset;
   (void)size;
+  return false;
 #endif
 }
 

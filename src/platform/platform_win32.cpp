@@ -84,7 +84,7 @@ Error WinFlush(Handle handle) {
 }
 
 // Windows writes back on its own schedule and offers no hint for a range.
-void WinStartWriteback(Handle, std::uint64_t, std::uint64_t) {}
+bool WinStartWriteback(Handle, std::uint64_t, std::uint64_t) { return false; }
 
 // The cache manager gives no way to drop one file's pages; it reuses them
 // on its own.

@@ -62,7 +62,7 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
   };
   api.close = [](platform::Handle) -> platform::Error { return 0; };
   api.flush = [](platform::Handle) -> platform::Error { return 0; };
-  api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) {};
+  api.start_writeback = [](platform::Handle, std::uint64_t, std::uint64_t) { return true; };
   api.release_cache = [](const char*) {};
   // Every output path is a new file in a folder that takes one.
   api.resolve = [](const char* path, platform::Resolved* resolved) -> platform::Error {
