@@ -23,6 +23,10 @@
 namespace quorvel::platform {
 namespace {
 
+// A 32-bit system's 32-bit off_t would stop every file at 2 GiB: "Stream
+// write error" for a larger output, "Cannot open file" for a larger input.
+static_assert(sizeof(off_t) >= 8, "build with _FILE_OFFSET_BITS=64");
+
 int Fd(Handle handle) { return static_cast<int>(handle); }
 
 // The error a call that failed set; never 0, which would read as success.
