@@ -585,9 +585,10 @@ TEST_F(SaveTest, FlushesBehindWhereNoWriteBackCanBeStarted) {
   std::string documents[2];
   for (const bool can_start : {true, false}) {
     SCOPED_TRACE(can_start ? "write-back started" : "flushed behind");
-    platform_.api().start_writeback = can_start ? platform::Native().start_writeback
-                                                : [](platform::Handle, std::uint64_t,
-                                                     std::uint64_t) { return false; };
+    // A system that takes the hint, and one that has no such call.
+    platform_.api().start_writeback =
+        can_start ? [](platform::Handle, std::uint64_t, std::uint64_t) { return true; }
+                  : [](platform::Handle, std::uint64_t, std::uint64_t) { return false; };
     flushes = 0;
     ASSERT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_OK);
     documents[can_start] = ReadFile("out.xml");
