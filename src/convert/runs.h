@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/copy.h"
 #include "document/layout.h"
 #include "document/xml_bytes.h"
 #include "io/output.h"
@@ -22,26 +23,8 @@ class ReservedRun {
  public:
   ReservedRun(LineWriter& out, std::size_t size) : out_(out), at_(out.Reserve(size)) {}
   void Append(std::string_view bytes) {
-    const char* from = bytes.data();
-    const std::size_t n = bytes.size();
-    // Every piece goes in moves of a fixed size, never a library call: the
-    // last move overlaps the one before it, so only the piece's own bytes
-    // are read (a value may end where the reader's window does).
-    if (n >= 8 && n <= 16) {
-      std::memcpy(at_, from, 8);
-      std::memcpy(at_ + n - 8, from + n - 8, 8);
-    } else if (n > 16 && n <= 32) {
-      std::memcpy(at_, from, 16);
-      std::memcpy(at_ + n - 16, from + n - 16, 16);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(at_, from, 4);
-      std::memcpy(at_ + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-      for (std::size_t i = 0; i < n; ++i) at_[i] = from[i];
-    } else {
-      CopyLong(at_, from, n);
-    }
-    at_ += n;
+    CopyBytes(at_, bytes.data(), bytes.size());
+    at_ += bytes.size();
   }
   // Appends a fixed piece whole, its 32 bytes copied at once: the room
   // reserved holds kPieceSlack bytes past the row.
@@ -84,14 +67,6 @@ class ReservedRun {
   void Commit() { out_.Commit(at_); }
 
  private:
-  // The `n` (over thirty-two) bytes at `from` to `to`, sixteen at a time:
-  // out of line, so that the short copies above stay small enough to be
-  // inlined wherever a piece is appended.
-  [[gnu::noinline]] static void CopyLong(char* to, const char* from, std::size_t n) {
-    for (std::size_t i = 0; i < n - 16; i += 16) std::memcpy(to + i, from + i, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-  }
-
   LineWriter& out_;
   char* at_;
 };

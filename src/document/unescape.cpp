@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/copy.h"
 #include "document/xml_bytes.h"
 
 #if defined(__SSE2__)
@@ -171,28 +172,6 @@ char* Portable(std::string_view text, char* out) {
 }
 
 #if defined(__SSE2__)
-// Copies the n bytes (at most 48) of a value's tail into its zero-padded
-// block with moves of fixed sizes, touching no byte outside the n: this runs
-// once for every value, and a call into the C library's memcpy for a few
-// bytes is dear where that library copies small pieces slowly (Wine's
-// msvcrt, which the DLL's calls reach, does).
-void CopyTail(char* to, const char* from, std::size_t n) {
-  if (n >= 16) {
-    for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, from + i, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-  } else if (n >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + n - 8, from + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + n - 4, from + n - 4, 4);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
-  }
-}
-
 char* WithSse2(std::string_view text, char* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
@@ -202,7 +181,7 @@ char* WithSse2(std::string_view text, char* out) {
   if (text.size() > kTail) out = Sse2Blocks(p, end - kTail, out);
   char padded[kTail + 64] = {};
   const auto rest = static_cast<std::size_t>(end - p);  // at most kTail
-  CopyTail(padded, p, rest);
+  CopyBytes(padded, p, rest);
   const char* from = padded;
   return Sse2Blocks(from, padded + rest, out);
 }
@@ -224,7 +203,7 @@ char* WithSsse3(std::string_view text, char* out) {
   if (body >= size) return out;
   char padded[64] = {};
   const std::size_t rest = size - body;  // at most 34
-  CopyTail(padded, begin + body, rest);
+  CopyBytes(padded, begin + body, rest);
   return Ssse3Blocks(padded, padded + rest, out, carry);
 }
 #else

@@ -10,7 +10,6 @@
 #ifndef QUORVEL_TEXT_LINES_H
 #define QUORVEL_TEXT_LINES_H
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
