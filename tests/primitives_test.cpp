@@ -645,15 +645,25 @@ TEST(FormatNumbers, HexAndDecimal) {
     EXPECT_EQ(ParseInt64("$"s.append(FormatHex64(v, 16).view())), v);
     EXPECT_EQ(ParseInt64(std::string(FormatDecimal(v).view())), v);
   }
-  // Every digit count, at the edges where it changes, against std::to_chars.
+  // Every digit count, at the edges where it changes, and either side of
+  // 2^32 (where a 32-bit build's shorter path ends), against std::to_chars.
+  const auto check = [](std::int64_t v) {
+    char expected[24];
+    const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
+    EXPECT_EQ(FormatDecimal(v).view(), std::string_view(expected, end - expected));
+  };
   std::int64_t power = 1;
   for (int k = 0; k < 19; ++k) {
-    for (const std::int64_t v : {power - 1, power, power + 1, -power + 1, -power, -power - 1}) {
-      char expected[24];
-      const auto end = std::to_chars(expected, expected + sizeof expected, v).ptr;
-      EXPECT_EQ(FormatDecimal(v).view(), std::string_view(expected, end - expected));
+    for (const std::int64_t v : {power - 1, power, power + 1}) {
+      check(v);
+      check(-v);
     }
     if (k < 18) power *= 10;
+  }
+  for (const std::int64_t v :
+       std::initializer_list<std::int64_t>{0xFFFFFFFF, 0x100000000, 0x100000001}) {
+    check(v);
+    check(-v);
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/failure.h"
 #include "text/ascii.h"
+#include "text/scan.h"
 
 namespace quorvel {
 namespace {
@@ -20,10 +21,35 @@ std::size_t SkipLeadingSpaces(std::string_view text) {
   return i;
 }
 
+// The value of the four decimal digits at `p` into `value`, or false when a
+// byte among them is no digit: as EightDecimalDigits does it, in one 32-bit
+// word.
+bool FourDecimalDigits(const char* p, std::uint32_t* value) {
+  std::uint32_t word;
+  std::memcpy(&word, p, 4);
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  constexpr std::uint32_t kHigh = 0xF0F0F0F0;
+  constexpr std::uint32_t kThrees = 0x30303030;
+  if ((word & kHigh) != kThrees || ((word + 0x06060606) & kHigh) != kThrees) return false;
+  word -= kThrees;
+  word = word * 10 + (word >> 8);
+  *value = (word & 0xFF) * 100 + ((word >> 16) & 0xFF);
+  return true;
+}
+
 // The value of the eight decimal digits at `p` into `value`, or false when
 // a byte among them is no digit: all eight looked at and combined side by
-// side in one word, a sy of nineteen digits taking two such steps.
-bool EightDecimalDigits(const char* p, std::uint64_t* value) {
+// side in one word, a sy of nineteen digits taking two such steps. A 32-bit
+// build, whose 64-bit products take three multiplications each, takes two
+// words of four.
+bool EightDecimalDigits(const char* p, std::uint32_t* value) {
+  if constexpr (sizeof(void*) < sizeof(std::uint64_t)) {
+    std::uint32_t high;
+    std::uint32_t low;
+    if (!FourDecimalDigits(p, &high) || !FourDecimalDigits(p + 4, &low)) return false;
+    *value = high * 10000 + low;
+    return true;
+  }
   std::uint64_t word;
   std::memcpy(&word, p, 8);
   if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
@@ -55,15 +81,18 @@ bool ReadDecimal(std::string_view digits, std::uint64_t limit, std::uint64_t* va
   const char* const end = p + digits.size();
   while (p < end && *p == '0') ++p;
   if (end - p > 19) return false;
-  std::uint64_t v = 0;
-  for (; end - p >= 8; p += 8) {
-    std::uint64_t eight;
+  // The digits before the last eights first: seven at most, which a 32-bit
+  // word holds.
+  std::uint32_t head = 0;
+  for (const char* const eights = p + (end - p) % 8; p < eights; ++p) {
+    if (!IsAsciiDigit(*p)) return false;
+    head = head * 10 + static_cast<unsigned>(*p - '0');
+  }
+  std::uint64_t v = head;
+  for (; p < end; p += 8) {
+    std::uint32_t eight;
     if (!EightDecimalDigits(p, &eight)) return false;
     v = v * 100000000 + eight;
-  }
-  for (; p < end; ++p) {
-    if (!IsAsciiDigit(*p)) return false;
-    v = v * 10 + static_cast<unsigned>(*p - '0');
   }
   if (v > limit) return false;
   *value = v;
@@ -288,14 +317,30 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 namespace {
 
+// The four digits of `value` (below 10^4, zero-padded) as one word, the
+// first digit the lowest byte: its pairs, then their digits, split side by
+// side. Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
+// n / 10.
+std::uint32_t FourDigits(std::uint32_t value) {
+  const std::uint32_t hundreds = value * 10486 >> 20;
+  const std::uint32_t pairs = hundreds | (value - hundreds * 100) << 16;
+  const std::uint32_t tens = (pairs * 103 >> 10) & 0x000F000F;
+  std::uint32_t digits = (tens | (pairs - tens * 10) << 8) + 0x30303030;
+  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap32(digits);
+  return digits;
+}
+
 // Writes the eight digits of `value` (below 10^8, zero-padded) ending at
-// `end`: its two halves of four digits, their pairs and their digits each
-// split side by side in one word, the first digit the lowest byte.
+// `end`: its two halves of four digits, each made as FourDigits makes it, in
+// the two halves of one word where words are 64 bits wide.
 void EightDigits(std::uint32_t value, char* end) {
   const std::uint32_t high = value / 10000;
+  if constexpr (sizeof(void*) < sizeof(std::uint64_t)) {
+    const std::uint32_t halves[2] = {FourDigits(high), FourDigits(value - high * 10000)};
+    std::memcpy(end - 8, halves, 8);
+    return;
+  }
   std::uint64_t fours = high | std::uint64_t{value - high * 10000} << 32;
-  // Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
-  // n / 10.
   const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007F;
   const std::uint64_t pairs = hundreds | (fours - hundreds * 100) << 16;
   const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000F;
@@ -347,7 +392,12 @@ NumberText FormatDecimal(std::int64_t value) {
   char* const end = digits + 24;
   std::memset(end, 0, 20);
   const char* first = end - 8;
-  const std::uint64_t rest = DivideBy1e8(magnitude);
+  // Most values a 32-bit build meets fit one word, whose quotient is one
+  // multiplication there.
+  const std::uint64_t rest =
+      sizeof(void*) < sizeof(std::uint64_t) && magnitude >> 32 == 0
+          ? static_cast<std::uint32_t>(magnitude) / static_cast<std::uint32_t>(kEightDigits)
+          : DivideBy1e8(magnitude);
   EightDigits(static_cast<std::uint32_t>(magnitude - rest * kEightDigits), end);
   if (rest != 0) {
     const std::uint64_t top = DivideBy1e8(rest);  // below 10^4
@@ -361,7 +411,7 @@ NumberText FormatDecimal(std::int64_t value) {
   // Without leading zeros, counted in the first piece at once (its first
   // byte lowest); zero itself is "0".
   const std::uint64_t zeros = LoadEight(first) ^ (kEveryByte * '0');
-  const int leading = zeros == 0 ? 7 : std::countr_zero(zeros) / 8;
+  const int leading = zeros == 0 ? 7 : static_cast<int>(LowestBit(zeros)) / 8;
   first += leading;
   NumberText out;
   const int sign = value < 0 ? 1 : 0;
