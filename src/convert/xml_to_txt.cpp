@@ -438,7 +438,7 @@ void ReadRows(ByteReader& input, LineState& lines, std::string_view line, RowBlo
                                return blocks.TakeLine(text, f.present, f.markers, found);
                              });
   };
-  const bool stopped = WalkContent(input, lines, scan, [&] {
+  const bool stopped = WalkContentInlined(input, lines, scan, [&] {
     blocks.Keep();  // the window is about to move
     if (findings != nullptr) findings->Progress(input.Consumed(), total, blocks.rows_read());
   });
