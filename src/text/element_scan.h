@@ -191,13 +191,13 @@ class ElementScanner {
     // Both words lie before close + 8, `open` being before `close`.
     if (readable - close < 8) return false;
     std::size_t k = guess;
-    if (((predictable_ >> k) & 1) == 0 || (Word(open + 1) & tags_[k].mask) != tags_[k].bytes) {
+    if (((predictable_ >> k) & 1) == 0 || !WordMatches(open + 1, tags_[k])) {
       if (!SingleElementOpening(open, readable, k)) return false;
     }
     const char* const value = open + 1 + tags_[k].size;
     const Packed& close_tag = close_tags_[k];
-    if (close < value || close + close_tag.size != end ||
-        (Word(close) & close_tag.mask) != close_tag.bytes || ((marker_free_ >> k) & 1) == 0) {
+    if (close < value || close + close_tag.size != end || !WordMatches(close, close_tag) ||
+        ((marker_free_ >> k) & 1) == 0) {
       return false;
     }
     guess = k + 1;
@@ -209,11 +209,11 @@ class ElementScanner {
     }
     return true;
   }
-  // The eight bytes at `p`, all readable.
-  static std::uint64_t Word(const char* p) {
+  // Whether `packed` stands at `p`, whose eight bytes are readable.
+  static bool WordMatches(const char* p, const Packed& packed) {
     std::uint64_t word;
     std::memcpy(&word, p, 8);
-    return word;
+    return (word & packed.mask) == packed.bytes;
   }
 
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name
