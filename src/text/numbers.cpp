@@ -120,23 +120,60 @@ std::uint64_t LoadEight(const char* p) {
 
 constexpr std::uint64_t kEveryByte = 0x0101010101010101;
 
+// Below 0x80, adding 0x80 - c0 to a byte sets its high bit exactly when the
+// byte is at least c0, without a carry into the next byte: in every byte of
+// a word of any width at once.
+template <typename Word>
+Word AtLeast(Word word, unsigned c0) {
+  return word + static_cast<Word>(kEveryByte) * (0x80 - c0);
+}
+
+// The high bits of the bytes of `word` that are hexadecimal digits, and of
+// those that are letters among them, for a word of any width; false when a
+// byte is no digit.
+template <typename Word>
+bool HexDigitBytes(Word word, Word* letter) {
+  constexpr auto kHigh = static_cast<Word>(kEveryByte * 0x80);
+  const Word digit = AtLeast(word, '0') & ~AtLeast(word, '9' + 1);
+  const Word lower = word | static_cast<Word>(kEveryByte * 0x20);  // "A" to "F" as "a" to "f"
+  *letter = AtLeast(lower, 'a') & ~AtLeast(lower, 'f' + 1) & kHigh;
+  return (word & kHigh) == 0 && ((digit | *letter) & kHigh) == kHigh;
+}
+
+// The value of the four hexadecimal digits at `p` into `value`, or false
+// when a byte among them is no digit: as EightHexDigits does it, in one
+// 32-bit word.
+bool FourHexDigits(const char* p, std::uint32_t* value) {
+  std::uint32_t word;
+  std::memcpy(&word, p, 4);
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  std::uint32_t letter;
+  if (!HexDigitBytes(word, &letter)) return false;
+  std::uint32_t n = (word & 0x0F0F0F0F) + (letter >> 7) * 9;
+  n = ((n << 4) + (n >> 8)) & 0x00FF00FF;
+  *value = ((n << 8) + (n >> 16)) & 0xFFFF;
+  return true;
+}
+
 // The value of the eight hexadecimal digits at `p` into `value`, or false
 // when a byte among them is no digit: every returned row converts sixteen,
 // so all eight are classified and combined side by side in one word, with
-// no branch per digit.
+// no branch per digit; a 32-bit build, short of 64-bit registers, takes two
+// words of four.
 bool EightHexDigits(const char* p, std::uint32_t* value) {
+  if constexpr (sizeof(void*) < sizeof(std::uint64_t)) {
+    std::uint32_t high;
+    std::uint32_t low;
+    if (!FourHexDigits(p, &high) || !FourHexDigits(p + 4, &low)) return false;
+    *value = high << 16 | low;
+    return true;
+  }
   const std::uint64_t word = LoadEight(p);
-  constexpr std::uint64_t kHigh = kEveryByte * 0x80;
-  // Below 0x80, adding 0x80 - c0 to a byte sets its high bit exactly when
-  // the byte is at least c0, without a carry into the next byte.
-  const auto at_least = [](std::uint64_t w, unsigned c0) { return w + kEveryByte * (0x80 - c0); };
-  const std::uint64_t digit = at_least(word, '0') & ~at_least(word, '9' + 1);
-  const std::uint64_t lower = word | kEveryByte * 0x20;  // "A" to "F" as "a" to "f"
-  const std::uint64_t letter = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
-  if ((word & kHigh) != 0 || ((digit | letter) & kHigh) != kHigh) return false;
+  std::uint64_t letter;
+  if (!HexDigitBytes(word, &letter)) return false;
   // The low half of each byte, nine more for a letter; then pairs, fours
   // and the eight, the first digit the most significant.
-  std::uint64_t n = (word & kEveryByte * 0x0F) + ((letter & kHigh) >> 7) * 9;
+  std::uint64_t n = (word & kEveryByte * 0x0F) + (letter >> 7) * 9;
   n = ((n << 4) + (n >> 8)) & 0x00FF00FF00FF00FF;
   n = ((n << 8) + (n >> 16)) & 0x0000FFFF0000FFFF;
   *value = static_cast<std::uint32_t>((n << 16) + (n >> 32));
