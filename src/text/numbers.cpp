@@ -21,13 +21,19 @@ std::size_t SkipLeadingSpaces(std::string_view text) {
   return i;
 }
 
+// The four bytes at `p` as one word, the first byte lowest.
+std::uint32_t LoadFour(const char* p) {
+  std::uint32_t word;
+  std::memcpy(&word, p, 4);
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  return word;
+}
+
 // The value of the four decimal digits at `p` into `value`, or false when a
 // byte among them is no digit: as EightDecimalDigits does it, in one 32-bit
 // word.
 bool FourDecimalDigits(const char* p, std::uint32_t* value) {
-  std::uint32_t word;
-  std::memcpy(&word, p, 4);
-  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  std::uint32_t word = LoadFour(p);
   constexpr std::uint32_t kHigh = 0xF0F0F0F0;
   constexpr std::uint32_t kThrees = 0x30303030;
   if ((word & kHigh) != kThrees || ((word + 0x06060606) & kHigh) != kThrees) return false;
@@ -144,9 +150,7 @@ bool HexDigitBytes(Word word, Word* letter) {
 // when a byte among them is no digit: as EightHexDigits does it, in one
 // 32-bit word.
 bool FourHexDigits(const char* p, std::uint32_t* value) {
-  std::uint32_t word;
-  std::memcpy(&word, p, 4);
-  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  const std::uint32_t word = LoadFour(p);
   std::uint32_t letter;
   if (!HexDigitBytes(word, &letter)) return false;
   std::uint32_t n = (word & 0x0F0F0F0F) + (letter >> 7) * 9;
