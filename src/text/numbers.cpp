@@ -32,7 +32,7 @@ std::uint32_t LoadFour(const char* p) {
 // The value of the four decimal digits at `p` into `value`, or false when a
 // byte among them is no digit: as EightDecimalDigits does it, in one 32-bit
 // word.
-bool FourDecimalDigits(const char* p, std::uint32_t* value) {
+[[maybe_unused]] bool FourDecimalDigits(const char* p, std::uint32_t* value) {
   std::uint32_t word = LoadFour(p);
   constexpr std::uint32_t kHigh = 0xF0F0F0F0;
   constexpr std::uint32_t kThrees = 0x30303030;
@@ -149,7 +149,7 @@ bool HexDigitBytes(Word word, Word* letter) {
 // The value of the four hexadecimal digits at `p` into `value`, or false
 // when a byte among them is no digit: as EightHexDigits does it, in one
 // 32-bit word.
-bool FourHexDigits(const char* p, std::uint32_t* value) {
+[[maybe_unused]] bool FourHexDigits(const char* p, std::uint32_t* value) {
   const std::uint32_t word = LoadFour(p);
   std::uint32_t letter;
   if (!HexDigitBytes(word, &letter)) return false;
@@ -362,7 +362,7 @@ namespace {
 // first digit the lowest byte: its pairs, then their digits, split side by
 // side. Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
 // n / 10.
-std::uint32_t FourDigits(std::uint32_t value) {
+[[maybe_unused]] std::uint32_t FourDigits(std::uint32_t value) {
   const std::uint32_t hundreds = value * 10486 >> 20;
   const std::uint32_t pairs = hundreds | (value - hundreds * 100) << 16;
   const std::uint32_t tens = (pairs * 103 >> 10) & 0x000F000F;
