@@ -421,8 +421,8 @@ class RowBlocks {
 };
 
 // The row blocks from the data line `line` on.
-void ReadRows(ByteReader& input, LineState& lines, std::string_view line, RowBlocks& blocks,
-              Findings* findings) {
+[[gnu::noinline]] void ReadRows(ByteReader& input, LineState& lines, std::string_view line,
+                                RowBlocks& blocks, Findings* findings) {
   static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
                                                                doc::kRowCloseMarker};
   const ElementScanner scanner(doc::kResultRowElements, kMarkers);
