@@ -324,14 +324,6 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
   std::size_t line = 0;   // where the current line begins
   std::size_t lines = 0;  // the lines taken
   std::size_t guess = 0;
-  // Ends the current line at `stop`, holding `found`, the next beginning at
-  // `next`; false when visit says to stop.
-  auto end_line = [&](std::size_t stop, std::size_t next, const LineFound& found) {
-    const std::string_view text(base + line, stop - line);
-    line = next;
-    ++lines;
-    return visit(text, found);
-  };
   // Each block begins where a line begins, so that a line shorter than a
   // block lies within one, its "<" bytes the bits of one mask: most lines
   // need no count carried from block to block. The bytes after a block's
@@ -349,11 +341,11 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       lt.Add(0, masks.a);
       const std::size_t stop = room <= kBlockBytes ? size : LineEnd(base, size, line, lt);
       if (stop == size && !last) break;
-      const std::size_t next = stop == size ? size : PastLineBreak(base, size, stop).next;
-      if (!end_line(stop, next,
-                    FinishLine(base + line, base + stop, readable, lt, guess, values))) {
-        return Taken(chunk, line, lines, true);
-      }
+      const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
+      const std::string_view text(base + line, stop - line);
+      line = stop == size ? size : PastLineBreak(base, size, stop).next;
+      ++lines;
+      if (!visit(text, found)) return Taken(chunk, line, lines, true);
       continue;
     }
     // Where a CR has its LF right after it, in the block or just past it.
@@ -366,18 +358,24 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
     // the block's end + 8.
     const bool roomy = room >= kBlockBytes + 8;
     BlockMask marks = masks.a;
+    const char* const at = base + block;
+    const char* begin = at;  // the current line
     do {
       const unsigned bit = LowestBit(breaks);
       // The line's "<" bytes: those before the break (none is a line break).
       const BlockMask mine = marks & (breaks ^ (breaks - 1));
       marks ^= mine;
-      const std::size_t stop = block + bit;
-      const std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
-      const LineFound found =
-          LineInBlock(base + block, mine, base + line, base + stop, readable, roomy, guess, values);
-      if (!end_line(stop, next, found)) return Taken(chunk, line, lines, true);
+      const char* const stop = at + bit;
+      const LineFound found = LineInBlock(at, mine, begin, stop, readable, roomy, guess, values);
+      const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
+      begin = stop + 1 + ((cr_lf >> bit) & 1);
+      ++lines;
+      if (!visit(text, found)) {
+        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
+      }
       breaks &= breaks - 1;
     } while (breaks != 0);
+    line = static_cast<std::size_t>(begin - base);
   }
   return Taken(chunk, line, lines, false);
 }
