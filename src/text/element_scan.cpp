@@ -106,7 +106,7 @@ ElementScanner::LineFound ElementScanner::ScanLine(std::string_view line,
     TakeTag(p, end, static_cast<std::size_t>(p - base), tags);
     return true;
   });
-  return {StoreValues(line, tags, values), tags.markers};
+  return {StoreValues(line, tags, values), tags.markers, {}};
 }
 
 ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,

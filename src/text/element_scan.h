@@ -52,10 +52,14 @@ class ElementScanner {
                        std::string_view marker = {}) const;
 
   // What ScanLines found on one line: `present` as in Found, and bit j of
-  // `markers` set when the line contains the constructor's markers[j].
+  // `markers` set when the line contains the constructor's markers[j]. For
+  // most lines of one element, `only` is its value too (the one bit of
+  // `present` tells whose), so that the visitor has it without an index;
+  // else empty.
   struct LineFound {
     std::uint32_t present = 0;
     std::uint32_t markers = 0;
+    std::string_view only;
   };
   // Walks the whole lines at the front of `chunk` (which holds no NUL) by
   // the line-splitting rule, calling visit(line, found) for each in order
@@ -174,7 +178,7 @@ class ElementScanner {
     }
     // No element without two "<"; a marker begins at the one there is.
     if (lt.count == 0) return {};
-    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable)};
+    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable), {}};
     return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
   }
   // What the line [begin, end) holds, whose "<" bytes are the bits of
@@ -189,7 +193,7 @@ class ElementScanner {
     const char* const first = block + LowestBit(marks);
     const BlockMask rest = marks & (marks - 1);
     // A marker begins at the one "<" there is.
-    if (rest == 0) return {0, MarkersAt(first, readable)};
+    if (rest == 0) return {0, MarkersAt(first, readable), {}};
     const char* const second = block + LowestBit(rest);
     LineFound found;
     if ((rest & (rest - 1)) == 0 && (roomy || readable - second >= 8) &&
@@ -251,6 +255,7 @@ class ElementScanner {
     if (!text.empty()) {
       values[k] = text;
       found.present = 1u << k;
+      found.only = text;
     }
     return true;
   }
