@@ -66,7 +66,7 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     names[k].copy(close + 2, names[k].size());
     close[names[k].size() + 2] = '>';
     if (MarkerFree(names[k], markers)) {
-      close_tags_[k] = Pack(std::string_view(close, names[k].size() + 3));
+      single_[k].close = Pack(std::string_view(close, names[k].size() + 3));
     }
     // Two opening tags stand at one place only when one begins the other.
     const std::string_view tag(close + 2, names[k].size() + 1);
@@ -75,7 +75,8 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
       const std::string other = std::string(names[j]) + '>';
       if (j != k && (other.starts_with(tag) || tag.starts_with(other))) alone = false;
     }
-    if (alone) guessed_[k] = tags_[k];
+    if (alone) single_[k].guessed = tags_[k];
+    single_[k].value = 1 + tags_[k].size;
   }
   for (std::size_t j = 0; j < marker_count_; ++j) {
     markers_[j] = markers[j];

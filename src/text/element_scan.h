@@ -243,13 +243,13 @@ class ElementScanner {
                                             std::size_t& guess, std::span<std::string_view> values,
                                             LineFound& found) const {
     std::size_t k = guess;
-    if (!WordMatches(open + 1, guessed_[k]) && !SingleElementOpening(open, k)) return false;
-    const Packed& close_tag = close_tags_[k];
-    if (close + close_tag.size != end || !WordMatches(close, close_tag)) return false;
+    if (!WordMatches(open + 1, single_[k].guessed) && !SingleElementOpening(open, k)) return false;
+    const SingleTags& tags = single_[k];
+    if (close + tags.close.size != end || !WordMatches(close, tags.close)) return false;
     guess = k + 1;
     // No name with a closing tag here holds a "<", so `close`, the next "<"
     // after `open`, lies past its opening tag.
-    const char* const value = open + 1 + tags_[k].size;
+    const char* const value = open + tags.value;
     const std::string_view text =
         TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
     if (!text.empty()) {
@@ -302,16 +302,23 @@ class ElementScanner {
 
   std::array<std::string_view, kMaxNames> names_{};
   std::array<Packed, kMaxNames> tags_{};  // name + ">", packed where it is short
-  // "</" + name + ">" where name + ">" is at most 6 bytes, and no marker can
-  // begin where "<name>" or "</name>" stands (so a line holding just that
-  // element holds no marker), and the name holds no "<"; for SingleElement,
-  // which takes no other.
-  std::array<Packed, kMaxNames> close_tags_{};
-  // tags_[k] where names_[k] is short and no other name + ">" begins with
-  // its name + ">" or the other way round, so where "<name>" stands no other
-  // name's opening tag does, and the table would name k alone; nothing else
-  // (past the last name either) matches. SingleElement tries its guess so.
-  std::array<Packed, kMaxNames + 1> guessed_{};
+  // What SingleElement compares, by name, side by side so that one index
+  // reaches them all.
+  struct SingleTags {
+    // tags_[k] where names_[k] is short and no other name + ">" begins with
+    // its name + ">" or the other way round, so where "<name>" stands no
+    // other name's opening tag does, and the table would name k alone;
+    // nothing else (past the last name either) matches. The guess is tried
+    // so.
+    Packed guessed;
+    // "</" + name + ">" where name + ">" is at most 6 bytes, and no marker
+    // can begin where "<name>" or "</name>" stands (so a line holding just
+    // that element holds no marker), and the name holds no "<"; else
+    // nothing, as SingleElement takes no other.
+    Packed close;
+    std::size_t value = 0;  // from "<" to the value: "<" + name + ">"
+  };
+  std::array<SingleTags, kMaxNames + 1> single_{};
   std::size_t count_ = 0;
   std::array<std::uint16_t, 256> by_first_byte_{};   // bit k: names_[k] starts so
   std::array<std::uint16_t, 256> by_second_byte_{};  // bit k: names_[k] + ">" goes on so
