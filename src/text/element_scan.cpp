@@ -77,6 +77,7 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     }
     if (alone) single_[k].guessed = tags_[k];
     single_[k].value = 1 + tags_[k].size;
+    single_[k].next = k + 1 < count_ ? k + 1 : 0;
   }
   for (std::size_t j = 0; j < marker_count_; ++j) {
     markers_[j] = markers[j];

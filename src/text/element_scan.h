@@ -238,7 +238,8 @@ class ElementScanner {
   // `close` and which ends at `end`, is told apart here, and what it holds
   // set in `found`. False for any other line. The eight bytes from `open` + 1
   // and from `close` must be readable. Rows list their elements in the same
-  // order, so the one after the last found is tried first.
+  // order, so the one after the last found (the first after the last) is
+  // tried first.
   [[gnu::always_inline]] bool SingleElement(const char* open, const char* close, const char* end,
                                             std::size_t& guess, std::span<std::string_view> values,
                                             LineFound& found) const {
@@ -246,7 +247,7 @@ class ElementScanner {
     if (!WordMatches(open + 1, single_[k].guessed) && !SingleElementOpening(open, k)) return false;
     const SingleTags& tags = single_[k];
     if (close + tags.close.size != end || !WordMatches(close, tags.close)) return false;
-    guess = k + 1;
+    guess = tags.next;
     // No name with a closing tag here holds a "<", so `close`, the next "<"
     // after `open`, lies past its opening tag.
     const char* const value = open + tags.value;
@@ -308,8 +309,7 @@ class ElementScanner {
     // tags_[k] where names_[k] is short and no other name + ">" begins with
     // its name + ">" or the other way round, so where "<name>" stands no
     // other name's opening tag does, and the table would name k alone;
-    // nothing else (past the last name either) matches. The guess is tried
-    // so.
+    // else nothing matches. The guess is tried so.
     Packed guessed;
     // "</" + name + ">" where name + ">" is at most 6 bytes, and no marker
     // can begin where "<name>" or "</name>" stands (so a line holding just
@@ -317,8 +317,11 @@ class ElementScanner {
     // nothing, as SingleElement takes no other.
     Packed close;
     std::size_t value = 0;  // from "<" to the value: "<" + name + ">"
+    // The name to guess after this one: the next, or after the last the
+    // first, which begins the next row.
+    std::size_t next = 0;
   };
-  std::array<SingleTags, kMaxNames + 1> single_{};
+  std::array<SingleTags, kMaxNames> single_{};
   std::size_t count_ = 0;
   std::array<std::uint16_t, 256> by_first_byte_{};   // bit k: names_[k] starts so
   std::array<std::uint16_t, 256> by_second_byte_{};  // bit k: names_[k] + ">" goes on so
