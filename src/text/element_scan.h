@@ -203,11 +203,16 @@ class ElementScanner {
     return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
   }
   static constexpr std::size_t kBlockBytes = 8 * sizeof(BlockMask);
-  // The line break that ends the line beginning at `line`, whose first
-  // block holds none, or `size` when the chunk holds none; the "<" bytes
-  // of the line past that block are added to `lt`.
-  static std::size_t LineEnd(const char* base, std::size_t size, std::size_t line, LineMarks& lt) {
-    for (std::size_t block = line + kBlockBytes; block < size; block += kBlockBytes) {
+  // Whether a line may run on past a block with its "<" there kept, rather
+  // than be read again from its beginning: a 32-bit build, its blocks half
+  // as long and its registers fewer, does better reading again.
+  static constexpr bool kCarryOn = kBlockBytes >= 64;
+  // The line break that ends the line beginning at `line`, which holds none
+  // before `from`, or `size` when the chunk holds none; the "<" bytes of the
+  // line from `from` on are added to `lt`.
+  static std::size_t LineEnd(const char* base, std::size_t size, std::size_t line, std::size_t from,
+                             LineMarks& lt) {
+    for (std::size_t block = from; block < size; block += kBlockBytes) {
       const std::size_t room = size - block;
       const ByteMasks masks =
           ClassifyBlock(base + block, room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
@@ -229,6 +234,20 @@ class ElementScanner {
     // A line break that is a CR ending the chunk may have its LF in the next.
     return ChunkTaken{line, lines, line == chunk.size() && line != 0 && chunk[line - 1] == '\r',
                       stopped};
+  }
+  // The same for a line whose first "<" is `pending`, before `block`, and
+  // whose others are the bits of `marks`.
+  LineFound LineAfterBlock(const char* pending, const char* block, BlockMask marks,
+                           const char* begin, const char* end, const char* readable,
+                           std::size_t& guess, std::span<std::string_view> values) const {
+    if (marks == 0) return {0, MarkersAt(pending, readable), {}};
+    const char* const second = block + LowestBit(marks);
+    LineFound found;
+    if ((marks & (marks - 1)) == 0 && readable - second >= 8 &&
+        SingleElement(pending, second, end, guess, values, found)) {
+      return found;
+    }
+    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
   }
   // The same for any line, one "<" at a time.
   LineFound ScanLine(std::string_view line, std::span<std::string_view> values) const;
@@ -339,26 +358,32 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
   std::size_t line = 0;   // where the current line begins
   std::size_t lines = 0;  // the lines taken
   std::size_t guess = 0;
-  // Each block begins where a line begins, so that a line shorter than a
-  // block lies within one, its "<" bytes the bits of one mask: most lines
-  // need no count carried from block to block. The bytes after a block's
-  // last line break are read again with the next block.
-  while (line < size) {
-    const std::size_t block = line;
+  // A block begins where a line begins, or (kCarryOn) just past the block
+  // before when the line that runs on has at most one "<" there, kept in
+  // `pending`: so most lines are told from the bits of one mask and perhaps
+  // that "<", with no count carried from block to block. The bytes of a line
+  // that runs on otherwise are read again from its beginning.
+  std::size_t block = 0;
+  const char* pending = nullptr;
+  while (block < size) {
     const std::size_t room = size - block;
     const ByteMasks masks =
         ClassifyBlock(base + block, room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
-    // A line never begins at the LF of a CR LF: that is taken with its CR.
+    // A block begins at a line's beginning or past a byte of a line that is
+    // no line break, never at the LF of a CR LF: that is taken with its CR.
     BlockMask breaks = masks.b | (masks.c & ~(masks.b << 1));
     if (breaks == 0) {
       // A line longer than a block, or the chunk's unfinished last line.
       LineMarks lt;
-      lt.Add(0, masks.a);
-      const std::size_t stop = room <= kBlockBytes ? size : LineEnd(base, size, line, lt);
-      if (stop == size && !last) break;
+      if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (base + line)), 1);
+      lt.Add(block - line, masks.a);
+      const std::size_t stop =
+          room <= kBlockBytes ? size : LineEnd(base, size, line, block + kBlockBytes, lt);
+      if (stop == size && !last) return Taken(chunk, line, lines, false);
       const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
       const std::string_view text(base + line, stop - line);
-      line = stop == size ? size : PastLineBreak(base, size, stop).next;
+      line = block = stop == size ? size : PastLineBreak(base, size, stop).next;
+      pending = nullptr;
       ++lines;
       if (!visit(text, found)) return Taken(chunk, line, lines, true);
       continue;
@@ -374,8 +399,25 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
     const bool roomy = room >= kBlockBytes + 8;
     BlockMask marks = masks.a;
     const char* const at = base + block;
-    const char* begin = at;  // the current line
-    do {
+    const char* begin = base + line;  // the current line
+    if (pending != nullptr) {
+      // The line that ran on from the block before.
+      const unsigned bit = LowestBit(breaks);
+      const BlockMask mine = marks & (breaks ^ (breaks - 1));
+      marks ^= mine;
+      const char* const stop = at + bit;
+      const LineFound found =
+          LineAfterBlock(pending, at, mine, begin, stop, readable, guess, values);
+      pending = nullptr;
+      const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
+      begin = stop + 1 + ((cr_lf >> bit) & 1);
+      ++lines;
+      if (!visit(text, found)) {
+        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
+      }
+      breaks &= breaks - 1;
+    }
+    while (breaks != 0) {
       const unsigned bit = LowestBit(breaks);
       // The line's "<" bytes: those before the break (none is a line break).
       const BlockMask mine = marks & (breaks ^ (breaks - 1));
@@ -389,8 +431,27 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
         return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
       }
       breaks &= breaks - 1;
-    } while (breaks != 0);
+    }
     line = static_cast<std::size_t>(begin - base);
+    // The line that runs on: past this block when it has at most one "<"
+    // here (a line that begins past the block has none), else again from
+    // its beginning.
+    if (kCarryOn && (marks & (marks - 1)) == 0) {
+      if (marks != 0) pending = at + LowestBit(marks);
+      block = line > block + kBlockBytes ? line : block + kBlockBytes;
+    } else {
+      block = line;
+    }
+  }
+  // The last line, without a line break, has at most one "<", `pending`.
+  if (last && line < size) {
+    LineMarks lt;
+    if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (base + line)), 1);
+    const LineFound found = FinishLine(base + line, readable, readable, lt, guess, values);
+    const std::string_view text(base + line, size - line);
+    line = size;
+    ++lines;
+    return Taken(chunk, line, lines, !visit(text, found));
   }
   return Taken(chunk, line, lines, false);
 }
