@@ -227,6 +227,18 @@ class ElementScanner {
     }
     return size;
   }
+  // Hands the line from `begin` to `stop`, holding `found`, to visit, and
+  // moves `begin` past its line break, one byte more where that is a CR LF
+  // (`pair`); false when visit says to stop.
+  template <typename Visit>
+  [[gnu::always_inline]] static bool HandOver(const char*& begin, std::size_t& lines,
+                                              const char* stop, BlockMask pair,
+                                              const LineFound& found, Visit& visit) {
+    const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
+    begin = stop + 1 + pair;
+    ++lines;
+    return visit(text, found);
+  }
   // What a walk that has taken `lines` lines, the next beginning at `line`,
   // took.
   static ChunkTaken Taken(std::string_view chunk, std::size_t line, std::size_t lines,
@@ -409,10 +421,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       const LineFound found =
           LineAfterBlock(pending, at, mine, begin, stop, readable, guess, values);
       pending = nullptr;
-      const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
-      begin = stop + 1 + ((cr_lf >> bit) & 1);
-      ++lines;
-      if (!visit(text, found)) {
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
         return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
       }
       breaks &= breaks - 1;
@@ -424,10 +433,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       marks ^= mine;
       const char* const stop = at + bit;
       const LineFound found = LineInBlock(at, mine, begin, stop, readable, roomy, guess, values);
-      const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
-      begin = stop + 1 + ((cr_lf >> bit) & 1);
-      ++lines;
-      if (!visit(text, found)) {
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
         return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
       }
       breaks &= breaks - 1;
