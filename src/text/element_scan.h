@@ -239,6 +239,37 @@ class ElementScanner {
     ++lines;
     return visit(text, found);
   }
+  // The line break that ends the line beginning at `line`, which holds none
+  // up to the end of the block at `block`, or the chunk's size when it holds
+  // none; the line's "<" bytes (`pending`, if any, the bits of `marks` from
+  // `block`, and those past the block) are gathered in `lt`.
+  static std::size_t LongLineEnd(std::string_view chunk, std::size_t line, const char* pending,
+                                 std::size_t block, BlockMask marks, LineMarks& lt) {
+    if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (chunk.data() + line)), 1);
+    lt.Add(block - line, marks);
+    return LineEnd(chunk.data(), chunk.size(), line, block + kBlockBytes, lt);
+  }
+  // Where a CR has its LF right after it, in the block at `block` whose
+  // bytes are `masks` or just past it.
+  static BlockMask PairedCrs(const ByteMasks& masks, const char* base, std::size_t size,
+                             std::size_t block) {
+    BlockMask cr_lf = masks.b & (masks.c >> 1);
+    if ((masks.b >> (kBlockBytes - 1)) != 0 && size - block > kBlockBytes &&
+        base[block + kBlockBytes] == '\n') {
+      cr_lf |= BlockMask{1} << (kBlockBytes - 1);
+    }
+    return cr_lf;
+  }
+  // Where the block after the one at `block` (from `at`) begins, the current
+  // line beginning at `line` with `marks` its "<" bytes there: past the
+  // block when it has at most one (kept in `pending`; a line that begins
+  // past the block has none), else again from its beginning.
+  static std::size_t NextBlock(std::size_t block, std::size_t line, const char* at, BlockMask marks,
+                               const char*& pending) {
+    if (!kCarryOn || (marks & (marks - 1)) != 0) return line;
+    if (marks != 0) pending = at + LowestBit(marks);
+    return line > block + kBlockBytes ? line : block + kBlockBytes;
+  }
   // What a walk that has taken `lines` lines, the next beginning at `line`,
   // took.
   static ChunkTaken Taken(std::string_view chunk, std::size_t line, std::size_t lines,
@@ -377,20 +408,19 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
   // that runs on otherwise are read again from its beginning.
   std::size_t block = 0;
   const char* pending = nullptr;
-  while (block < size) {
-    const std::size_t room = size - block;
-    const ByteMasks masks =
-        ClassifyBlock(base + block, room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
+  while (line < size) {
+    // Past the chunk's end, where its last line may run on, no byte is
+    // classified: that line holds no break, and no "<" but `pending`.
+    const std::size_t room = block < size ? size - block : 0;
+    const ByteMasks masks = ClassifyBlock(base + (room != 0 ? block : size),
+                                          room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
     // A block begins at a line's beginning or past a byte of a line that is
     // no line break, never at the LF of a CR LF: that is taken with its CR.
     BlockMask breaks = masks.b | (masks.c & ~(masks.b << 1));
     if (breaks == 0) {
       // A line longer than a block, or the chunk's unfinished last line.
       LineMarks lt;
-      if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (base + line)), 1);
-      lt.Add(block - line, masks.a);
-      const std::size_t stop =
-          room <= kBlockBytes ? size : LineEnd(base, size, line, block + kBlockBytes, lt);
+      const std::size_t stop = LongLineEnd(chunk, line, pending, block, masks.a, lt);
       if (stop == size && !last) return Taken(chunk, line, lines, false);
       const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
       const std::string_view text(base + line, stop - line);
@@ -400,12 +430,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       if (!visit(text, found)) return Taken(chunk, line, lines, true);
       continue;
     }
-    // Where a CR has its LF right after it, in the block or just past it.
-    BlockMask cr_lf = masks.b & (masks.c >> 1);
-    if ((masks.b >> (kBlockBytes - 1)) != 0 && room > kBlockBytes &&
-        base[block + kBlockBytes] == '\n') {
-      cr_lf |= BlockMask{1} << (kBlockBytes - 1);
-    }
+    const BlockMask cr_lf = PairedCrs(masks, base, size, block);
     // Every word SingleElement loads for a line of this block lies before
     // the block's end + 8.
     const bool roomy = room >= kBlockBytes + 8;
@@ -439,25 +464,7 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       breaks &= breaks - 1;
     }
     line = static_cast<std::size_t>(begin - base);
-    // The line that runs on: past this block when it has at most one "<"
-    // here (a line that begins past the block has none), else again from
-    // its beginning.
-    if (kCarryOn && (marks & (marks - 1)) == 0) {
-      if (marks != 0) pending = at + LowestBit(marks);
-      block = line > block + kBlockBytes ? line : block + kBlockBytes;
-    } else {
-      block = line;
-    }
-  }
-  // The last line, without a line break, has at most one "<", `pending`.
-  if (last && line < size) {
-    LineMarks lt;
-    if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (base + line)), 1);
-    const LineFound found = FinishLine(base + line, readable, readable, lt, guess, values);
-    const std::string_view text(base + line, size - line);
-    line = size;
-    ++lines;
-    return Taken(chunk, line, lines, !visit(text, found));
+    block = NextBlock(block, line, at, marks, pending);
   }
   return Taken(chunk, line, lines, false);
 }
