@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <optional>
 #include <random>
@@ -467,6 +468,14 @@ TEST(ElementScanner, ScanLinesEqualsTheLineByLineScan) {
             }
             for (std::size_t j = 0; j < markers.size(); ++j) {
               row.append((found.markers >> j) & 1 ? "|+" : "|-");
+            }
+            // A line's one value, when given as `only`, is the view `present` tells.
+            if (!found.only.empty()) {
+              const bool one = std::has_single_bit(found.present);
+              const std::string_view value = one ? values[std::countr_zero(found.present)] : "";
+              if (value.data() != found.only.data() || value.size() != found.only.size()) {
+                row.append("|only?");
+              }
             }
             got.push_back(row);
             return true;

@@ -58,14 +58,12 @@ class ResultRow {
   }
 
   // Takes the values found on one line of the row block (bit k of `present`
-  // set where values[k] holds one).
-  void Take(std::uint32_t present, const std::array<std::string_view, kFieldCount>& values) {
-    // Most lines hold one value.
-    if ((present & (present - 1)) == 0 && present != 1u << kSy) {
-      if (present != 0) {
-        const auto k = static_cast<std::size_t>(__builtin_ctz(present));
-        Set(k, values[k]);
-      }
+  // set where values[k] holds one; `only`, when not empty, the one value).
+  void Take(std::uint32_t present, std::string_view only,
+            const std::array<std::string_view, kFieldCount>& values) {
+    // Most lines hold one value, given as `only`.
+    if (!only.empty() && present != 1u << kSy) {
+      Set(static_cast<std::size_t>(__builtin_ctz(present)), only);
       return;
     }
     for (std::uint32_t m = present; m != 0; m &= m - 1) {
@@ -154,9 +152,10 @@ class ResultRow {
 };
 
 // yyyymmdd as yyyy/mm/dd, by position alone: missing bytes give nothing and
-// bytes after the eighth are dropped.
+// bytes after the eighth are dropped. Always inlined: a row writes two, and
+// a call costs about as much as the few moves of a real date.
 template <typename Out>
-void WriteDate(Out& out, std::string_view value) {
+[[gnu::always_inline]] inline void WriteDate(Out& out, std::string_view value) {
   if (value.size() >= 8) {  // every real date: bytes 1-4, 5-6 and 7-8, put out as one piece
     char date[10];
     std::memcpy(date, value.data(), 4);
@@ -339,11 +338,11 @@ class RowBlocks {
 
   // Takes the next line; false once the walk is to stop.
   bool TakeLine(std::string_view text, std::uint32_t present, std::uint32_t markers,
-                const Values& values) {
+                const Values& values, std::string_view only = {}) {
     ++line_;
     // Most lines are inside a block whose row is read, and do not close it.
     if (taking_ && (markers & kCloses) == 0) {
-      row_.Take(present, values);
+      row_.Take(present, only, values);
       return true;
     }
     return TakeMarkedLine(text, present, markers, values);
@@ -377,11 +376,11 @@ class RowBlocks {
       opened_at_ = line_;
       if (counting_) return true;
       row_.Clear();
-      row_.Take(present, values);
+      row_.Take(present, {}, values);
       if (findings_ != nullptr) id_.assign(RowId(text));
       return true;
     }
-    if (!counting_) row_.Take(present, values);
+    if (!counting_) row_.Take(present, {}, values);
     if ((markers & kCloses) == 0) return true;
     in_block_ = false;
     taking_ = false;
@@ -421,8 +420,8 @@ class RowBlocks {
 };
 
 // The row blocks from the data line `line` on.
-void ReadRows(ByteReader& input, LineState& lines, std::string_view line, RowBlocks& blocks,
-              Findings* findings) {
+[[gnu::noinline]] void ReadRows(ByteReader& input, LineState& lines, std::string_view line,
+                                RowBlocks& blocks, Findings* findings) {
   static constexpr std::array<std::string_view, 2> kMarkers = {doc::kRowOpenMarker,
                                                                doc::kRowCloseMarker};
   const ElementScanner scanner(doc::kResultRowElements, kMarkers);
@@ -435,7 +434,7 @@ void ReadRows(ByteReader& input, LineState& lines, std::string_view line, RowBlo
   auto scan = [&](std::string_view chunk, bool last) {
     return scanner.ScanLines(chunk, last, found,
                              [&](std::string_view text, const ElementScanner::LineFound& f) {
-                               return blocks.TakeLine(text, f.present, f.markers, found);
+                               return blocks.TakeLine(text, f.present, f.markers, found, f.only);
                              });
   };
   const bool stopped = WalkContentInlined(input, lines, scan, [&] {

@@ -19,6 +19,30 @@ ElementScanner::Packed ElementScanner::Pack(std::string_view text) {
   return packed;
 }
 
+// Whether no marker can begin where "<name>" or "</name>" stands, and the
+// name (at most six bytes) holds no "<".
+bool ElementScanner::MarkerFree(std::string_view name, std::span<const std::string_view> markers) {
+  if (name.find('<') != name.npos) return false;
+  char open[16] = "<";
+  char close[16] = "</";
+  name.copy(open + 1, name.size());
+  name.copy(close + 2, name.size());
+  open[name.size() + 1] = '>';
+  close[name.size() + 2] = '>';
+  const std::string_view open_tag(open, name.size() + 2);
+  const std::string_view close_tag(close, name.size() + 3);
+  // A marker may begin where a tag stands when the two agree on every byte
+  // they both have.
+  auto may_overlap = [](std::string_view marker, std::string_view tag) {
+    const std::size_t n = marker.size() < tag.size() ? marker.size() : tag.size();
+    return marker.substr(0, n) == tag.substr(0, n);
+  };
+  for (std::size_t j = 0; j < markers.size() && j < kMaxMarkers; ++j) {
+    if (may_overlap(markers[j], open_tag) || may_overlap(markers[j], close_tag)) return false;
+  }
+  return true;
+}
+
 ElementScanner::ElementScanner(std::span<const std::string_view> names,
                                std::span<const std::string_view> markers)
     : count_(names.size() < kMaxNames ? names.size() : kMaxNames),
@@ -41,7 +65,9 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     char close[8] = "</";
     names[k].copy(close + 2, names[k].size());
     close[names[k].size() + 2] = '>';
-    close_tags_[k] = Pack(std::string_view(close, names[k].size() + 3));
+    if (MarkerFree(names[k], markers)) {
+      single_[k].close = Pack(std::string_view(close, names[k].size() + 3));
+    }
     // Two opening tags stand at one place only when one begins the other.
     const std::string_view tag(close + 2, names[k].size() + 1);
     bool alone = true;
@@ -49,33 +75,13 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
       const std::string other = std::string(names[j]) + '>';
       if (j != k && (other.starts_with(tag) || tag.starts_with(other))) alone = false;
     }
-    if (alone) predictable_ |= 1u << k;
+    if (alone) single_[k].guessed = tags_[k];
+    single_[k].value = 1 + tags_[k].size;
+    single_[k].next = k + 1 < count_ ? k + 1 : 0;
   }
   for (std::size_t j = 0; j < marker_count_; ++j) {
     markers_[j] = markers[j];
     packed_markers_[j] = Pack(markers[j]);
-  }
-  // A marker may begin where a tag stands when the two agree on every byte
-  // they both have.
-  auto may_overlap = [](std::string_view marker, std::string_view tag) {
-    const std::size_t n = marker.size() < tag.size() ? marker.size() : tag.size();
-    return marker.substr(0, n) == tag.substr(0, n);
-  };
-  for (std::size_t k = 0; k < count_; ++k) {
-    if (names[k].empty() || names[k].size() > 13) continue;
-    char open[16] = "<";
-    char close[16] = "</";
-    names[k].copy(open + 1, names[k].size());
-    names[k].copy(close + 2, names[k].size());
-    open[names[k].size() + 1] = '>';
-    close[names[k].size() + 2] = '>';
-    const std::string_view open_tag(open, names[k].size() + 2);
-    const std::string_view close_tag(close, names[k].size() + 3);
-    bool free = true;
-    for (std::size_t j = 0; j < marker_count_; ++j) {
-      if (may_overlap(markers[j], open_tag) || may_overlap(markers[j], close_tag)) free = false;
-    }
-    if (free) marker_free_ |= 1u << k;
   }
 }
 
@@ -102,7 +108,7 @@ ElementScanner::LineFound ElementScanner::ScanLine(std::string_view line,
     TakeTag(p, end, static_cast<std::size_t>(p - base), tags);
     return true;
   });
-  return {StoreValues(line, tags, values), tags.markers};
+  return {StoreValues(line, tags, values), tags.markers, {}};
 }
 
 ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,

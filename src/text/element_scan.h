@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "text/bytes.h"
+#include "text/lines.h"
 #include "text/scan.h"
 
 namespace quorvel {
@@ -51,10 +52,14 @@ class ElementScanner {
                        std::string_view marker = {}) const;
 
   // What ScanLines found on one line: `present` as in Found, and bit j of
-  // `markers` set when the line contains the constructor's markers[j].
+  // `markers` set when the line contains the constructor's markers[j]. For
+  // most lines of one element, `only` is its value too (the one bit of
+  // `present` tells whose), so that the visitor has it without an index;
+  // else empty.
   struct LineFound {
     std::uint32_t present = 0;
     std::uint32_t markers = 0;
+    std::string_view only;
   };
   // Walks the whole lines at the front of `chunk` (which holds no NUL) by
   // the line-splitting rule, calling visit(line, found) for each in order
@@ -71,11 +76,12 @@ class ElementScanner {
   // A short byte string packed into a word with the mask of its bytes, so
   // that one load and one compare tell whether it stands at a position.
   struct Packed {
-    std::uint64_t bytes = 0;
+    std::uint64_t bytes = 1;  // with `mask` 0, no word matches until packed
     std::uint64_t mask = 0;
     std::size_t size = 0;  // 0: too long to pack, compared byte by byte
   };
   static Packed Pack(std::string_view text);
+  static bool MarkerFree(std::string_view name, std::span<const std::string_view> markers);
 
   // The tags found so far on one line.
   struct LineTags {
@@ -165,13 +171,125 @@ class ElementScanner {
                                               std::size_t& guess,
                                               std::span<std::string_view> values) const {
     LineFound found;
-    if (lt.count == 2 &&
-        SingleElement(begin + lt.first, begin + lt.second, end, readable, guess, values, found)) {
+    // Both words of SingleElement lie before the second "<" + 8.
+    if (lt.count == 2 && readable - (begin + lt.second) >= 8 &&
+        SingleElement(begin + lt.first, begin + lt.second, end, guess, values, found)) {
       return found;
     }
     // No element without two "<"; a marker begins at the one there is.
     if (lt.count == 0) return {};
-    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable)};
+    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable), {}};
+    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+  }
+  // What the line [begin, end) holds, whose "<" bytes are the bits of
+  // `marks` counted from `block`; bytes up to `readable` may be read, and
+  // `roomy` says the words of SingleElement are. `guess` as for
+  // SingleElement.
+  [[gnu::always_inline]] LineFound LineInBlock(const char* block, BlockMask marks,
+                                               const char* begin, const char* end,
+                                               const char* readable, bool roomy, std::size_t& guess,
+                                               std::span<std::string_view> values) const {
+    if (marks == 0) return {};
+    const char* const first = block + LowestBit(marks);
+    const BlockMask rest = marks & (marks - 1);
+    // A marker begins at the one "<" there is.
+    if (rest == 0) return {0, MarkersAt(first, readable), {}};
+    const char* const second = block + LowestBit(rest);
+    LineFound found;
+    if ((rest & (rest - 1)) == 0 && (roomy || readable - second >= 8) &&
+        SingleElement(first, second, end, guess, values, found)) {
+      return found;
+    }
+    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+  }
+  static constexpr std::size_t kBlockBytes = 8 * sizeof(BlockMask);
+  // Whether a line may run on past a block with its "<" there kept, rather
+  // than be read again from its beginning: a 32-bit build, its blocks half
+  // as long and its registers fewer, does better reading again.
+  static constexpr bool kCarryOn = kBlockBytes >= 64;
+  // The line break that ends the line beginning at `line`, which holds none
+  // before `from`, or `size` when the chunk holds none; the "<" bytes of the
+  // line from `from` on are added to `lt`.
+  static std::size_t LineEnd(const char* base, std::size_t size, std::size_t line, std::size_t from,
+                             LineMarks& lt) {
+    for (std::size_t block = from; block < size; block += kBlockBytes) {
+      const std::size_t room = size - block;
+      const ByteMasks masks =
+          ClassifyBlock(base + block, room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
+      // The first CR or LF ends the line.
+      const BlockMask breaks = masks.b | masks.c;
+      if (breaks == 0) {
+        lt.Add(block - line, masks.a);
+        continue;
+      }
+      lt.Add(block - line, masks.a & (breaks ^ (breaks - 1)));
+      return block + LowestBit(breaks);
+    }
+    return size;
+  }
+  // Hands the line from `begin` to `stop`, holding `found`, to visit, and
+  // moves `begin` past its line break, one byte more where that is a CR LF
+  // (`pair`); false when visit says to stop.
+  template <typename Visit>
+  [[gnu::always_inline]] static bool HandOver(const char*& begin, std::size_t& lines,
+                                              const char* stop, BlockMask pair,
+                                              const LineFound& found, Visit& visit) {
+    const std::string_view text(begin, static_cast<std::size_t>(stop - begin));
+    begin = stop + 1 + pair;
+    ++lines;
+    return visit(text, found);
+  }
+  // The line break that ends the line beginning at `line`, which holds none
+  // up to the end of the block at `block`, or the chunk's size when it holds
+  // none; the line's "<" bytes (`pending`, if any, the bits of `marks` from
+  // `block`, and those past the block) are gathered in `lt`.
+  static std::size_t LongLineEnd(std::string_view chunk, std::size_t line, const char* pending,
+                                 std::size_t block, BlockMask marks, LineMarks& lt) {
+    if (pending != nullptr) lt.Add(static_cast<std::size_t>(pending - (chunk.data() + line)), 1);
+    lt.Add(block - line, marks);
+    return LineEnd(chunk.data(), chunk.size(), line, block + kBlockBytes, lt);
+  }
+  // Where a CR has its LF right after it, in the block at `block` whose
+  // bytes are `masks` or just past it.
+  static BlockMask PairedCrs(const ByteMasks& masks, const char* base, std::size_t size,
+                             std::size_t block) {
+    BlockMask cr_lf = masks.b & (masks.c >> 1);
+    if ((masks.b >> (kBlockBytes - 1)) != 0 && size - block > kBlockBytes &&
+        base[block + kBlockBytes] == '\n') {
+      cr_lf |= BlockMask{1} << (kBlockBytes - 1);
+    }
+    return cr_lf;
+  }
+  // Where the block after the one at `block` (from `at`) begins, the current
+  // line beginning at `line` with `marks` its "<" bytes there: past the
+  // block when it has at most one (kept in `pending`; a line that begins
+  // past the block has none), else again from its beginning.
+  static std::size_t NextBlock(std::size_t block, std::size_t line, const char* at, BlockMask marks,
+                               const char*& pending) {
+    if (!kCarryOn || (marks & (marks - 1)) != 0) return line;
+    if (marks != 0) pending = at + LowestBit(marks);
+    return line > block + kBlockBytes ? line : block + kBlockBytes;
+  }
+  // What a walk that has taken `lines` lines, the next beginning at `line`,
+  // took.
+  static ChunkTaken Taken(std::string_view chunk, std::size_t line, std::size_t lines,
+                          bool stopped) {
+    // A line break that is a CR ending the chunk may have its LF in the next.
+    return ChunkTaken{line, lines, line == chunk.size() && line != 0 && chunk[line - 1] == '\r',
+                      stopped};
+  }
+  // The same for a line whose first "<" is `pending`, before `block`, and
+  // whose others are the bits of `marks`.
+  LineFound LineAfterBlock(const char* pending, const char* block, BlockMask marks,
+                           const char* begin, const char* end, const char* readable,
+                           std::size_t& guess, std::span<std::string_view> values) const {
+    if (marks == 0) return {0, MarkersAt(pending, readable), {}};
+    const char* const second = block + LowestBit(marks);
+    LineFound found;
+    if ((marks & (marks - 1)) == 0 && readable - second >= 8 &&
+        SingleElement(pending, second, end, guess, values, found)) {
+      return found;
+    }
     return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
   }
   // The same for any line, one "<" at a time.
@@ -180,32 +298,27 @@ class ElementScanner {
   // Most lines are one element, "<name>", a value, "</name>" and the line's
   // end, with a short name: such a line, whose only "<" are `open` and
   // `close` and which ends at `end`, is told apart here, and what it holds
-  // set in `found`. False for any other line, and for one too near the end
-  // of what may be read to load the words it takes. Rows list their
-  // elements in the same order, so the one after the last found is tried
-  // first.
+  // set in `found`. False for any other line. The eight bytes from `open` + 1
+  // and from `close` must be readable. Rows list their elements in the same
+  // order, so the one after the last found (the first after the last) is
+  // tried first.
   [[gnu::always_inline]] bool SingleElement(const char* open, const char* close, const char* end,
-                                            const char* readable, std::size_t& guess,
-                                            std::span<std::string_view> values,
+                                            std::size_t& guess, std::span<std::string_view> values,
                                             LineFound& found) const {
-    // Both words lie before close + 8, `open` being before `close`.
-    if (readable - close < 8) return false;
     std::size_t k = guess;
-    if (((predictable_ >> k) & 1) == 0 || !WordMatches(open + 1, tags_[k])) {
-      if (!SingleElementOpening(open, readable, k)) return false;
-    }
-    const char* const value = open + 1 + tags_[k].size;
-    const Packed& close_tag = close_tags_[k];
-    if (close < value || close + close_tag.size != end || !WordMatches(close, close_tag) ||
-        ((marker_free_ >> k) & 1) == 0) {
-      return false;
-    }
-    guess = k + 1;
+    if (!WordMatches(open + 1, single_[k].guessed) && !SingleElementOpening(open, k)) return false;
+    const SingleTags& tags = single_[k];
+    if (close + tags.close.size != end || !WordMatches(close, tags.close)) return false;
+    guess = tags.next;
+    // No name with a closing tag here holds a "<", so `close`, the next "<"
+    // after `open`, lies past its opening tag.
+    const char* const value = open + tags.value;
     const std::string_view text =
         TrimBlankAndControl(std::string_view(value, static_cast<std::size_t>(close - value)));
     if (!text.empty()) {
       values[k] = text;
       found.present = 1u << k;
+      found.only = text;
     }
     return true;
   }
@@ -218,8 +331,9 @@ class ElementScanner {
 
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name
   // k, which is then set.
-  bool SingleElementOpening(const char* open, const char* end, std::size_t& k) const {
-    const std::uint64_t word = LoadUpTo8(open, end) >> 8;
+  bool SingleElementOpening(const char* open, std::size_t& k) const {
+    std::uint64_t word;
+    std::memcpy(&word, open + 1, 8);
     // Candidates by the two bytes after "<": usually exactly one.
     const auto first = static_cast<unsigned char>(word);
     const auto second = static_cast<unsigned char>(word >> 8);
@@ -251,21 +365,31 @@ class ElementScanner {
 
   std::array<std::string_view, kMaxNames> names_{};
   std::array<Packed, kMaxNames> tags_{};  // name + ">", packed where it is short
-  // "</" + name + ">" where name + ">" is at most 6 bytes.
-  std::array<Packed, kMaxNames> close_tags_{};
+  // What SingleElement compares, by name, side by side so that one index
+  // reaches them all.
+  struct SingleTags {
+    // tags_[k] where names_[k] is short and no other name + ">" begins with
+    // its name + ">" or the other way round, so where "<name>" stands no
+    // other name's opening tag does, and the table would name k alone;
+    // else nothing matches. The guess is tried so.
+    Packed guessed;
+    // "</" + name + ">" where name + ">" is at most 6 bytes, and no marker
+    // can begin where "<name>" or "</name>" stands (so a line holding just
+    // that element holds no marker), and the name holds no "<"; else
+    // nothing, as SingleElement takes no other.
+    Packed close;
+    std::size_t value = 0;  // from "<" to the value: "<" + name + ">"
+    // The name to guess after this one: the next, or after the last the
+    // first, which begins the next row.
+    std::size_t next = 0;
+  };
+  std::array<SingleTags, kMaxNames> single_{};
   std::size_t count_ = 0;
   std::array<std::uint16_t, 256> by_first_byte_{};   // bit k: names_[k] starts so
   std::array<std::uint16_t, 256> by_second_byte_{};  // bit k: names_[k] + ">" goes on so
   std::array<std::string_view, kMaxMarkers> markers_{};
   std::array<Packed, kMaxMarkers> packed_markers_{};
   std::size_t marker_count_ = 0;
-  // Bit k: no marker can begin where "<name>" or "</name>" of names_[k]
-  // stands, so a line holding just that element holds no marker.
-  std::uint32_t marker_free_ = 0;
-  // Bit k: names_[k] is short and no other name + ">" begins with its
-  // name + ">" or the other way round, so where "<name>" stands no other
-  // name's opening tag does, and the table would name k alone.
-  std::uint32_t predictable_ = 0;
 };
 
 template <typename Visit>
@@ -276,49 +400,73 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
   const char* const readable = base + size;
   std::size_t line = 0;   // where the current line begins
   std::size_t lines = 0;  // the lines taken
-  LineMarks lt;           // its "<" bytes, as offsets from `line` (block - line may wrap
-                          // around; block - line + bit does not)
   std::size_t guess = 0;
-  // Ends the current line at `stop`, the next beginning at `next`; false
-  // when visit says to stop.
-  auto end_line = [&](std::size_t stop, std::size_t next) {
-    const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
-    const std::string_view text(base + line, stop - line);
-    lt.count = 0;
-    line = next;
-    ++lines;
-    return visit(text, found);
-  };
-  auto taken = [&](bool stopped) {
-    // A line break that is a CR ending the chunk may have its LF in the next.
-    return ChunkTaken{line, lines, line == size && line != 0 && base[line - 1] == '\r', stopped};
-  };
-  constexpr std::size_t kBytes = 8 * sizeof(BlockMask);
-  BlockMask after_cr_bit = 0;
-  for (std::size_t block = 0; block < size; block += kBytes) {
-    const ByteMasks masks =
-        ClassifyBlock(base + block, size - block < kBytes ? size - block : kBytes, '<', '\r', '\n');
+  // A block begins where a line begins, or (kCarryOn) just past the block
+  // before when the line that runs on has at most one "<" there, kept in
+  // `pending`: so most lines are told from the bits of one mask and perhaps
+  // that "<", with no count carried from block to block. The bytes of a line
+  // that runs on otherwise are read again from its beginning.
+  std::size_t block = 0;
+  const char* pending = nullptr;
+  while (line < size) {
+    // Past the chunk's end, where its last line may run on, no byte is
+    // classified: that line holds no break, and no "<" but `pending`.
+    const std::size_t room = block < size ? size - block : 0;
+    const ByteMasks masks = ClassifyBlock(base + (room != 0 ? block : size),
+                                          room < kBlockBytes ? room : kBlockBytes, '<', '\r', '\n');
+    // A block begins at a line's beginning or past a byte of a line that is
+    // no line break, never at the LF of a CR LF: that is taken with its CR.
+    BlockMask breaks = masks.b | (masks.c & ~(masks.b << 1));
+    if (breaks == 0) {
+      // A line longer than a block, or the chunk's unfinished last line.
+      LineMarks lt;
+      const std::size_t stop = LongLineEnd(chunk, line, pending, block, masks.a, lt);
+      if (stop == size && !last) return Taken(chunk, line, lines, false);
+      const LineFound found = FinishLine(base + line, base + stop, readable, lt, guess, values);
+      const std::string_view text(base + line, stop - line);
+      line = block = stop == size ? size : PastLineBreak(base, size, stop).next;
+      pending = nullptr;
+      ++lines;
+      if (!visit(text, found)) return Taken(chunk, line, lines, true);
+      continue;
+    }
+    const BlockMask cr_lf = PairedCrs(masks, base, size, block);
+    // Every word SingleElement loads for a line of this block lies before
+    // the block's end + 8.
+    const bool roomy = room >= kBlockBytes + 8;
     BlockMask marks = masks.a;
-    // Where a CR has its LF right after it, in the block or just past it.
-    BlockMask cr_lf = masks.b & (masks.c >> 1);
-    if ((masks.b >> (kBytes - 1)) != 0 && block + kBytes < size && base[block + kBytes] == '\n') {
-      cr_lf |= BlockMask{1} << (kBytes - 1);
-    }
-    for (BlockMask breaks = LineBreakBits(masks.b, masks.c, after_cr_bit); breaks != 0;
-         breaks &= breaks - 1) {
+    const char* const at = base + block;
+    const char* begin = base + line;  // the current line
+    if (pending != nullptr) {
+      // The line that ran on from the block before.
       const unsigned bit = LowestBit(breaks);
-      const BlockMask before = (BlockMask{1} << bit) - 1;
-      lt.Add(block - line, marks & before);
-      marks &= ~before;
-      const std::size_t stop = block + bit;
-      const std::size_t next = stop + 1 + ((cr_lf >> bit) & 1);
-      if (!end_line(stop, next)) return taken(true);
+      const BlockMask mine = marks & (breaks ^ (breaks - 1));
+      marks ^= mine;
+      const char* const stop = at + bit;
+      const LineFound found =
+          LineAfterBlock(pending, at, mine, begin, stop, readable, guess, values);
+      pending = nullptr;
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
+        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
+      }
+      breaks &= breaks - 1;
     }
-    lt.Add(block - line, marks);
+    while (breaks != 0) {
+      const unsigned bit = LowestBit(breaks);
+      // The line's "<" bytes: those before the break (none is a line break).
+      const BlockMask mine = marks & (breaks ^ (breaks - 1));
+      marks ^= mine;
+      const char* const stop = at + bit;
+      const LineFound found = LineInBlock(at, mine, begin, stop, readable, roomy, guess, values);
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
+        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
+      }
+      breaks &= breaks - 1;
+    }
+    line = static_cast<std::size_t>(begin - base);
+    block = NextBlock(block, line, at, marks, pending);
   }
-  // The last line, without a line break.
-  if (last && line < size && !end_line(size, size)) return taken(true);
-  return taken(false);
+  return Taken(chunk, line, lines, false);
 }
 
 }  // namespace quorvel
