@@ -292,6 +292,48 @@ class ElementScanner {
     }
     return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
   }
+  // Hands the lines that end in the block at `block` (classified as
+  // `masks`, its line breaks `breaks`) to visit, from the line at `begin`
+  // on, the one that ran on from the block before (`pending`) first; leaves
+  // `begin` at the next line and in `marks` the "<" bytes after the last
+  // break. False when visit says to stop. Inlined into ScanLines, whose
+  // locals these are: the walk keeps them in registers.
+  template <typename Visit>
+  [[gnu::always_inline]] bool BlockLines(std::string_view chunk, std::size_t block,
+                                         const ByteMasks& masks, BlockMask breaks, BlockMask& marks,
+                                         const char*& begin, const char*& pending,
+                                         std::size_t& lines, std::size_t& guess,
+                                         std::span<std::string_view> values, Visit& visit) const {
+    const char* const base = chunk.data();
+    const char* const readable = base + chunk.size();
+    const BlockMask cr_lf = PairedCrs(masks, base, chunk.size(), block);
+    // Every word SingleElement loads for a line of this block lies before
+    // the block's end + 8.
+    const bool roomy = chunk.size() - block >= kBlockBytes + 8;
+    const char* const at = base + block;
+    if (pending != nullptr) {
+      // The line that ran on from the block before.
+      const unsigned bit = LowestBit(breaks);
+      const BlockMask mine = marks & (breaks ^ (breaks - 1));
+      marks ^= mine;
+      const char* const stop = at + bit;
+      const LineFound found =
+          LineAfterBlock(pending, at, mine, begin, stop, readable, guess, values);
+      pending = nullptr;
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) return false;
+      breaks &= breaks - 1;
+    }
+    for (; breaks != 0; breaks &= breaks - 1) {
+      const unsigned bit = LowestBit(breaks);
+      // The line's "<" bytes: those before the break (none is a line break).
+      const BlockMask mine = marks & (breaks ^ (breaks - 1));
+      marks ^= mine;
+      const char* const stop = at + bit;
+      const LineFound found = LineInBlock(at, mine, begin, stop, readable, roomy, guess, values);
+      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) return false;
+    }
+    return true;
+  }
   // The same for any line, one "<" at a time.
   LineFound ScanLine(std::string_view line, std::span<std::string_view> values) const;
 
@@ -430,41 +472,14 @@ ChunkTaken ElementScanner::ScanLines(std::string_view chunk, bool last,
       if (!visit(text, found)) return Taken(chunk, line, lines, true);
       continue;
     }
-    const BlockMask cr_lf = PairedCrs(masks, base, size, block);
-    // Every word SingleElement loads for a line of this block lies before
-    // the block's end + 8.
-    const bool roomy = room >= kBlockBytes + 8;
     BlockMask marks = masks.a;
-    const char* const at = base + block;
     const char* begin = base + line;  // the current line
-    if (pending != nullptr) {
-      // The line that ran on from the block before.
-      const unsigned bit = LowestBit(breaks);
-      const BlockMask mine = marks & (breaks ^ (breaks - 1));
-      marks ^= mine;
-      const char* const stop = at + bit;
-      const LineFound found =
-          LineAfterBlock(pending, at, mine, begin, stop, readable, guess, values);
-      pending = nullptr;
-      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
-        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
-      }
-      breaks &= breaks - 1;
-    }
-    while (breaks != 0) {
-      const unsigned bit = LowestBit(breaks);
-      // The line's "<" bytes: those before the break (none is a line break).
-      const BlockMask mine = marks & (breaks ^ (breaks - 1));
-      marks ^= mine;
-      const char* const stop = at + bit;
-      const LineFound found = LineInBlock(at, mine, begin, stop, readable, roomy, guess, values);
-      if (!HandOver(begin, lines, stop, (cr_lf >> bit) & 1, found, visit)) {
-        return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
-      }
-      breaks &= breaks - 1;
+    if (!BlockLines(chunk, block, masks, breaks, marks, begin, pending, lines, guess, values,
+                    visit)) {
+      return Taken(chunk, static_cast<std::size_t>(begin - base), lines, true);
     }
     line = static_cast<std::size_t>(begin - base);
-    block = NextBlock(block, line, at, marks, pending);
+    block = NextBlock(block, line, base + block, marks, pending);
   }
   return Taken(chunk, line, lines, false);
 }
