@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -163,27 +164,37 @@ inline PastBreak PastLineBreak(const char* base, std::size_t size, std::size_t a
   return {base[at + 1] == '\n' ? at + 2 : at + 1, false};
 }
 
+// Hands the lines ScanRecords finds to visit. Takes no local of the walk by
+// reference, so that those stay in registers.
+template <typename Visit>
+struct RecordHandOver {
+  FieldList& fields;
+  Visit& visit;
+  // Where the fields of the line end (the first kKept, and a slot for the
+  // rest). A TAB costs one store: the fields are made when the line ends.
+  std::size_t (&stops)[FieldList::kKept + 1];
+  const char* base;
+
+  // Hands over the line [line, stop) whose last field begins at `field`,
+  // after `tabs` TABs.
+  bool operator()(std::size_t line, std::size_t stop, std::size_t field, std::size_t tabs) const {
+    // One TAB at the very end adds no field; an empty line has none.
+    if (field < stop) {
+      stops[tabs < FieldList::kKept ? tabs : FieldList::kKept] = stop;
+      ++tabs;
+    }
+    fields.Assign(base, line, stops, tabs);
+    return visit(static_cast<const FieldList&>(fields), std::string_view(base + line, stop - line));
+  }
+};
+
 template <typename Visit>
 ChunkTaken ScanRecords(std::string_view chunk, bool last, FieldList& fields, Visit&& visit) {
   constexpr std::size_t kKept = FieldList::kKept;
   const char* const base = chunk.data();
   const std::size_t size = chunk.size();
-  // Where the fields of the line end (the first kKept, and a slot for the
-  // rest). A TAB costs one store: the fields are made when the line ends.
   std::size_t stops[kKept + 1];
-  // Hands over the line [line, stop) whose last field begins at `field`,
-  // after `tabs` TABs. Takes no local of the walk by reference, so that those
-  // stay in registers.
-  auto hand_over = [&fields, &visit, &stops, base](std::size_t line, std::size_t stop,
-                                                   std::size_t field, std::size_t tabs) {
-    // One TAB at the very end adds no field; an empty line has none.
-    if (field < stop) {
-      stops[tabs < kKept ? tabs : kKept] = stop;
-      ++tabs;
-    }
-    fields.Assign(base, line, stops, tabs);
-    return visit(static_cast<const FieldList&>(fields), std::string_view(base + line, stop - line));
-  };
+  const RecordHandOver<std::remove_reference_t<Visit>> hand_over{fields, visit, stops, base};
   ChunkTaken taken;
   std::size_t line = 0;   // where the current line begins
   std::size_t field = 0;  // where its current field begins
