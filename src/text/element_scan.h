@@ -164,27 +164,38 @@ class ElementScanner {
     }
   };
 
-  // What the line [begin, end), whose "<" bytes are `lt`, holds; bytes up to
-  // `readable` may be read. `guess` as for SingleElement.
+  // What the line [begin, end) holds, whose first two "<" are `first` and
+  // `second`, `more` when others follow: its one element, or what a scan of
+  // the whole line finds. `roomy` says the words of SingleElement are
+  // readable; else bytes up to `readable` may be read. `guess` as for
+  // SingleElement.
+  [[gnu::always_inline]] LineFound TwoOrMoreTags(const char* first, const char* second, bool more,
+                                                 const char* begin, const char* end,
+                                                 const char* readable, bool roomy,
+                                                 std::size_t& guess,
+                                                 std::span<std::string_view> values) const {
+    LineFound found;
+    if (!more && (roomy || readable - second >= 8) &&
+        SingleElement(first, second, end, guess, values, found)) {
+      return found;
+    }
+    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+  }
+  // The same for the line [begin, end) whose "<" bytes are `lt`. No element
+  // without two "<"; a marker begins at the one there is.
   [[gnu::always_inline]] LineFound FinishLine(const char* begin, const char* end,
                                               const char* readable, const LineMarks& lt,
                                               std::size_t& guess,
                                               std::span<std::string_view> values) const {
-    LineFound found;
-    // Both words of SingleElement lie before the second "<" + 8.
-    if (lt.count == 2 && readable - (begin + lt.second) >= 8 &&
-        SingleElement(begin + lt.first, begin + lt.second, end, guess, values, found)) {
-      return found;
+    if (lt.count >= 2) {
+      return TwoOrMoreTags(begin + lt.first, begin + lt.second, lt.count > 2, begin, end, readable,
+                           false, guess, values);
     }
-    // No element without two "<"; a marker begins at the one there is.
     if (lt.count == 0) return {};
-    if (lt.count == 1) return {0, MarkersAt(begin + lt.first, readable), {}};
-    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+    return {0, MarkersAt(begin + lt.first, readable), {}};
   }
-  // What the line [begin, end) holds, whose "<" bytes are the bits of
-  // `marks` counted from `block`; bytes up to `readable` may be read, and
-  // `roomy` says the words of SingleElement are. `guess` as for
-  // SingleElement.
+  // The same for a line whose "<" bytes are the bits of `marks` counted
+  // from `block`.
   [[gnu::always_inline]] LineFound LineInBlock(const char* block, BlockMask marks,
                                                const char* begin, const char* end,
                                                const char* readable, bool roomy, std::size_t& guess,
@@ -192,15 +203,9 @@ class ElementScanner {
     if (marks == 0) return {};
     const char* const first = block + LowestBit(marks);
     const BlockMask rest = marks & (marks - 1);
-    // A marker begins at the one "<" there is.
     if (rest == 0) return {0, MarkersAt(first, readable), {}};
-    const char* const second = block + LowestBit(rest);
-    LineFound found;
-    if ((rest & (rest - 1)) == 0 && (roomy || readable - second >= 8) &&
-        SingleElement(first, second, end, guess, values, found)) {
-      return found;
-    }
-    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+    return TwoOrMoreTags(first, block + LowestBit(rest), (rest & (rest - 1)) != 0, begin, end,
+                         readable, roomy, guess, values);
   }
   static constexpr std::size_t kBlockBytes = 8 * sizeof(BlockMask);
   // Whether a line may run on past a block with its "<" there kept, rather
@@ -284,13 +289,8 @@ class ElementScanner {
                            const char* begin, const char* end, const char* readable,
                            std::size_t& guess, std::span<std::string_view> values) const {
     if (marks == 0) return {0, MarkersAt(pending, readable), {}};
-    const char* const second = block + LowestBit(marks);
-    LineFound found;
-    if ((marks & (marks - 1)) == 0 && readable - second >= 8 &&
-        SingleElement(pending, second, end, guess, values, found)) {
-      return found;
-    }
-    return ScanLine(std::string_view(begin, static_cast<std::size_t>(end - begin)), values);
+    return TwoOrMoreTags(pending, block + LowestBit(marks), (marks & (marks - 1)) != 0, begin, end,
+                         readable, false, guess, values);
   }
   // Hands the lines that end in the block at `block` (classified as
   // `masks`, its line breaks `breaks`) to visit, from the line at `begin`
