@@ -9,18 +9,6 @@
 
 namespace quorvel {
 
-ElementScanner::Packed ElementScanner::Pack(std::string_view text) {
-  Packed packed;
-  if (std::endian::native != std::endian::little || text.empty() || text.size() > 8) return packed;
-  const std::string_view ones = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF";
-  packed.bytes = LoadUpTo8(text.data(), text.data() + text.size());
-  packed.mask = LoadUpTo8(ones.data(), ones.data() + text.size());
-  packed.size = text.size();
-  return packed;
-}
-
-// Whether no marker can begin where "<name>" or "</name>" stands, and the
-// name (at most six bytes) holds no "<".
 bool ElementScanner::MarkerFree(std::string_view name, std::span<const std::string_view> markers) {
   if (name.find('<') != name.npos) return false;
   char open[16] = "<";
@@ -57,7 +45,7 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
       char tag[8];
       names[k].copy(tag, names[k].size());
       tag[names[k].size()] = '>';
-      tags_[k] = Pack(std::string_view(tag, names[k].size() + 1));
+      tags_[k] = PackText(std::string_view(tag, names[k].size() + 1));
     }
   }
   for (std::size_t k = 0; k < count_; ++k) {
@@ -66,7 +54,7 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     names[k].copy(close + 2, names[k].size());
     close[names[k].size() + 2] = '>';
     if (MarkerFree(names[k], markers)) {
-      single_[k].close = Pack(std::string_view(close, names[k].size() + 3));
+      single_[k].close = PackText(std::string_view(close, names[k].size() + 3));
     }
     // Two opening tags stand at one place only when one begins the other.
     const std::string_view tag(close + 2, names[k].size() + 1);
@@ -81,7 +69,7 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
   }
   for (std::size_t j = 0; j < marker_count_; ++j) {
     markers_[j] = markers[j];
-    packed_markers_[j] = Pack(markers[j]);
+    packed_markers_[j] = PackText(markers[j]);
   }
 }
 
@@ -114,7 +102,7 @@ ElementScanner::LineFound ElementScanner::ScanLine(std::string_view line,
 ElementScanner::Found ElementScanner::ExtractPresent(std::string_view line,
                                                      std::span<std::string_view> values,
                                                      std::string_view marker) const {
-  const Packed packed_marker = Pack(marker);
+  const Packed packed_marker = PackText(marker);
   auto marker_at = [&](const char* p, const char* end) {
     return packed_marker.size != 0 ? (LoadUpTo8(p, end) & packed_marker.mask) == packed_marker.bytes
                                    : TextAt(p, end, marker);

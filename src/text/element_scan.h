@@ -72,16 +72,12 @@ class ElementScanner {
   ChunkTaken ScanLines(std::string_view chunk, bool last, std::span<std::string_view> values,
                        Visit&& visit) const;
 
- private:
-  // A short byte string packed into a word with the mask of its bytes, so
-  // that one load and one compare tell whether it stands at a position.
-  struct Packed {
-    std::uint64_t bytes = 1;  // with `mask` 0, no word matches until packed
-    std::uint64_t mask = 0;
-    std::size_t size = 0;  // 0: too long to pack, compared byte by byte
-  };
-  static Packed Pack(std::string_view text);
+  // Whether no marker can begin where "<name>" or "</name>" stands, and the
+  // name (at most six bytes) holds no "<".
   static bool MarkerFree(std::string_view name, std::span<const std::string_view> markers);
+
+ private:
+  using Packed = PackedText;
 
   // The tags found so far on one line.
   struct LineTags {
@@ -348,9 +344,9 @@ class ElementScanner {
                                             std::size_t& guess, std::span<std::string_view> values,
                                             LineFound& found) const {
     std::size_t k = guess;
-    if (!WordMatches(open + 1, single_[k].guessed) && !SingleElementOpening(open, k)) return false;
+    if (!PackedAt(open + 1, single_[k].guessed) && !SingleElementOpening(open, k)) return false;
     const SingleTags& tags = single_[k];
-    if (close + tags.close.size != end || !WordMatches(close, tags.close)) return false;
+    if (close + tags.close.size != end || !PackedAt(close, tags.close)) return false;
     guess = tags.next;
     // No name with a closing tag here holds a "<", so `close`, the next "<"
     // after `open`, lies past its opening tag.
@@ -363,12 +359,6 @@ class ElementScanner {
       found.only = text;
     }
     return true;
-  }
-  // Whether `packed` stands at `p`, whose eight bytes are readable.
-  static bool WordMatches(const char* p, const Packed& packed) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    return (word & packed.mask) == packed.bytes;
   }
 
   // Whether "<" + names_[k] + ">" stands at `open` (a "<") for a short name

@@ -177,6 +177,29 @@ inline Mask LineBreakBits(Mask cr, Mask lf, Mask& after_cr_bit) {
   return breaks;
 }
 
+// A short byte string packed into a word with the mask of its bytes, so
+// that one load and one compare tell whether it stands at a position.
+struct PackedText {
+  std::uint64_t bytes = 1;  // with `mask` 0, no word matches until packed
+  std::uint64_t mask = 0;
+  std::size_t size = 0;  // 0: too long to pack (or empty), compared byte by byte
+};
+inline PackedText PackText(std::string_view text) {
+  PackedText packed;
+  if (std::endian::native != std::endian::little || text.empty() || text.size() > 8) return packed;
+  const std::string_view ones = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF";
+  packed.bytes = LoadUpTo8(text.data(), text.data() + text.size());
+  packed.mask = LoadUpTo8(ones.data(), ones.data() + text.size());
+  packed.size = text.size();
+  return packed;
+}
+// Whether `packed` stands at `p`, whose eight bytes are readable.
+inline bool PackedAt(const char* p, const PackedText& packed) {
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return (word & packed.mask) == packed.bytes;
+}
+
 // What a walk over the whole lines at the front of a chunk of content took.
 struct ChunkTaken {
   std::size_t bytes = 0;  // the whole lines taken, with their line breaks
