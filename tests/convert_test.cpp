@@ -308,7 +308,7 @@ Outcome RunTxt2Xml() {
 TEST_F(ConvertTest, OutcomesDoNotDependOnTheReadWindow) {
   const std::string samples = std::string(QUORVEL_TEST_DATA) + "/../../samples/";
   const std::string header = "<nsr>N</nsr>\r\n<rows>2</rows>\r\n<data>\r\n";
-  const std::vector<std::string> documents = {
+  std::vector<std::string> documents = {
       ReadFile(samples + "returned.xml"),
       header + ResultBlock("1") + ResultBlock("2"),
       "<data>\n<data>\r" + ResultBlock("1") + "<nsr>N</nsr>\n" + ResultBlock("2") +
@@ -326,6 +326,33 @@ TEST_F(ConvertTest, OutcomesDoNotDependOnTheReadWindow) {
           "x\r00000\n<nsr>N</nsr>\r\n<rows>$5</rows>\r\n<data>\r\n<r\xff\xff\xff\x01o\xff\x05w>"
           "\r\n<dm>1</dm>\r\n</row>\r\n"),
   };
+  // Rows laid out nearly as a writer lays them out: a row may be read whole
+  // or walked, and must come out as the walk reads it. The change is made to
+  // the first of three rows.
+  const std::string three = "<nsr>N</nsr>\r\n<rows>3</rows>\r\n<data>\r\n";
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"</dm>\r\n", "</dm> x\r\n"},
+           {"</dm>\r\n", "</dm><hm>H2</hm>\r\n"},
+           {"<dm>D1", "<dm> \tD1 "},
+           {"<dm>D1", "<dm> "},
+           {"<dm>D1", "<dx>D1"},
+           {"<xf>X", "<xf>X\rY"},
+           {"   <hm>", "\t<hm>"},
+           {"   <jg>", "<jg>"},  // the next row's indentation is learnt anew
+           {"</hm>\r\n", "</hm>\n"},
+           {"</hm>\r\n", "</hm>\r"},
+           {"</hm>\r\n", "</hm>\r\r\n"},
+           {"<dm>D1</dm>\r\n   <hm>H</hm>", "<hm>H</hm>\r\n   <dm>D1</dm>"},
+           {"<hm>H</hm>\r\n", "<hm>H</hm>\r\n<hm>H2</hm>\r\n"},
+           {"\">\r\n", "\"><dm>E</dm>\r\n"},
+           {"\">\r\n", "\"></row>\r\n"},
+           {"<row id", "<rows id"},
+           {"</row>\r\n", "</row> <x>\r\n"},
+       }) {
+    std::string block = ResultBlock("1");
+    block.replace(block.find(from), from.size(), to);
+    documents.push_back(three + block + ResultBlock("2") + ResultBlock("3") + "</data>\r\n");
+  }
   const std::vector<std::string> texts = {
       ReadFile(samples + "invoices.txt"),
       "a\tb\r\n\r\nF1\tF2\tF3\tF4\tF5\tF6\tF7\tx<y>\t255\tF10\rF1\tF2\tF3\tF4\tF5\tF6\tF7\tF8\n",

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "common/failure.h"
 #include "convert/bounds.h"
@@ -27,6 +28,7 @@
 #include "io/output.h"
 #include "text/bytes.h"
 #include "text/element_scan.h"
+#include "text/fixed_block.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -76,6 +78,16 @@ class ResultRow {
     }
   }
 
+  // Takes the values of a row read whole, every one of them non-empty, in
+  // place of any before. False when its `sy` value fails its conversion: the
+  // line walk then reads the row again, and reports that value.
+  bool TakeWhole(const std::array<std::string_view, kFieldCount>& values) {
+    for (std::size_t k = 0; k < kFieldCount; ++k) {
+      if (k != kSy) Set(k, values[k]);
+    }
+    return SetSy(values[kSy]);
+  }
+
   // Copies the values that still point into the reader's window.
   void Keep() {
     for (std::size_t k = 0; k < kFieldCount; ++k) {
@@ -121,18 +133,22 @@ class ResultRow {
   // block without its closing line fails with "List index out of bounds"
   // first. The first bad value is the one reported.
   [[gnu::noinline]] void TakeSy(std::string_view value) {
+    if (SetSy(value)) return;
+    if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
+    sy_failed_ = true;
+  }
+  // Sets the `sy` value as it is written out; false, with nothing set, when
+  // it is no number.
+  bool SetSy(std::string_view value) {
     if (value[0] == 'A') {
       Set(kSy, value);
-      return;
+      return true;
     }
     std::int64_t number;
-    if (!TryParseHex64(value, number)) {
-      if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
-      sy_failed_ = true;
-      return;
-    }
+    if (!TryParseHex64(value, number)) return false;
     sy_decimal_ = FormatDecimal(number);
     Set(kSy, sy_decimal_.view());
+    return true;
   }
 
   // A value's place and size are kept apart and copied a word at a time: a
@@ -348,6 +364,37 @@ class RowBlocks {
     return TakeMarkedLine(text, present, markers, values);
   }
 
+  // Whether the next line, which no walk has taken, may open a row read
+  // whole: it is out of a block, and a row is still to be read after it (the
+  // last one is left to the walk, which ends the reading there), and no
+  // recent try failed.
+  bool ReadyForWholeRow() const {
+    return !in_block_ && !counting_ && rows_read_ + 1 < declared_ && walk_rows_ == 0;
+  }
+  // Takes a row read whole, of `lines` lines; false when the walk is to read
+  // it instead.
+  bool TakeWholeRow(const Values& values, std::size_t lines) {
+    row_.Clear();
+    if (!row_.TakeWhole(values)) return false;
+    line_ += static_cast<std::int64_t>(lines);
+    search_from_ = line_ + 1;
+    ++blocks_;
+    ++rows_read_;
+    misses_ = 0;
+    WriteResultLineOut(out_, row_);
+    return true;
+  }
+  // The next row could not be read whole. The walk reads it, and after
+  // further misses in a row more and more rows before the next try: a
+  // document laid out otherwise costs a try per thousand rows.
+  void MissedWholeRow() {
+    if (misses_ < 11) ++misses_;
+    walk_rows_ = (1u << misses_) / 2;
+  }
+  // Whether the walk stopped to hand the next line to the reader of whole
+  // rows (and not to end); asking clears it.
+  bool TakeYield() { return std::exchange(yielded_, false); }
+
   // Past the rows to read: the rest is only counted.
   bool counting() const { return counting_; }
   std::int32_t rows_read() const { return rows_read_; }
@@ -386,7 +433,16 @@ class RowBlocks {
     taking_ = false;
     search_from_ = line_ + 1;
     ++blocks_;
-    return counting_ || CloseRow();
+    if (counting_) return true;
+    return CloseRow() && !YieldsToWholeRows();
+  }
+
+  // After a row the walk read and closed: whether the walk stops here, so
+  // that the rows after it may be read whole.
+  bool YieldsToWholeRows() {
+    if (walk_rows_ > 0) --walk_rows_;
+    yielded_ = ReadyForWholeRow();
+    return yielded_;
   }
 
   bool CloseRow() {
@@ -417,7 +473,29 @@ class RowBlocks {
   bool in_block_ = false;
   bool counting_;
   bool taking_ = false;  // in a block, and not counting
+  bool yielded_ = false;
+  std::uint32_t misses_ = 0;     // tries to read a row whole that failed in a row
+  std::uint32_t walk_rows_ = 0;  // rows the walk reads before the next try
 };
+
+// Reads the rows at the front of `chunk` (which begins a line) that are laid
+// out as a writer lays them out, for as long as the next may be read whole.
+ChunkTaken TakeWholeRows(FixedBlockReader& reader, std::string_view chunk, RowBlocks& blocks,
+                         RowBlocks::Values& values) {
+  const char* p = chunk.data();
+  const char* const end = p + chunk.size();
+  std::size_t rows = 0;
+  while (blocks.ReadyForWholeRow()) {
+    const char* const next = reader.Read(p, end, values);
+    if (next == nullptr || !blocks.TakeWholeRow(values, reader.lines())) {
+      blocks.MissedWholeRow();
+      break;
+    }
+    p = next;
+    ++rows;
+  }
+  return {static_cast<std::size_t>(p - chunk.data()), rows * reader.lines(), false, false};
+}
 
 // The row blocks from the data line `line` on. Kept out of its caller, so
 // that the line walk inlined here has the registers to itself.
@@ -430,13 +508,33 @@ class RowBlocks {
   // The first row's opening line may be the data line itself.
   const ElementScanner::Found data_line = scanner.ExtractPresent(line, found, doc::kRowOpenMarker);
   blocks.TakeLine(line, data_line.present, data_line.marker ? kOpens : 0, found);
+  FixedBlockReader whole(doc::kResultRowElements, doc::kRowOpenMarker, doc::kRowCloseMarker);
+  RowBlocks::Values whole_values;
   const std::uint64_t total = input.Total();
-  // The rest in one pass over the window: line breaks and tags together.
+  auto take = [&](std::string_view text, const ElementScanner::LineFound& f) {
+    return blocks.TakeLine(text, f.present, f.markers, found, f.only);
+  };
+  // The rest in one pass over the window: rows laid out as a writer lays
+  // them out read whole, and every other line walked, its line breaks and
+  // tags found together.
   auto scan = [&](std::string_view chunk, bool last) {
-    return scanner.ScanLines(chunk, last, found,
-                             [&](std::string_view text, const ElementScanner::LineFound& f) {
-                               return blocks.TakeLine(text, f.present, f.markers, found, f.only);
-                             });
+    ChunkTaken taken;
+    for (;;) {
+      const std::string_view rest = chunk.substr(taken.bytes);
+      const ChunkTaken rows = TakeWholeRows(whole, rest, blocks, whole_values);
+      const ChunkTaken walked = scanner.ScanLines(rest.substr(rows.bytes), last, found, take);
+      taken.bytes += rows.bytes + walked.bytes;
+      taken.lines += rows.lines + walked.lines;
+      // Whole rows end in an LF; a walk that took nothing leaves it as it was.
+      if (walked.bytes != 0)
+        taken.after_cr = walked.after_cr;
+      else if (rows.bytes != 0)
+        taken.after_cr = false;
+      if (!walked.stopped || !blocks.TakeYield()) {
+        taken.stopped = walked.stopped;
+        return taken;
+      }
+    }
   };
   const bool stopped = WalkContentInlined(input, lines, scan, [&] {
     blocks.Keep();  // the window is about to move
