@@ -2,9 +2,12 @@
 // calls exactly as the host gave them: Windows reads them in the ANSI code
 // page, and nothing here converts them.
 //
-// The temporary names' random bits come from msvcrt's rand_s, which draws on
-// the system's generator and keeps the DLL's imports to kernel32 and msvcrt.
+// The temporary names' random bits come from the processor's generator, or
+// else from msvcrt's rand_s, which draws on the system's generator and keeps
+// the DLL's imports to kernel32 and msvcrt.
 #define _CRT_RAND_S
+#include <cpuid.h>
+#include <immintrin.h>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -324,12 +327,33 @@ Error WinCheckAccess(const char* path, Access access) {
              : 0;
 }
 
-// 32 unpredictable bits from the system's generator (msvcrt's rand_s); a
-// mix of clock, process and counter only if it fails (CREATE_NEW still
-// keeps the file ours).
+bool HasRdrand() {
+  unsigned eax, ebx, ecx, edx;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_RDRND) != 0;
+}
+
+// 32 bits from the processor's generator, which may run dry for a moment;
+// false when it does not give them, or gives what it gave last (some
+// processors' generators have stuck at one value, which would give every
+// attempt the same name).
+__attribute__((target("rdrnd"))) bool RdrandTag(unsigned& tag) {
+  static const bool has = HasRdrand();
+  static std::atomic<unsigned> last{0};
+  if (!has) return false;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (_rdrand32_step(&tag) != 0) return last.exchange(tag) != tag;
+  }
+  return false;
+}
+
+// 32 unpredictable bits: from the processor's generator where it has one,
+// else from the system's (msvcrt's rand_s, which loads advapi32 for it on
+// its first use, a few milliseconds of the call under Wine); a mix of
+// clock, process and counter only if both fail (CREATE_NEW still keeps the
+// file ours).
 unsigned RandomTag() {
   unsigned tag;
-  if (rand_s(&tag) == 0) return tag;
+  if (RdrandTag(tag) || rand_s(&tag) == 0) return tag;
   static std::atomic<unsigned> counter{0};
   return GetTickCount() ^ GetCurrentProcessId() * 2654435761u ^ counter.fetch_add(0x9E3779B9u);
 }
