@@ -10,15 +10,10 @@
 namespace quorvel {
 
 bool ElementScanner::MarkerFree(std::string_view name, std::span<const std::string_view> markers) {
-  if (name.find('<') != name.npos) return false;
-  char open[16] = "<";
-  char close[16] = "</";
-  name.copy(open + 1, name.size());
-  name.copy(close + 2, name.size());
-  open[name.size() + 1] = '>';
-  close[name.size() + 2] = '>';
-  const std::string_view open_tag(open, name.size() + 2);
-  const std::string_view close_tag(close, name.size() + 3);
+  if (name.find('<') != name.npos || name.size() > TagTexts::kMaxName) return false;
+  const TagTexts tags(name);
+  const std::string_view open_tag = tags.open();
+  const std::string_view close_tag = tags.close();
   // A marker may begin where a tag stands when the two agree on every byte
   // they both have.
   auto may_overlap = [](std::string_view marker, std::string_view tag) {
@@ -41,23 +36,14 @@ ElementScanner::ElementScanner(std::span<const std::string_view> names,
     by_first_byte_[static_cast<unsigned char>(names[k][0])] |= static_cast<std::uint16_t>(1u << k);
     const char second = names[k].size() > 1 ? names[k][1] : '>';
     by_second_byte_[static_cast<unsigned char>(second)] |= static_cast<std::uint16_t>(1u << k);
-    if (names[k].size() < 8) {
-      char tag[8];
-      names[k].copy(tag, names[k].size());
-      tag[names[k].size()] = '>';
-      tags_[k] = PackText(std::string_view(tag, names[k].size() + 1));
-    }
+    if (names[k].size() < 8) tags_[k] = PackText(TagTexts(names[k]).open().substr(1));
   }
   for (std::size_t k = 0; k < count_; ++k) {
     if (tags_[k].size == 0 || tags_[k].size > 6) continue;
-    char close[8] = "</";
-    names[k].copy(close + 2, names[k].size());
-    close[names[k].size() + 2] = '>';
-    if (MarkerFree(names[k], markers)) {
-      single_[k].close = PackText(std::string_view(close, names[k].size() + 3));
-    }
+    const TagTexts tags(names[k]);
+    if (MarkerFree(names[k], markers)) single_[k].close = PackText(tags.close());
     // Two opening tags stand at one place only when one begins the other.
-    const std::string_view tag(close + 2, names[k].size() + 1);
+    const std::string_view tag = tags.open().substr(1);
     bool alone = true;
     for (std::size_t j = 0; j < count_; ++j) {
       const std::string other = std::string(names[j]) + '>';

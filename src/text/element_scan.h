@@ -16,6 +16,30 @@
 
 namespace quorvel {
 
+// The tags of an element, built in place from its name, which is at most
+// kMaxName bytes (callers check; a longer one is cut there).
+class TagTexts {
+ public:
+  static constexpr std::size_t kMaxName = 8;
+  explicit TagTexts(std::string_view name)
+      : size_(name.size() < kMaxName ? name.size() : kMaxName) {
+    name.copy(open_ + 1, size_);
+    name.copy(close_ + 2, size_);
+    open_[size_ + 1] = '>';
+    close_[size_ + 2] = '>';
+    close_[size_ + 3] = '\r';
+    close_[size_ + 4] = '\n';
+  }
+  std::string_view open() const { return {open_, size_ + 2}; }         // "<name>"
+  std::string_view close() const { return {close_, size_ + 3}; }       // "</name>"
+  std::string_view close_line() const { return {close_, size_ + 5}; }  // "</name>" CR LF
+
+ private:
+  char open_[kMaxName + 2] = "<";
+  char close_[kMaxName + 5] = "</";
+  std::size_t size_;
+};
+
 // Finds, for a fixed set of element names (at most kMaxNames, none empty),
 // the value of each name's element on a line (the bytes between the first
 // "<name>" and the first "</name>", each searched from the start of the line,

@@ -21,17 +21,10 @@ FixedBlockReader::FixedBlockReader(std::span<const std::string_view> names,
     for (std::size_t j = 0; j < k; ++j) {
       if (names[j] == name) return;
     }
-    char open[8] = "<";
-    char close[10] = "</";
-    name.copy(open + 1, name.size());
-    name.copy(close + 2, name.size());
-    open[name.size() + 1] = '>';
-    close[name.size() + 2] = '>';
-    open_[k] = PackText(std::string_view(open, name.size() + 2));
-    close_[k] = PackText(std::string_view(close, name.size() + 3));
-    close[name.size() + 3] = '\r';
-    close[name.size() + 4] = '\n';
-    close_crlf_[k] = PackText(std::string_view(close, name.size() + 5));
+    const TagTexts tags(name);
+    open_[k] = PackText(tags.open());
+    close_[k] = PackText(tags.close());
+    close_crlf_[k] = PackText(tags.close_line());
   }
   count_ = names.size();
 }
