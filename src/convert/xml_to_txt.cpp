@@ -126,13 +126,16 @@ class ResultRow {
       return;
     }
     std::int64_t number;
-    if (!TryParseHex64(value, number)) {
-      if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
-      sy_failed_ = true;
-      return;
-    }
+    if (!TryParseHex64(value, number)) return FailSy(value);
     sy_decimal_ = FormatDecimal(number);
     Set(kSy, sy_decimal_.view());
+  }
+
+  // Out of line, so that the conversion every row makes keeps to few
+  // registers and saves none it does not use.
+  [[gnu::cold, gnu::noinline]] void FailSy(std::string_view value) {
+    if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
+    sy_failed_ = true;
   }
 
   // A value's place and size are kept apart and copied a word at a time: a

@@ -184,32 +184,44 @@ bool EightHexDigits(const char* p, std::uint32_t* value) {
   return true;
 }
 
-#if defined(__SSE2__)
 // The value of the sixteen hexadecimal digits at `p` into `value`, or false
 // when a byte among them is no digit: a padded sy has sixteen, and one
 // register classifies and combines them all.
 bool SixteenHexDigits(const char* p, std::uint64_t* value) {
+#if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Moved so that "0" (or "a", case folded) is the lowest signed byte: a
+  // range is then one signed comparison, and no byte outside it wraps in.
+  const __m128i digit =
+      _mm_cmplt_epi8(_mm_add_epi8(bytes, _mm_set1_epi8(0x50)), _mm_set1_epi8(-128 + 10));
   const __m128i lower = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // "A" to "F" as "a" to "f"
-  // Compared as signed, so a byte from 0x80 on is neither.
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1)));
-  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
-                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  const __m128i letter =
+      _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(0x1F)), _mm_set1_epi8(-128 + 6));
   if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
   // The low half of each byte, nine more for a letter; then each pair in one
-  // byte, the first digit the high half, the eight bytes most significant
-  // first.
+  // 16-bit lane (the first digit shifted up, the second down, neither
+  // leaving bits above the byte), the eight bytes most significant first.
   const __m128i nibbles = _mm_add_epi8(_mm_and_si128(bytes, _mm_set1_epi8(0x0F)),
                                        _mm_and_si128(letter, _mm_set1_epi8(9)));
-  const __m128i pairs = _mm_and_si128(
-      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)), _mm_set1_epi16(0xFF));
+  const __m128i pairs =
+      _mm_or_si128(_mm_srli_epi16(_mm_slli_epi16(nibbles, 12), 8), _mm_srli_epi16(nibbles, 8));
+  const __m128i packed = _mm_packus_epi16(pairs, pairs);
+#if defined(__x86_64__)
+  *value = __builtin_bswap64(static_cast<std::uint64_t>(_mm_cvtsi128_si64(packed)));
+#else
   std::uint64_t big_endian;
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), _mm_packus_epi16(pairs, pairs));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), packed);
   *value = __builtin_bswap64(big_endian);
-  return true;
-}
 #endif
+  return true;
+#else
+  std::uint32_t high;
+  std::uint32_t low;
+  if (!EightHexDigits(p, &high) || !EightHexDigits(p + 8, &low)) return false;
+  *value = std::uint64_t{high} << 32 | low;
+  return true;
+#endif
+}
 
 // The value of the `count` (below eight) hexadecimal digits at `p` shifted
 // in below `value`, marking `bad` with the high half of any byte that is no
@@ -238,9 +250,7 @@ bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   // Too many digits to fit, or a byte that is no digit among them.
   if (end - p > most) return false;
   const std::size_t count = static_cast<std::size_t>(end - p);
-#if defined(__SSE2__)
   if (count == 16) return SixteenHexDigits(p, value);
-#endif
   const std::size_t head = count % 8;
   unsigned bad = 0;
   std::uint64_t v = FewHexDigits(p, head, 0, &bad);
@@ -307,7 +317,11 @@ bool TryParseInt64(std::string_view text, std::int64_t& result) {
 
 bool TryParseHex64(std::string_view digits, std::int64_t& result) {
   std::uint64_t value;
-  if (!ReadHex(digits, 64, &value)) return false;
+  // A sy is padded to sixteen digits, which fit whatever they are: read at
+  // once, with no search for where the significant ones begin.
+  const bool read =
+      digits.size() == 16 ? SixteenHexDigits(digits.data(), &value) : ReadHex(digits, 64, &value);
+  if (!read) return false;
   result = static_cast<std::int64_t>(value);
   return true;
 }
