@@ -372,6 +372,19 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 namespace {
 
+// Where words are 32 bits wide, decimals are made four digits to a word.
+constexpr bool kNarrowWords = sizeof(void*) < sizeof(std::uint64_t);
+
+// `word` stored at `at`, its lowest byte first.
+void StoreFour(char* at, std::uint32_t word) {
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  std::memcpy(at, &word, 4);
+}
+void StoreEight(char* at, std::uint64_t word) {
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+  std::memcpy(at, &word, 8);
+}
+
 // The four digits of `value` (below 10^4, zero-padded) as one word, the
 // first digit the lowest byte: its pairs, then their digits, split side by
 // side. Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
@@ -380,29 +393,59 @@ namespace {
   const std::uint32_t hundreds = value * 10486 >> 20;
   const std::uint32_t pairs = hundreds | (value - hundreds * 100) << 16;
   const std::uint32_t tens = (pairs * 103 >> 10) & 0x000F000F;
-  std::uint32_t digits = (tens | (pairs - tens * 10) << 8) + 0x30303030;
-  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap32(digits);
-  return digits;
+  return (tens | (pairs - tens * 10) << 8) + 0x30303030;
 }
 
-// Writes the eight digits of `value` (below 10^8, zero-padded) ending at
-// `end`: its two halves of four digits, each made as FourDigits makes it, in
-// the two halves of one word where words are 64 bits wide.
-void EightDigits(std::uint32_t value, char* end) {
+// The eight digits of `value` (below 10^8, zero-padded) as one word, the
+// first digit the lowest byte: its two halves of four digits, each made as
+// FourDigits makes it, in the two halves of the word.
+[[maybe_unused]] std::uint64_t EightDigitsWord(std::uint32_t value) {
   const std::uint32_t high = value / 10000;
-  if constexpr (sizeof(void*) < sizeof(std::uint64_t)) {
-    const std::uint32_t halves[2] = {FourDigits(high), FourDigits(value - high * 10000)};
-    std::memcpy(end - 8, halves, 8);
-    return;
-  }
   std::uint64_t fours = high | std::uint64_t{value - high * 10000} << 32;
   const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007F;
   const std::uint64_t pairs = hundreds | (fours - hundreds * 100) << 16;
   const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000F;
-  std::uint64_t digits = tens | (pairs - tens * 10) << 8;
-  digits += kEveryByte * '0';
-  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap64(digits);
-  std::memcpy(end - 8, &digits, 8);
+  return (tens | (pairs - tens * 10) << 8) + kEveryByte * '0';
+}
+
+// Writes the eight digits of `value` (below 10^8, zero-padded) at `at`.
+void EightDigits(std::uint32_t value, char* at) {
+  if constexpr (kNarrowWords) {
+    const std::uint32_t high = value / 10000;
+    StoreFour(at, FourDigits(high));
+    StoreFour(at + 4, FourDigits(value - high * 10000));
+  } else {
+    StoreEight(at, EightDigitsWord(value));
+  }
+}
+
+// Writes `value` at `at` without its leading zeros ("0" for zero), returning
+// the end of the digits: they are made zero-padded, moved down past the
+// zeros within the word and stored whole, so no byte is looked at alone. The
+// bytes stored past the end are the caller's to overwrite. The zeros are
+// counted from the lowest differing bit, the word's top bit standing in for
+// a last digit that differs. Below 10^4 for the first, 10^8 for the second.
+[[maybe_unused]] char* LeadingFour(std::uint32_t value, char* at) {
+  const std::uint32_t digits = FourDigits(value);
+  const unsigned zeros = LowestBit((digits ^ 0x30303030) | 0x80000000) / 8;
+  StoreFour(at, digits >> (8 * zeros));
+  return at + 4 - zeros;
+}
+[[maybe_unused]] char* LeadingEight(std::uint32_t value, char* at) {
+  const std::uint64_t digits = EightDigitsWord(value);
+  const unsigned zeros = LowestBit((digits ^ (kEveryByte * '0')) | std::uint64_t{1} << 63) / 8;
+  StoreEight(at, digits >> (8 * zeros));
+  return at + 8 - zeros;
+}
+
+// The same for any value below 10^8.
+char* LeadingDigits(std::uint32_t value, char* at) {
+  if constexpr (!kNarrowWords) return LeadingEight(value, at);
+  if (value < 10000) return LeadingFour(value, at);
+  const std::uint32_t high = value / 10000;
+  at = LeadingFour(high, at);
+  StoreFour(at, FourDigits(value - high * 10000));
+  return at + 4;
 }
 
 // The high 64 bits of the 128-bit product a * b.
@@ -423,58 +466,59 @@ std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
 #endif
 }
 
-constexpr std::uint64_t kEightDigits = 100000000;
+constexpr std::uint32_t kEightDigits = 100000000;
 
 // n / 10^8 without a division, which a 32-bit build would hand to a library
 // routine: 10^8 is 2^8 * 390625, and below 2^56 the quotient by 390625 is
-// the product with 2^75 / 390625 rounded up, shifted down by 75.
+// the product with 2^75 / 390625 rounded up, shifted down by 75. A value
+// that fits a 32-bit word takes one 32-bit multiplication there instead.
 std::uint64_t DivideBy1e8(std::uint64_t n) {
+  if (kNarrowWords && n >> 32 == 0) return static_cast<std::uint32_t>(n) / kEightDigits;
   constexpr std::uint64_t kReciprocal = 0x15798EE2308C39E;  // ceil(2^75 / 390625)
   return MultiplyHigh(n >> 8, kReciprocal) >> 11;
+}
+
+// n / 10^8 for n below 2^38 (any quotient of a 64-bit value by 10^8): n / 2^8
+// fits 30 bits, and its product with 2^50 / 390625 rounded up (within 32
+// bits) errs by less than 2^-20, too little to reach the next multiple of
+// 390625. One 32 by 32-bit multiplication on either build.
+std::uint32_t SmallDivideBy1e8(std::uint64_t n) {
+  constexpr std::uint64_t kReciprocal = 2882303762;  // ceil(2^50 / 390625)
+  return static_cast<std::uint32_t>(static_cast<std::uint32_t>(n >> 8) * kReciprocal >> 50);
 }
 
 }  // namespace
 
 NumberText FormatDecimal(std::int64_t value) {
   // Through the unsigned magnitude, so the most negative value is no special
-  // case. The number is cut into pieces of eight digits, each written
-  // without a 64-bit division, the pieces independent of one another.
+  // case. The number is cut into pieces of eight digits, none with a 64-bit
+  // division, and written straight into place: the first piece without its
+  // leading zeros, those after it whole. Each piece's store may run past its
+  // digits, at most to the 21st byte.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  // Twenty bytes past the digits, so that they go out in moves of a fixed
-  // size (a library call otherwise, and a slow one in the 32-bit DLL).
-  char digits[24 + 20];
-  char* const end = digits + 24;
-  std::memset(end, 0, 20);
-  const char* first = end - 8;
-  // Most values a 32-bit build meets fit one word, whose quotient is one
-  // multiplication there.
-  const std::uint64_t rest =
-      sizeof(void*) < sizeof(std::uint64_t) && magnitude >> 32 == 0
-          ? static_cast<std::uint32_t>(magnitude) / static_cast<std::uint32_t>(kEightDigits)
-          : DivideBy1e8(magnitude);
-  EightDigits(static_cast<std::uint32_t>(magnitude - rest * kEightDigits), end);
-  if (rest != 0) {
-    const std::uint64_t top = DivideBy1e8(rest);  // below 10^4
-    EightDigits(static_cast<std::uint32_t>(rest - top * kEightDigits), end - 8);
-    first = end - 16;
-    if (top != 0) {
-      EightDigits(static_cast<std::uint32_t>(top), end - 16);
-      first = end - 24;
-    }
-  }
-  // Without leading zeros, counted in the first piece at once (its first
-  // byte lowest); zero itself is "0".
-  const std::uint64_t zeros = LoadEight(first) ^ (kEveryByte * '0');
-  const int leading = zeros == 0 ? 7 : static_cast<int>(LowestBit(zeros)) / 8;
-  first += leading;
   NumberText out;
-  const int sign = value < 0 ? 1 : 0;
   out.bytes[0] = '-';
-  // At most nineteen digits.
-  std::memcpy(out.bytes + sign, first, 16);
-  std::memcpy(out.bytes + sign + 16, first + 16, 4);
-  out.size = static_cast<std::uint8_t>(sign + (end - first));
+  char* at = out.bytes + (value < 0 ? 1 : 0);
+  if (magnitude < kEightDigits) {
+    at = LeadingDigits(static_cast<std::uint32_t>(magnitude), at);
+  } else {
+    const std::uint64_t rest = DivideBy1e8(magnitude);
+    if (rest < kEightDigits) {
+      at = LeadingDigits(static_cast<std::uint32_t>(rest), at);
+    } else {
+      const std::uint32_t top = SmallDivideBy1e8(rest);  // below 10^4
+      at = LeadingDigits(top, at);
+      EightDigits(static_cast<std::uint32_t>(rest) - top * kEightDigits, at);
+      at += 8;
+    }
+    // The remainders below 10^8 are exact in 32-bit arithmetic.
+    EightDigits(
+        static_cast<std::uint32_t>(magnitude) - static_cast<std::uint32_t>(rest) * kEightDigits,
+        at);
+    at += 8;
+  }
+  out.size = static_cast<std::uint8_t>(at - out.bytes);
   return out;
 }
 
