@@ -41,15 +41,22 @@ struct BlockEntities {
   __m128i amps;
   __m128i bytes;
 };
-inline BlockEntities Classify(const char* block) {
-  const __m128i bytes = Load(block);
-  const __m128i after = Load(block + 1);
+inline BlockEntities Classify(__m128i bytes, __m128i after, __m128i second, __m128i third) {
   const __m128i lts = _mm_cmpeq_epi8(after, _mm_set1_epi8('l'));
   const __m128i letter = _mm_or_si128(lts, _mm_cmpeq_epi8(after, _mm_set1_epi8('g')));
-  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(Load(block + 2), _mm_set1_epi8('t')),
-                                     _mm_cmpeq_epi8(Load(block + 3), _mm_set1_epi8(';')));
+  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(second, _mm_set1_epi8('t')),
+                                     _mm_cmpeq_epi8(third, _mm_set1_epi8(';')));
   const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
   return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes};
+}
+inline BlockEntities Classify(const char* block) {
+  return Classify(Load(block), Load(block + 1), Load(block + 2), Load(block + 3));
+}
+// The same for the sixteen `bytes` that end the text: the bytes after them
+// are shifted in as zeros, so nothing past the text is read.
+inline BlockEntities ClassifyLast(__m128i bytes) {
+  return Classify(bytes, _mm_srli_si128(bytes, 1), _mm_srli_si128(bytes, 2),
+                  _mm_srli_si128(bytes, 3));
 }
 
 // Unescapes from `p` up to `stop`, a block of sixteen at a time, each "&"
@@ -113,22 +120,24 @@ struct Compaction {
 };
 constexpr Compaction kCompaction;
 
-// Unescapes the sixteen bytes at `p` (those of `inside`) with SSSE3: the
-// block is rewritten at once (an entity's "&" becomes its bracket), the three
-// bytes after each entity are dropped, and the kept bytes are moved together
-// with a shuffle, eight at a time. No branch depends on where the entities
-// are. Memory is readable 19 bytes from `p`; `carry` holds the entity tail
-// that runs past the block before into this one, and becomes this block's.
-__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const char* p,
+// Unescapes the sixteen bytes classified in `found` (those of `inside`)
+// with SSSE3: the block is rewritten at once (an entity's "&" becomes its
+// bracket), the three bytes after each entity are dropped, and the kept
+// bytes are moved together with a shuffle, eight at a time. No branch
+// depends on where the entities are. `carry` holds the entity tail that runs
+// past the block before into this one, and becomes this block's.
+__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const BlockEntities& found,
                                                                         unsigned inside, char* out,
                                                                         unsigned& carry) {
-  const BlockEntities found = Classify(p);
-  const __m128i bracket = _mm_or_si128(_mm_and_si128(found.lts, _mm_set1_epi8('<')),
-                                       _mm_andnot_si128(found.lts, _mm_set1_epi8('>')));
+  // "<" is two below ">".
+  const __m128i bracket =
+      _mm_sub_epi8(_mm_set1_epi8('>'), _mm_and_si128(found.lts, _mm_set1_epi8(2)));
   const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
                                      _mm_andnot_si128(found.entities, found.bytes));
   const unsigned entities = MaskOf(found.entities) & inside;
-  const unsigned dropped = (entities << 1) | (entities << 2) | (entities << 3) | carry;
+  // Entities lie four bytes apart at least, so the three bits after each
+  // (its dropped bytes) never meet another's: together, 14 times the bits.
+  const unsigned dropped = entities * 14 | carry;
   carry = (dropped >> 16) & 7;  // the entity tail in the next block
   const unsigned kept = ~dropped & inside;
   const unsigned low = kept & 0xFF;
@@ -148,10 +157,42 @@ __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const ch
 __attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* stop, char* out,
                                                    unsigned& carry) {
   unsigned tail = carry;
-  for (; stop - p >= 16; p += 16) out = Ssse3Block(p, 0xFFFF, out, tail);
-  if (p < stop) out = Ssse3Block(p, (1u << (stop - p)) - 1, out, tail);
+  for (const char* const last = stop - 16; p <= last; p += 16) {
+    out = Ssse3Block(Classify(p), 0xFFFF, out, tail);
+  }
+  if (p < stop) out = Ssse3Block(Classify(p), (1u << (stop - p)) - 1, out, tail);
   carry = tail;
   return out;
+}
+
+// Unescapes [p, end), from 3 to 18 bytes that end a text of 19 or more, with
+// blocks moved back to end within the text rather than a padded copy: the
+// bytes before `p` in such a block are left out, and the carried entity tail
+// moves with them. The last block ends at the text's end; one before it, if
+// needed, ends three bytes earlier so that it can be read with the bytes after.
+__attribute__((target("ssse3"))) char* Ssse3Tail(const char* p, const char* end, char* out,
+                                                 unsigned carry) {
+  if (end - p > 16) {
+    const char* const block = end - 19;
+    const auto skip = static_cast<unsigned>(p - block);
+    carry <<= skip;
+    out = Ssse3Block(Classify(block), 0xFFFF << skip & 0xFFFF, out, carry);
+    p = block + 16;
+  }
+  const char* const block = end - 16;
+  const auto skip = static_cast<unsigned>(p - block);
+  carry <<= skip;
+  return Ssse3Block(ClassifyLast(Load(block)), 0xFFFF << skip & 0xFFFF, out, carry);
+}
+
+// Unescapes a text of at most sixteen bytes (most `mw` values of a short
+// document) from a copy padded with zeros, in one block.
+__attribute__((target("ssse3"))) char* Ssse3Short(const char* text, std::size_t size, char* out) {
+  alignas(16) char padded[16] = {};
+  if (size > 16) __builtin_unreachable();  // which leaves CopyBytes its short moves alone
+  CopyBytes(padded, text, size);
+  unsigned carry = 0;
+  return Ssse3Block(ClassifyLast(Load(padded)), (1u << size) - 1, out, carry);
 }
 #endif
 
@@ -172,7 +213,8 @@ char* Portable(std::string_view text, char* out) {
 }
 
 #if defined(__SSE2__)
-char* WithSse2(std::string_view text, char* out) {
+// Out of line, so that the SSSE3 path for short texts needs no stack frame.
+[[gnu::noinline]] char* WithSse2(std::string_view text, char* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
   // The text's last bytes are unescaped from a zero-padded copy, so that
@@ -186,25 +228,40 @@ char* WithSse2(std::string_view text, char* out) {
   return Sse2Blocks(from, padded + rest, out);
 }
 
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
+namespace {
+// Looked up as the library loads: a local static would have its first use
+// checked on every call, and keep the shortest texts' calls from going
+// without a stack frame. A call from another library's start-up, before
+// this, takes the SSE2 path, which gives the same bytes.
+const bool kHasSsse3 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
+
+// A text of more than sixteen bytes: out of line, so that the short ones
+// need no stack frame of its size.
+[[gnu::noinline]] char* Ssse3Long(const char* begin, std::size_t size, char* out) {
+  unsigned carry = 0;
+  if (size < 19) {
+    // Too short for a block to be read with the three bytes after it.
+    char padded[64] = {};
+    CopyBytes(padded, begin, size);
+    return Ssse3Blocks(padded, padded + size, out, carry);
+  }
+  // Whole blocks from the text itself while 19 bytes can be read from each.
+  const std::size_t body = (size - 19) / 16 * 16 + 16;
+  out = Ssse3Blocks(begin, begin + body, out, carry);
+  return Ssse3Tail(begin + body, begin + size, out, carry);
 }
+
+}  // namespace
+
+bool HasSsse3() { return kHasSsse3; }
 
 char* WithSsse3(std::string_view text, char* out) {
   if (!HasSsse3()) return WithSse2(text, out);
-  const char* const begin = text.data();
-  const std::size_t size = text.size();
-  // Whole blocks from the text itself while 19 bytes can be read from each;
-  // the rest from a zero-padded copy, the carried entity tail going on.
-  const std::size_t body = size >= 19 ? (size - 19) / 16 * 16 + 16 : 0;
-  unsigned carry = 0;
-  if (body > 0) out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
-  if (body >= size) return out;
-  char padded[64] = {};
-  const std::size_t rest = size - body;  // at most 34
-  CopyBytes(padded, begin + body, rest);
-  return Ssse3Blocks(padded, padded + rest, out, carry);
+  if (text.size() <= 16) return Ssse3Short(text.data(), text.size(), out);
+  return Ssse3Long(text.data(), text.size(), out);
 }
 #else
 char* WithSse2(std::string_view text, char* out) { return Portable(text, out); }
