@@ -125,9 +125,7 @@ class ResultRow {
       Set(kSy, value);
       return;
     }
-    std::int64_t number;
-    if (!TryParseHex64(value, number)) return FailSy(value);
-    sy_decimal_ = FormatDecimal(number);
+    if (!HexToDecimal(value, sy_decimal_)) return FailSy(value);
     Set(kSy, sy_decimal_.view());
   }
 

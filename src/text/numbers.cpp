@@ -489,7 +489,10 @@ std::uint32_t SmallDivideBy1e8(std::uint64_t n) {
 
 }  // namespace
 
-NumberText FormatDecimal(std::int64_t value) {
+namespace {
+
+// Writes `value` into `out` as FormatDecimal gives it.
+[[gnu::always_inline]] inline void WriteDecimal(std::int64_t value, NumberText& out) {
   // Through the unsigned magnitude, so the most negative value is no special
   // case. The number is cut into pieces of eight digits, none with a 64-bit
   // division, and written straight into place: the first piece without its
@@ -497,7 +500,6 @@ NumberText FormatDecimal(std::int64_t value) {
   // digits, at most to the 21st byte.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = Negate(magnitude);
-  NumberText out;
   out.bytes[0] = '-';
   char* at = out.bytes + (value < 0 ? 1 : 0);
   if (magnitude < kEightDigits) {
@@ -519,7 +521,21 @@ NumberText FormatDecimal(std::int64_t value) {
     at += 8;
   }
   out.size = static_cast<std::uint8_t>(at - out.bytes);
+}
+
+}  // namespace
+
+NumberText FormatDecimal(std::int64_t value) {
+  NumberText out;
+  WriteDecimal(value, out);
   return out;
+}
+
+bool HexToDecimal(std::string_view digits, NumberText& decimal) {
+  std::int64_t value;
+  if (!TryParseHex64(digits, value)) return false;
+  WriteDecimal(value, decimal);
+  return true;
 }
 
 NumberText FormatYyyymmdd(int year, int month, int day) {
