@@ -438,10 +438,10 @@ void EightDigits(std::uint32_t value, char* at) {
   return at + 8 - zeros;
 }
 
-// The same for any value below 10^8.
+// The same for any value below 10^8; one below 10^4 takes half the steps.
 char* LeadingDigits(std::uint32_t value, char* at) {
-  if constexpr (!kNarrowWords) return LeadingEight(value, at);
   if (value < 10000) return LeadingFour(value, at);
+  if constexpr (!kNarrowWords) return LeadingEight(value, at);
   const std::uint32_t high = value / 10000;
   at = LeadingFour(high, at);
   StoreFour(at, FourDigits(value - high * 10000));
