@@ -448,34 +448,31 @@ char* LeadingDigits(std::uint32_t value, char* at) {
   return at + 4;
 }
 
-// The high 64 bits of the 128-bit product a * b.
-std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
-#if defined(__SIZEOF_INT128__)
-  __extension__ using Wide = unsigned __int128;
-  return static_cast<std::uint64_t>((static_cast<Wide>(a) * b) >> 64);
-#else
-  const std::uint64_t a_low = static_cast<std::uint32_t>(a);
-  const std::uint64_t a_high = a >> 32;
-  const std::uint64_t b_low = static_cast<std::uint32_t>(b);
-  const std::uint64_t b_high = b >> 32;
-  const std::uint64_t low_high = a_low * b_high;
-  const std::uint64_t high_low = a_high * b_low;
-  const std::uint64_t middle = ((a_low * b_low) >> 32) + static_cast<std::uint32_t>(low_high) +
-                               static_cast<std::uint32_t>(high_low);
-  return a_high * b_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32);
-#endif
-}
-
 constexpr std::uint32_t kEightDigits = 100000000;
 
 // n / 10^8 without a division, which a 32-bit build would hand to a library
 // routine: 10^8 is 2^8 * 390625, and below 2^56 the quotient by 390625 is
-// the product with 2^75 / 390625 rounded up, shifted down by 75. A value
-// that fits a 32-bit word takes one 32-bit multiplication there instead.
+// the product with 2^75 / 390625 rounded up, shifted down by 75.
 std::uint64_t DivideBy1e8(std::uint64_t n) {
-  if (kNarrowWords && n >> 32 == 0) return static_cast<std::uint32_t>(n) / kEightDigits;
   constexpr std::uint64_t kReciprocal = 0x15798EE2308C39E;  // ceil(2^75 / 390625)
-  return MultiplyHigh(n >> 8, kReciprocal) >> 11;
+  const std::uint64_t a = n >> 8;
+#if defined(__SIZEOF_INT128__)
+  __extension__ using Wide = unsigned __int128;
+  return static_cast<std::uint64_t>(static_cast<Wide>(a) * kReciprocal >> 75);
+#else
+  // A value that fits a 32-bit word takes one 32-bit multiplication.
+  if (n >> 32 == 0) return static_cast<std::uint32_t>(n) / kEightDigits;
+  // The product's high half from 32-bit halves: `a` is below 2^56 and the
+  // reciprocal below 2^57, so the middle sum stays below 2^58, with no
+  // carry to follow.
+  const auto a_low = static_cast<std::uint32_t>(a);
+  const auto a_high = static_cast<std::uint32_t>(a >> 32);
+  constexpr auto k_low = static_cast<std::uint32_t>(kReciprocal);
+  constexpr auto k_high = static_cast<std::uint32_t>(kReciprocal >> 32);
+  const std::uint64_t middle = (std::uint64_t{a_low} * k_low >> 32) +
+                               std::uint64_t{a_low} * k_high + std::uint64_t{a_high} * k_low;
+  return (std::uint64_t{a_high} * k_high + (middle >> 32)) >> 11;
+#endif
 }
 
 // n / 10^8 for n below 2^38 (any quotient of a 64-bit value by 10^8): n / 2^8
