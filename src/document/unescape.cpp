@@ -152,26 +152,19 @@ __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const Bl
   return out + kCompaction.count[high];
 }
 
-// Unescapes the whole of [p, stop) a block at a time, the whole blocks first.
-// Memory is readable 19 bytes past every block start below `stop`.
-__attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* stop, char* out,
-                                                   unsigned& carry) {
-  unsigned tail = carry;
-  for (const char* const last = stop - 16; p <= last; p += 16) {
-    out = Ssse3Block(Classify(p), 0xFFFF, out, tail);
+// Unescapes [p, end), a text of 19 bytes or more, a block of sixteen at a
+// time while 19 bytes can be read from the block's start; the last 3 to 18
+// bytes in blocks moved back to end within the text rather than from a
+// padded copy: the bytes before `p` in such a block are left out, and the
+// carried entity tail moves with them. The last block ends at the text's
+// end; one before it, if needed, ends three bytes earlier so that it can be
+// read with the bytes after. A shorter text may be given where memory is
+// readable from two bytes before it.
+__attribute__((target("ssse3"))) char* Ssse3Long(const char* p, const char* end, char* out) {
+  unsigned carry = 0;
+  for (const char* const last = end - 19; p <= last; p += 16) {
+    out = Ssse3Block(Classify(p), 0xFFFF, out, carry);
   }
-  if (p < stop) out = Ssse3Block(Classify(p), (1u << (stop - p)) - 1, out, tail);
-  carry = tail;
-  return out;
-}
-
-// Unescapes [p, end), from 3 to 18 bytes that end a text of 19 or more, with
-// blocks moved back to end within the text rather than a padded copy: the
-// bytes before `p` in such a block are left out, and the carried entity tail
-// moves with them. The last block ends at the text's end; one before it, if
-// needed, ends three bytes earlier so that it can be read with the bytes after.
-__attribute__((target("ssse3"))) char* Ssse3Tail(const char* p, const char* end, char* out,
-                                                 unsigned carry) {
   if (end - p > 16) {
     const char* const block = end - 19;
     const auto skip = static_cast<unsigned>(p - block);
@@ -183,6 +176,13 @@ __attribute__((target("ssse3"))) char* Ssse3Tail(const char* p, const char* end,
   const auto skip = static_cast<unsigned>(p - block);
   carry <<= skip;
   return Ssse3Block(ClassifyLast(Load(block)), 0xFFFF << skip & 0xFFFF, out, carry);
+}
+
+// A text of 17 or 18 bytes, from a copy padded with zeros before and after.
+[[gnu::noinline]] char* Ssse3Padded(const char* text, std::size_t size, char* out) {
+  char padded[48] = {};
+  CopyBytes(padded + 16, text, size);
+  return Ssse3Long(padded + 16, padded + 16 + size, out);
 }
 
 // Unescapes a text of at most sixteen bytes (most `mw` values of a short
@@ -237,31 +237,17 @@ const bool kHasSsse3 = [] {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3") != 0;
 }();
-
-// A text of more than sixteen bytes: out of line, so that the short ones
-// need no stack frame of its size.
-[[gnu::noinline]] char* Ssse3Long(const char* begin, std::size_t size, char* out) {
-  unsigned carry = 0;
-  if (size < 19) {
-    // Too short for a block to be read with the three bytes after it.
-    char padded[64] = {};
-    CopyBytes(padded, begin, size);
-    return Ssse3Blocks(padded, padded + size, out, carry);
-  }
-  // Whole blocks from the text itself while 19 bytes can be read from each.
-  const std::size_t body = (size - 19) / 16 * 16 + 16;
-  out = Ssse3Blocks(begin, begin + body, out, carry);
-  return Ssse3Tail(begin + body, begin + size, out, carry);
-}
-
 }  // namespace
 
 bool HasSsse3() { return kHasSsse3; }
 
 char* WithSsse3(std::string_view text, char* out) {
   if (!HasSsse3()) return WithSse2(text, out);
-  if (text.size() <= 16) return Ssse3Short(text.data(), text.size(), out);
-  return Ssse3Long(text.data(), text.size(), out);
+  const char* const begin = text.data();
+  const std::size_t size = text.size();
+  if (size <= 16) return Ssse3Short(begin, size, out);
+  if (size < 19) return Ssse3Padded(begin, size, out);
+  return Ssse3Long(begin, begin + size, out);
 }
 #else
 char* WithSse2(std::string_view text, char* out) { return Portable(text, out); }
