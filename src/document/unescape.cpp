@@ -34,12 +34,14 @@ unsigned MaskOf(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(
 // Where, among the sixteen positions from `block`, an entity begins (the
 // bytes past the text's end are never "t" and ";": callers pad with zeros),
 // as vectors of 0xFF bytes: `entities`, and `lts` where it is "&lt;".
-// `amps` where an "&" stands, and the block's `bytes` themselves.
+// `amps` where an "&" stands, and the block's `bytes` themselves and the
+// bytes `after` them.
 struct BlockEntities {
   __m128i entities;
   __m128i lts;
   __m128i amps;
   __m128i bytes;
+  __m128i after;
 };
 inline BlockEntities Classify(__m128i bytes, __m128i after, __m128i second, __m128i third) {
   const __m128i lts = _mm_cmpeq_epi8(after, _mm_set1_epi8('l'));
@@ -47,7 +49,7 @@ inline BlockEntities Classify(__m128i bytes, __m128i after, __m128i second, __m1
   const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(second, _mm_set1_epi8('t')),
                                      _mm_cmpeq_epi8(third, _mm_set1_epi8(';')));
   const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
-  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes};
+  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes, after};
 }
 inline BlockEntities Classify(const char* block) {
   return Classify(Load(block), Load(block + 1), Load(block + 2), Load(block + 3));
@@ -129,11 +131,11 @@ constexpr Compaction kCompaction;
 __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const BlockEntities& found,
                                                                         unsigned inside, char* out,
                                                                         unsigned& carry) {
-  // "<" is two below ">".
-  const __m128i bracket =
-      _mm_sub_epi8(_mm_set1_epi8('>'), _mm_and_si128(found.lts, _mm_set1_epi8(2)));
-  const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
-                                     _mm_andnot_si128(found.entities, found.bytes));
+  // An entity's "&" is moved up to its bracket: "<" is 0x16 above "&", and
+  // ">" two more, just as "g" has the bit of value 2 that "l" lacks.
+  const __m128i step =
+      _mm_add_epi8(_mm_and_si128(found.after, _mm_set1_epi8(2)), _mm_set1_epi8('<' - '&'));
+  const __m128i bytes = _mm_add_epi8(found.bytes, _mm_and_si128(found.entities, step));
   const unsigned entities = MaskOf(found.entities) & inside;
   // Entities lie four bytes apart at least, so the three bits after each
   // (its dropped bytes) never meet another's: together, 14 times the bits.
