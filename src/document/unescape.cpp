@@ -187,14 +187,44 @@ __attribute__((target("ssse3"))) char* Ssse3Long(const char* p, const char* end,
   return Ssse3Long(padded + 16, padded + 16 + size, out);
 }
 
-// Unescapes a text of at most sixteen bytes (most `mw` values of a short
-// document) from a copy padded with zeros, in one block.
-__attribute__((target("ssse3"))) char* Ssse3Short(const char* text, std::size_t size, char* out) {
+// For a text of 8 to 16 bytes given as its first eight bytes and its last
+// eight side by side: the shuffle that moves each byte into its place, with
+// zeros after the last.
+constexpr auto kShortShuffles = [] {
+  std::array<std::array<std::uint8_t, 16>, 9> table{};
+  for (int size = 8; size <= 16; ++size) {
+    for (int j = 0; j < 16; ++j) {
+      table[size - 8][j] = static_cast<std::uint8_t>(j < 8 ? j : j < size ? j + 16 - size : 0x80);
+    }
+  }
+  return table;
+}();
+
+// The bytes of a text shorter than eight, zeros after them, from a padded
+// copy: out of line, so that the longer ones need no stack frame.
+[[gnu::noinline]] __m128i FewBytes(const char* text, std::size_t size) {
   alignas(16) char padded[16] = {};
-  if (size > 16) __builtin_unreachable();  // which leaves CopyBytes its short moves alone
+  if (size >= 8) __builtin_unreachable();  // which leaves CopyBytes its short moves alone
   CopyBytes(padded, text, size);
+  return Load(padded);
+}
+
+// Unescapes a text of at most sixteen bytes (most `mw` values of a short
+// document) in one block, zeros after it: from its first and last eight
+// bytes where it has eight.
+__attribute__((target("ssse3"))) char* Ssse3Short(const char* text, std::size_t size, char* out) {
+  __m128i bytes;
+  if (size >= 8) {
+    const auto eight = [](const char* at) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
+    };
+    bytes = _mm_shuffle_epi8(_mm_unpacklo_epi64(eight(text), eight(text + size - 8)),
+                             Load(reinterpret_cast<const char*>(kShortShuffles[size - 8].data())));
+  } else {
+    bytes = FewBytes(text, size);
+  }
   unsigned carry = 0;
-  return Ssse3Block(ClassifyLast(Load(padded)), (1u << size) - 1, out, carry);
+  return Ssse3Block(ClassifyLast(bytes), (1u << size) - 1, out, carry);
 }
 #endif
 
