@@ -186,7 +186,8 @@ bool EightHexDigits(const char* p, std::uint32_t* value) {
 
 // The value of the sixteen hexadecimal digits at `p` into `value`, or false
 // when a byte among them is no digit: a padded sy has sixteen, and one
-// register classifies and combines them all.
+// register classifies and combines them all (two words of eight without
+// SSE2).
 bool SixteenHexDigits(const char* p, std::uint64_t* value) {
 #if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -484,10 +485,6 @@ std::uint32_t SmallDivideBy1e8(std::uint64_t n) {
   constexpr std::uint64_t kReciprocal = 2882303762;  // ceil(2^50 / 390625)
   return static_cast<std::uint32_t>(static_cast<std::uint32_t>(n >> 8) * kReciprocal >> 50);
 }
-
-}  // namespace
-
-namespace {
 
 // Writes `value` into `out` as FormatDecimal gives it.
 [[gnu::always_inline]] inline void WriteDecimal(std::int64_t value, NumberText& out) {
