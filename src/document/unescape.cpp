@@ -263,8 +263,8 @@ char* Portable(std::string_view text, char* out) {
 namespace {
 // Looked up as the library loads: a local static would have its first use
 // checked on every call, and keep the shortest texts' calls from going
-// without a stack frame. A call from another library's start-up, before
-// this, takes the SSE2 path, which gives the same bytes.
+// without a stack frame. A call made before this is set (from another
+// object's start-up) takes the SSE2 path, which gives the same bytes.
 const bool kHasSsse3 = [] {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3") != 0;
