@@ -118,6 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hex.append(quorvel::FormatHex64(got64, 16).view());
     Check(hex.size() == 17 && quorvel::ParseInt64(hex) == got64, "FormatHex64 round trip", text);
   }
+  // A returned row's sy: what ParseInt64 gives for "$" and the text, in decimal.
+  int64_t want_hex = 0;
+  std::string dollar(1, '$');
+  dollar.append(text);
+  quorvel::NumberText decimal;
+  const bool hex_ok = quorvel::HexToDecimal(text, decimal);
+  Check(hex_ok == Ref64(dollar, &want_hex), "HexToDecimal acceptance", text);
+  if (hex_ok) {
+    Check(decimal.view() == quorvel::FormatDecimal(want_hex).view(), "HexToDecimal value", text);
+  }
   int32_t got32 = 0, want32 = 0;
   const bool ok32 = Parses(quorvel::ParseInt32, text, &got32);
   Check(ok32 == Ref32(text, &want32), "ParseInt32 acceptance", text);

@@ -586,7 +586,8 @@ std::optional<std::uint64_t> PlainHex(std::string_view digits, std::size_t most)
 }
 
 // Every digit count, with leading zeros in eights and not, every byte in
-// every place of each: the same as the plain rule, for 64 and for 32 bits.
+// every place of each: the same as the plain rule, for 64 and for 32 bits,
+// and HexToDecimal the same as reading and formatting in turn.
 // Each text sits alone in a buffer of its own size, so that a read past it
 // shows under the address sanitizer.
 TEST(ParseHex, EqualsThePlainRule) {
@@ -599,6 +600,9 @@ TEST(ParseHex, EqualsThePlainRule) {
     std::int64_t value = 5;
     ASSERT_EQ(TryParseHex64(view, value), expected64.has_value()) << text;
     EXPECT_EQ(static_cast<std::uint64_t>(value), expected64.value_or(5)) << text;
+    NumberText decimal = FormatDecimal(5);
+    ASSERT_EQ(HexToDecimal(view, decimal), expected64.has_value()) << text;
+    EXPECT_EQ(decimal.view(), FormatDecimal(value).view()) << text;
     if (text.size() > 12) return;
     const auto expected32 = PlainHex(view, 8);
     if (expected32) {

@@ -133,9 +133,7 @@ class ResultRow {
   // block without its closing line fails with "List index out of bounds"
   // first. The first bad value is the one reported.
   [[gnu::noinline]] void TakeSy(std::string_view value) {
-    if (SetSy(value)) return;
-    if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
-    sy_failed_ = true;
+    if (!SetSy(value)) FailSy(value);
   }
   // Sets the `sy` value as it is written out; false, with nothing set, when
   // it is no number.
@@ -144,11 +142,16 @@ class ResultRow {
       Set(kSy, value);
       return true;
     }
-    std::int64_t number;
-    if (!TryParseHex64(value, number)) return false;
-    sy_decimal_ = FormatDecimal(number);
+    if (!HexToDecimal(value, sy_decimal_)) return false;
     Set(kSy, sy_decimal_.view());
     return true;
+  }
+
+  // Out of line, so that the conversion every row makes keeps to few
+  // registers and saves none it does not use.
+  [[gnu::cold, gnu::noinline]] void FailSy(std::string_view value) {
+    if (!sy_failed_) bad_sy_.assign(1, '$').append(value);
+    sy_failed_ = true;
   }
 
   // A value's place and size are kept apart and copied a word at a time: a

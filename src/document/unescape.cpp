@@ -34,22 +34,31 @@ unsigned MaskOf(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(
 // Where, among the sixteen positions from `block`, an entity begins (the
 // bytes past the text's end are never "t" and ";": callers pad with zeros),
 // as vectors of 0xFF bytes: `entities`, and `lts` where it is "&lt;".
-// `amps` where an "&" stands, and the block's `bytes` themselves.
+// `amps` where an "&" stands, and the block's `bytes` themselves and the
+// bytes `after` them.
 struct BlockEntities {
   __m128i entities;
   __m128i lts;
   __m128i amps;
   __m128i bytes;
+  __m128i after;
 };
-inline BlockEntities Classify(const char* block) {
-  const __m128i bytes = Load(block);
-  const __m128i after = Load(block + 1);
+inline BlockEntities Classify(__m128i bytes, __m128i after, __m128i second, __m128i third) {
   const __m128i lts = _mm_cmpeq_epi8(after, _mm_set1_epi8('l'));
   const __m128i letter = _mm_or_si128(lts, _mm_cmpeq_epi8(after, _mm_set1_epi8('g')));
-  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(Load(block + 2), _mm_set1_epi8('t')),
-                                     _mm_cmpeq_epi8(Load(block + 3), _mm_set1_epi8(';')));
+  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(second, _mm_set1_epi8('t')),
+                                     _mm_cmpeq_epi8(third, _mm_set1_epi8(';')));
   const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
-  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes};
+  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes, after};
+}
+inline BlockEntities Classify(const char* block) {
+  return Classify(Load(block), Load(block + 1), Load(block + 2), Load(block + 3));
+}
+// The same for the sixteen `bytes` that end the text: the bytes after them
+// are shifted in as zeros, so nothing past the text is read.
+inline BlockEntities ClassifyLast(__m128i bytes) {
+  return Classify(bytes, _mm_srli_si128(bytes, 1), _mm_srli_si128(bytes, 2),
+                  _mm_srli_si128(bytes, 3));
 }
 
 // Unescapes from `p` up to `stop`, a block of sixteen at a time, each "&"
@@ -113,22 +122,24 @@ struct Compaction {
 };
 constexpr Compaction kCompaction;
 
-// Unescapes the sixteen bytes at `p` (those of `inside`) with SSSE3: the
-// block is rewritten at once (an entity's "&" becomes its bracket), the three
-// bytes after each entity are dropped, and the kept bytes are moved together
-// with a shuffle, eight at a time. No branch depends on where the entities
-// are. Memory is readable 19 bytes from `p`; `carry` holds the entity tail
-// that runs past the block before into this one, and becomes this block's.
-__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const char* p,
+// Unescapes the sixteen bytes classified in `found` (those of `inside`)
+// with SSSE3: the block is rewritten at once (an entity's "&" becomes its
+// bracket), the three bytes after each entity are dropped, and the kept
+// bytes are moved together with a shuffle, eight at a time. No branch
+// depends on where the entities are. `carry` holds the entity tail that runs
+// past the block before into this one, and becomes this block's.
+__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const BlockEntities& found,
                                                                         unsigned inside, char* out,
                                                                         unsigned& carry) {
-  const BlockEntities found = Classify(p);
-  const __m128i bracket = _mm_or_si128(_mm_and_si128(found.lts, _mm_set1_epi8('<')),
-                                       _mm_andnot_si128(found.lts, _mm_set1_epi8('>')));
-  const __m128i bytes = _mm_or_si128(_mm_and_si128(found.entities, bracket),
-                                     _mm_andnot_si128(found.entities, found.bytes));
+  // An entity's "&" is moved up to its bracket: "<" is 0x16 above "&", and
+  // ">" two more, just as "g" has the bit of value 2 that "l" lacks.
+  const __m128i step =
+      _mm_add_epi8(_mm_and_si128(found.after, _mm_set1_epi8(2)), _mm_set1_epi8('<' - '&'));
+  const __m128i bytes = _mm_add_epi8(found.bytes, _mm_and_si128(found.entities, step));
   const unsigned entities = MaskOf(found.entities) & inside;
-  const unsigned dropped = (entities << 1) | (entities << 2) | (entities << 3) | carry;
+  // Entities lie four bytes apart at least, so the three bits after each
+  // (its dropped bytes) never meet another's: together, 14 times the bits.
+  const unsigned dropped = entities * 14 | carry;
   carry = (dropped >> 16) & 7;  // the entity tail in the next block
   const unsigned kept = ~dropped & inside;
   const unsigned low = kept & 0xFF;
@@ -143,15 +154,77 @@ __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const ch
   return out + kCompaction.count[high];
 }
 
-// Unescapes the whole of [p, stop) a block at a time, the whole blocks first.
-// Memory is readable 19 bytes past every block start below `stop`.
-__attribute__((target("ssse3"))) char* Ssse3Blocks(const char* p, const char* stop, char* out,
-                                                   unsigned& carry) {
-  unsigned tail = carry;
-  for (; stop - p >= 16; p += 16) out = Ssse3Block(p, 0xFFFF, out, tail);
-  if (p < stop) out = Ssse3Block(p, (1u << (stop - p)) - 1, out, tail);
-  carry = tail;
-  return out;
+// Unescapes [p, end), a text of 19 bytes or more, a block of sixteen at a
+// time while 19 bytes can be read from the block's start; the last 3 to 18
+// bytes in blocks moved back to end within the text rather than from a
+// padded copy: the bytes before `p` in such a block are left out, and the
+// carried entity tail moves with them. The last block ends at the text's
+// end; one before it, if needed, ends three bytes earlier so that it can be
+// read with the bytes after. A shorter text may be given where memory is
+// readable from two bytes before it.
+__attribute__((target("ssse3"))) char* Ssse3Long(const char* p, const char* end, char* out) {
+  unsigned carry = 0;
+  for (const char* const last = end - 19; p <= last; p += 16) {
+    out = Ssse3Block(Classify(p), 0xFFFF, out, carry);
+  }
+  if (end - p > 16) {
+    const char* const block = end - 19;
+    const auto skip = static_cast<unsigned>(p - block);
+    carry <<= skip;
+    out = Ssse3Block(Classify(block), 0xFFFF << skip & 0xFFFF, out, carry);
+    p = block + 16;
+  }
+  const char* const block = end - 16;
+  const auto skip = static_cast<unsigned>(p - block);
+  carry <<= skip;
+  return Ssse3Block(ClassifyLast(Load(block)), 0xFFFF << skip & 0xFFFF, out, carry);
+}
+
+// A text of 17 or 18 bytes, from a copy padded with zeros before and after.
+[[gnu::noinline]] char* Ssse3Padded(const char* text, std::size_t size, char* out) {
+  char padded[48] = {};
+  CopyBytes(padded + 16, text, size);
+  return Ssse3Long(padded + 16, padded + 16 + size, out);
+}
+
+// For a text of 8 to 16 bytes given as its first eight bytes and its last
+// eight side by side: the shuffle that moves each byte into its place, with
+// zeros after the last.
+constexpr auto kShortShuffles = [] {
+  std::array<std::array<std::uint8_t, 16>, 9> table{};
+  for (int size = 8; size <= 16; ++size) {
+    for (int j = 0; j < 16; ++j) {
+      table[size - 8][j] = static_cast<std::uint8_t>(j < 8 ? j : j < size ? j + 16 - size : 0x80);
+    }
+  }
+  return table;
+}();
+
+// The bytes of a text shorter than eight, zeros after them, from a padded
+// copy: out of line, so that the longer ones need no stack frame.
+[[gnu::noinline]] __m128i FewBytes(const char* text, std::size_t size) {
+  alignas(16) char padded[16] = {};
+  if (size >= 8) __builtin_unreachable();  // which leaves CopyBytes its short moves alone
+  CopyBytes(padded, text, size);
+  return Load(padded);
+}
+
+// Unescapes a text of at most sixteen bytes (most `mw` values of a short
+// document) in one block, zeros after it: from its first and last eight
+// bytes where it has eight.
+__attribute__((target("ssse3"))) char* Ssse3Short(const char* text, std::size_t size, char* out) {
+  __m128i bytes;
+  if (size >= 8) {
+    const auto eight = [](const char* at) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
+    };
+    bytes = _mm_shuffle_epi8(_mm_unpacklo_epi64(eight(text), eight(text + size - 8)),
+                             Load(reinterpret_cast<const char*>(kShortShuffles[size - 8].data())));
+  } else {
+    bytes = FewBytes(text, size);
+  }
+  unsigned carry = 0;
+  return Ssse3Block(ClassifyLast(bytes), (1u << size) - 1, out, carry);
 }
 #endif
 
@@ -172,7 +245,8 @@ char* Portable(std::string_view text, char* out) {
 }
 
 #if defined(__SSE2__)
-char* WithSse2(std::string_view text, char* out) {
+// Out of line, so that the SSSE3 path for short texts needs no stack frame.
+[[gnu::noinline]] char* WithSse2(std::string_view text, char* out) {
   const char* p = text.data();
   const char* const end = p + text.size();
   // The text's last bytes are unescaped from a zero-padded copy, so that
@@ -186,25 +260,26 @@ char* WithSse2(std::string_view text, char* out) {
   return Sse2Blocks(from, padded + rest, out);
 }
 
-bool HasSsse3() {
-  static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
-}
+namespace {
+// Looked up as the library loads: a local static would have its first use
+// checked on every call, and keep the shortest texts' calls from going
+// without a stack frame. A call made before this is set (from another
+// object's start-up) takes the SSE2 path, which gives the same bytes.
+const bool kHasSsse3 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
+}  // namespace
+
+bool HasSsse3() { return kHasSsse3; }
 
 char* WithSsse3(std::string_view text, char* out) {
   if (!HasSsse3()) return WithSse2(text, out);
   const char* const begin = text.data();
   const std::size_t size = text.size();
-  // Whole blocks from the text itself while 19 bytes can be read from each;
-  // the rest from a zero-padded copy, the carried entity tail going on.
-  const std::size_t body = size >= 19 ? (size - 19) / 16 * 16 + 16 : 0;
-  unsigned carry = 0;
-  if (body > 0) out = Ssse3Blocks(begin, begin + (body < size ? body : size), out, carry);
-  if (body >= size) return out;
-  char padded[64] = {};
-  const std::size_t rest = size - body;  // at most 34
-  CopyBytes(padded, begin + body, rest);
-  return Ssse3Blocks(padded, padded + rest, out, carry);
+  if (size <= 16) return Ssse3Short(begin, size, out);
+  if (size < 19) return Ssse3Padded(begin, size, out);
+  return Ssse3Long(begin, begin + size, out);
 }
 #else
 char* WithSse2(std::string_view text, char* out) { return Portable(text, out); }

@@ -184,32 +184,45 @@ bool EightHexDigits(const char* p, std::uint32_t* value) {
   return true;
 }
 
-#if defined(__SSE2__)
 // The value of the sixteen hexadecimal digits at `p` into `value`, or false
 // when a byte among them is no digit: a padded sy has sixteen, and one
-// register classifies and combines them all.
+// register classifies and combines them all (two words of eight without
+// SSE2).
 bool SixteenHexDigits(const char* p, std::uint64_t* value) {
+#if defined(__SSE2__)
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Moved so that "0" (or "a", case folded) is the lowest signed byte: a
+  // range is then one signed comparison, and no byte outside it wraps in.
+  const __m128i digit =
+      _mm_cmplt_epi8(_mm_add_epi8(bytes, _mm_set1_epi8(0x50)), _mm_set1_epi8(-128 + 10));
   const __m128i lower = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // "A" to "F" as "a" to "f"
-  // Compared as signed, so a byte from 0x80 on is neither.
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1)));
-  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
-                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  const __m128i letter =
+      _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(0x1F)), _mm_set1_epi8(-128 + 6));
   if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
   // The low half of each byte, nine more for a letter; then each pair in one
-  // byte, the first digit the high half, the eight bytes most significant
-  // first.
+  // 16-bit lane (the first digit shifted up, the second down, neither
+  // leaving bits above the byte), the eight bytes most significant first.
   const __m128i nibbles = _mm_add_epi8(_mm_and_si128(bytes, _mm_set1_epi8(0x0F)),
                                        _mm_and_si128(letter, _mm_set1_epi8(9)));
-  const __m128i pairs = _mm_and_si128(
-      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)), _mm_set1_epi16(0xFF));
+  const __m128i pairs =
+      _mm_or_si128(_mm_srli_epi16(_mm_slli_epi16(nibbles, 12), 8), _mm_srli_epi16(nibbles, 8));
+  const __m128i packed = _mm_packus_epi16(pairs, pairs);
+#if defined(__x86_64__)
+  *value = __builtin_bswap64(static_cast<std::uint64_t>(_mm_cvtsi128_si64(packed)));
+#else
   std::uint64_t big_endian;
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), _mm_packus_epi16(pairs, pairs));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&big_endian), packed);
   *value = __builtin_bswap64(big_endian);
-  return true;
-}
 #endif
+  return true;
+#else
+  std::uint32_t high;
+  std::uint32_t low;
+  if (!EightHexDigits(p, &high) || !EightHexDigits(p + 8, &low)) return false;
+  *value = std::uint64_t{high} << 32 | low;
+  return true;
+#endif
+}
 
 // The value of the `count` (below eight) hexadecimal digits at `p` shifted
 // in below `value`, marking `bad` with the high half of any byte that is no
@@ -238,9 +251,7 @@ bool ReadHex(std::string_view digits, int bits, std::uint64_t* value) {
   // Too many digits to fit, or a byte that is no digit among them.
   if (end - p > most) return false;
   const std::size_t count = static_cast<std::size_t>(end - p);
-#if defined(__SSE2__)
   if (count == 16) return SixteenHexDigits(p, value);
-#endif
   const std::size_t head = count % 8;
   unsigned bad = 0;
   std::uint64_t v = FewHexDigits(p, head, 0, &bad);
@@ -307,7 +318,11 @@ bool TryParseInt64(std::string_view text, std::int64_t& result) {
 
 bool TryParseHex64(std::string_view digits, std::int64_t& result) {
   std::uint64_t value;
-  if (!ReadHex(digits, 64, &value)) return false;
+  // A sy is padded to sixteen digits, which fit whatever they are: read at
+  // once, with no search for where the significant ones begin.
+  const bool read =
+      digits.size() == 16 ? SixteenHexDigits(digits.data(), &value) : ReadHex(digits, 64, &value);
+  if (!read) return false;
   result = static_cast<std::int64_t>(value);
   return true;
 }
@@ -358,6 +373,19 @@ NumberText FormatHex64(std::int64_t value, int min_digits) {
 
 namespace {
 
+// Where words are 32 bits wide, decimals are made four digits to a word.
+constexpr bool kNarrowWords = sizeof(void*) < sizeof(std::uint64_t);
+
+// `word` stored at `at`, its lowest byte first.
+void StoreFour(char* at, std::uint32_t word) {
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap32(word);
+  std::memcpy(at, &word, 4);
+}
+void StoreEight(char* at, std::uint64_t word) {
+  if constexpr (std::endian::native != std::endian::little) word = __builtin_bswap64(word);
+  std::memcpy(at, &word, 8);
+}
+
 // The four digits of `value` (below 10^4, zero-padded) as one word, the
 // first digit the lowest byte: its pairs, then their digits, split side by
 // side. Below 10^4, n * 10486 >> 20 is n / 100; below 100, n * 103 >> 10 is
@@ -366,102 +394,143 @@ namespace {
   const std::uint32_t hundreds = value * 10486 >> 20;
   const std::uint32_t pairs = hundreds | (value - hundreds * 100) << 16;
   const std::uint32_t tens = (pairs * 103 >> 10) & 0x000F000F;
-  std::uint32_t digits = (tens | (pairs - tens * 10) << 8) + 0x30303030;
-  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap32(digits);
-  return digits;
+  return (tens | (pairs - tens * 10) << 8) + 0x30303030;
 }
 
-// Writes the eight digits of `value` (below 10^8, zero-padded) ending at
-// `end`: its two halves of four digits, each made as FourDigits makes it, in
-// the two halves of one word where words are 64 bits wide.
-void EightDigits(std::uint32_t value, char* end) {
+// The eight digits of `value` (below 10^8, zero-padded) as one word, the
+// first digit the lowest byte: its two halves of four digits, each made as
+// FourDigits makes it, in the two halves of the word.
+[[maybe_unused]] std::uint64_t EightDigitsWord(std::uint32_t value) {
   const std::uint32_t high = value / 10000;
-  if constexpr (sizeof(void*) < sizeof(std::uint64_t)) {
-    const std::uint32_t halves[2] = {FourDigits(high), FourDigits(value - high * 10000)};
-    std::memcpy(end - 8, halves, 8);
-    return;
-  }
   std::uint64_t fours = high | std::uint64_t{value - high * 10000} << 32;
   const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007F;
   const std::uint64_t pairs = hundreds | (fours - hundreds * 100) << 16;
   const std::uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000F;
-  std::uint64_t digits = tens | (pairs - tens * 10) << 8;
-  digits += kEveryByte * '0';
-  if constexpr (std::endian::native != std::endian::little) digits = __builtin_bswap64(digits);
-  std::memcpy(end - 8, &digits, 8);
+  return (tens | (pairs - tens * 10) << 8) + kEveryByte * '0';
 }
 
-// The high 64 bits of the 128-bit product a * b.
-std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
-#if defined(__SIZEOF_INT128__)
-  __extension__ using Wide = unsigned __int128;
-  return static_cast<std::uint64_t>((static_cast<Wide>(a) * b) >> 64);
-#else
-  const std::uint64_t a_low = static_cast<std::uint32_t>(a);
-  const std::uint64_t a_high = a >> 32;
-  const std::uint64_t b_low = static_cast<std::uint32_t>(b);
-  const std::uint64_t b_high = b >> 32;
-  const std::uint64_t low_high = a_low * b_high;
-  const std::uint64_t high_low = a_high * b_low;
-  const std::uint64_t middle = ((a_low * b_low) >> 32) + static_cast<std::uint32_t>(low_high) +
-                               static_cast<std::uint32_t>(high_low);
-  return a_high * b_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32);
-#endif
+// Writes the eight digits of `value` (below 10^8, zero-padded) at `at`.
+void EightDigits(std::uint32_t value, char* at) {
+  if constexpr (kNarrowWords) {
+    const std::uint32_t high = value / 10000;
+    StoreFour(at, FourDigits(high));
+    StoreFour(at + 4, FourDigits(value - high * 10000));
+  } else {
+    StoreEight(at, EightDigitsWord(value));
+  }
 }
 
-constexpr std::uint64_t kEightDigits = 100000000;
+// Writes `value` at `at` without its leading zeros ("0" for zero), returning
+// the end of the digits: they are made zero-padded, moved down past the
+// zeros within the word and stored whole, so no byte is looked at alone. The
+// bytes stored past the end are the caller's to overwrite. The zeros are
+// counted from the lowest differing bit, the word's top bit standing in for
+// a last digit that differs. Below 10^4 for the first, 10^8 for the second.
+[[maybe_unused]] char* LeadingFour(std::uint32_t value, char* at) {
+  const std::uint32_t digits = FourDigits(value);
+  const unsigned zeros = LowestBit((digits ^ 0x30303030) | 0x80000000) / 8;
+  StoreFour(at, digits >> (8 * zeros));
+  return at + 4 - zeros;
+}
+[[maybe_unused]] char* LeadingEight(std::uint32_t value, char* at) {
+  const std::uint64_t digits = EightDigitsWord(value);
+  const unsigned zeros = LowestBit((digits ^ (kEveryByte * '0')) | std::uint64_t{1} << 63) / 8;
+  StoreEight(at, digits >> (8 * zeros));
+  return at + 8 - zeros;
+}
+
+// The same for any value below 10^8; one below 10^4 takes half the steps.
+// Always inlined: for a short value the call would cost a third as much again.
+[[gnu::always_inline]] inline char* LeadingDigits(std::uint32_t value, char* at) {
+  if (value < 10000) return LeadingFour(value, at);
+  if constexpr (!kNarrowWords) return LeadingEight(value, at);
+  const std::uint32_t high = value / 10000;
+  at = LeadingFour(high, at);
+  StoreFour(at, FourDigits(value - high * 10000));
+  return at + 4;
+}
+
+constexpr std::uint32_t kEightDigits = 100000000;
 
 // n / 10^8 without a division, which a 32-bit build would hand to a library
 // routine: 10^8 is 2^8 * 390625, and below 2^56 the quotient by 390625 is
 // the product with 2^75 / 390625 rounded up, shifted down by 75.
 std::uint64_t DivideBy1e8(std::uint64_t n) {
   constexpr std::uint64_t kReciprocal = 0x15798EE2308C39E;  // ceil(2^75 / 390625)
-  return MultiplyHigh(n >> 8, kReciprocal) >> 11;
+  const std::uint64_t a = n >> 8;
+#if defined(__SIZEOF_INT128__)
+  __extension__ using Wide = unsigned __int128;
+  return static_cast<std::uint64_t>(static_cast<Wide>(a) * kReciprocal >> 75);
+#else
+  // A value that fits a 32-bit word takes one 32-bit multiplication.
+  if (n >> 32 == 0) return static_cast<std::uint32_t>(n) / kEightDigits;
+  // The product's high half from 32-bit halves: `a` is below 2^56 and the
+  // reciprocal below 2^57, so the middle sum stays below 2^58, with no
+  // carry to follow.
+  const auto a_low = static_cast<std::uint32_t>(a);
+  const auto a_high = static_cast<std::uint32_t>(a >> 32);
+  constexpr auto k_low = static_cast<std::uint32_t>(kReciprocal);
+  constexpr auto k_high = static_cast<std::uint32_t>(kReciprocal >> 32);
+  const std::uint64_t middle = (std::uint64_t{a_low} * k_low >> 32) +
+                               std::uint64_t{a_low} * k_high + std::uint64_t{a_high} * k_low;
+  return (std::uint64_t{a_high} * k_high + (middle >> 32)) >> 11;
+#endif
+}
+
+// n / 10^8 for n below 2^38 (any quotient of a 64-bit value by 10^8): n / 2^8
+// fits 30 bits, and its product with 2^50 / 390625 rounded up (within 32
+// bits) errs by less than 2^-20, too little to reach the next multiple of
+// 390625. One 32 by 32-bit multiplication on either build.
+std::uint32_t SmallDivideBy1e8(std::uint64_t n) {
+  constexpr std::uint64_t kReciprocal = 2882303762;  // ceil(2^50 / 390625)
+  return static_cast<std::uint32_t>(static_cast<std::uint32_t>(n >> 8) * kReciprocal >> 50);
+}
+
+// Writes `value` into `out` as FormatDecimal gives it.
+[[gnu::always_inline]] inline void WriteDecimal(std::int64_t value, NumberText& out) {
+  // Through the unsigned magnitude, so the most negative value is no special
+  // case. The number is cut into pieces of eight digits, none with a 64-bit
+  // division, and written straight into place: the first piece without its
+  // leading zeros, those after it whole. Each piece's store may run past its
+  // digits, at most to the 21st byte.
+  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) magnitude = Negate(magnitude);
+  out.bytes[0] = '-';
+  char* at = out.bytes + (value < 0 ? 1 : 0);
+  if (magnitude < kEightDigits) {
+    at = LeadingDigits(static_cast<std::uint32_t>(magnitude), at);
+  } else {
+    const std::uint64_t rest = DivideBy1e8(magnitude);
+    if (rest < kEightDigits) {
+      at = LeadingDigits(static_cast<std::uint32_t>(rest), at);
+    } else {
+      const std::uint32_t top = SmallDivideBy1e8(rest);  // below 10^4
+      at = LeadingDigits(top, at);
+      EightDigits(static_cast<std::uint32_t>(rest) - top * kEightDigits, at);
+      at += 8;
+    }
+    // The remainders below 10^8 are exact in 32-bit arithmetic.
+    EightDigits(
+        static_cast<std::uint32_t>(magnitude) - static_cast<std::uint32_t>(rest) * kEightDigits,
+        at);
+    at += 8;
+  }
+  out.size = static_cast<std::uint8_t>(at - out.bytes);
 }
 
 }  // namespace
 
 NumberText FormatDecimal(std::int64_t value) {
-  // Through the unsigned magnitude, so the most negative value is no special
-  // case. The number is cut into pieces of eight digits, each written
-  // without a 64-bit division, the pieces independent of one another.
-  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
-  if (value < 0) magnitude = Negate(magnitude);
-  // Twenty bytes past the digits, so that they go out in moves of a fixed
-  // size (a library call otherwise, and a slow one in the 32-bit DLL).
-  char digits[24 + 20];
-  char* const end = digits + 24;
-  std::memset(end, 0, 20);
-  const char* first = end - 8;
-  // Most values a 32-bit build meets fit one word, whose quotient is one
-  // multiplication there.
-  const std::uint64_t rest =
-      sizeof(void*) < sizeof(std::uint64_t) && magnitude >> 32 == 0
-          ? static_cast<std::uint32_t>(magnitude) / static_cast<std::uint32_t>(kEightDigits)
-          : DivideBy1e8(magnitude);
-  EightDigits(static_cast<std::uint32_t>(magnitude - rest * kEightDigits), end);
-  if (rest != 0) {
-    const std::uint64_t top = DivideBy1e8(rest);  // below 10^4
-    EightDigits(static_cast<std::uint32_t>(rest - top * kEightDigits), end - 8);
-    first = end - 16;
-    if (top != 0) {
-      EightDigits(static_cast<std::uint32_t>(top), end - 16);
-      first = end - 24;
-    }
-  }
-  // Without leading zeros, counted in the first piece at once (its first
-  // byte lowest); zero itself is "0".
-  const std::uint64_t zeros = LoadEight(first) ^ (kEveryByte * '0');
-  const int leading = zeros == 0 ? 7 : static_cast<int>(LowestBit(zeros)) / 8;
-  first += leading;
   NumberText out;
-  const int sign = value < 0 ? 1 : 0;
-  out.bytes[0] = '-';
-  // At most nineteen digits.
-  std::memcpy(out.bytes + sign, first, 16);
-  std::memcpy(out.bytes + sign + 16, first + 16, 4);
-  out.size = static_cast<std::uint8_t>(sign + (end - first));
+  WriteDecimal(value, out);
   return out;
+}
+
+bool HexToDecimal(std::string_view digits, NumberText& decimal) {
+  std::int64_t value;
+  if (!TryParseHex64(digits, value)) return false;
+  WriteDecimal(value, decimal);
+  return true;
 }
 
 NumberText FormatYyyymmdd(int year, int month, int day) {

@@ -54,6 +54,11 @@ NumberText FormatHex64(std::int64_t value, int min_digits);
 // grouping. The most negative values come out whole.
 NumberText FormatDecimal(std::int64_t value);
 
+// FormatDecimal of the value TryParseHex64 reads from `digits`, written into
+// `decimal`; false (leaving `decimal` as it was) where TryParseHex64 fails.
+// One call for what every returned row does with its sy.
+bool HexToDecimal(std::string_view digits, NumberText& decimal);
+
 // The numbers 1, 2, 3, ... in turn as FormatDecimal writes them, each made
 // from the one before (one digit changes, mostly), for the row numbers of a
 // document. Up to 10^19 - 1.
