@@ -56,8 +56,9 @@ platform::Error LineWriter::WriteOut(const char* bytes, std::size_t size) {
 // its own, beside the writing, so that the flush the save ends with finds
 // little left to write: it would otherwise write the whole output back while
 // the caller waits. A flush still under way is left to finish; a later write
-// starts the next. Its outcome is not looked at: the save's own flush at the
-// end reports a failure.
+// starts the next. A flush that fails fails the save: the system tells a
+// failure to write the file back once, to the first flush that meets it
+// (Linux, under Wine, among them), so the save's own flush would not.
 void LineWriter::FlushBehind(std::uint64_t end) {
   if (end - flushed_to_ < kFlushEvery || !flusher_.Idle()) return;
   flusher_.Wait();
@@ -69,7 +70,8 @@ void LineWriter::FlushBehind(std::uint64_t end) {
 // open until the flush has been waited for.
 void LineWriter::FlushJob(void* writer) {
   auto* self = static_cast<LineWriter*>(writer);
-  (void)platform::Current().flush(self->save_.handle());
+  const platform::Error error = platform::Current().flush(self->save_.handle());
+  if (self->flush_error_ == 0) self->flush_error_ = error;
 }
 
 // Counts a write that went out. Once one falls short the save's outcome is
@@ -139,6 +141,7 @@ void LineWriter::Save() {
   flusher_.Wait();
   if (create_failed_) RaiseCannotCreateFile(save_.path(), SystemError(save_.error()));
   if (write_failed_) RaiseStreamWriteError(SystemError(write_error_));
+  if (flush_error_ != 0) RaiseStreamWriteError(SystemError(flush_error_));
   save_.Finish(written_, buffer_.get(), capacity_);
 }
 

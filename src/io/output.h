@@ -157,6 +157,9 @@ class LineWriter {
   // write-back (see FlushBehind). Touched by whichever thread writes, never
   // by two at once: the main thread only once the write behind is waited for.
   std::uint64_t flushed_to_ = 0;
+  // The first flush behind that failed: set on the flush's thread, read once
+  // the flush is waited for.
+  platform::Error flush_error_ = 0;
   Background flusher_;
 };
 
