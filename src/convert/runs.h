@@ -7,6 +7,7 @@
 #define QUORVEL_CONVERT_RUNS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -52,6 +53,14 @@ class ReservedRun {
   }
   static constexpr std::size_t kPieceSlack = 32;
   void Put(char byte) { *at_++ = byte; }
+  // Appends the first N bytes of `word` as it lies in memory: a piece built
+  // in a register, stored straight into place.
+  template <std::size_t N>
+  void AppendWordBytes(std::uint64_t word) {
+    static_assert(N <= sizeof word);
+    std::memcpy(at_, &word, N);
+    at_ += N;
+  }
   void EndLine() {
     at_[0] = '\r';
     at_[1] = '\n';
@@ -79,6 +88,13 @@ class CheckedRun {
   void AppendPiece(const document::Joint& piece) { out_.Append(piece.view()); }
   void AppendValue(std::string_view value, const char*) { out_.Append(value); }
   void Put(char byte) { out_.Put(byte); }
+  template <std::size_t N>
+  void AppendWordBytes(std::uint64_t word) {
+    static_assert(N <= sizeof word);
+    char bytes[N];
+    std::memcpy(bytes, &word, N);
+    out_.Append(std::string_view(bytes, N));
+  }
   void EndLine() { out_.EndLine(); }
   void AppendEscaped(std::string_view text) {
     document::EscapeAngleBracketsTo(text, [this](std::string_view piece) { out_.Append(piece); });
