@@ -15,7 +15,7 @@
 
 #if !defined(_WIN64)
 extern "C" int32_t QuorvelProbeCall(const void* fn, const uint32_t* args, int32_t count,
-                                    int32_t* stack_change);
+                                    int32_t* stack_change, int32_t skew);
 #endif
 
 namespace {
@@ -29,6 +29,14 @@ uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uint
 
 extern "C" int32_t __cdecl LeavesItsArguments(int32_t a, int32_t b) { return a + b; }
 #endif
+
+// A document as the tax system returns it: each row's bb gives way to jg and rq.
+std::string Returned(std::string doc, const std::string& jg) {
+  for (std::size_t at; (at = doc.find("   <bb>B</bb>\r\n")) != std::string::npos;) {
+    doc.replace(at, 15, "   <jg>" + jg + "</jg>\r\n   <rq>20261207</rq>\r\n");
+  }
+  return doc;
+}
 
 class Win32Test : public qtest::ScratchDirTest {
  protected:
@@ -46,28 +54,72 @@ TEST_F(Win32Test, TheCalleeRemovesItsArguments) {
   int32_t change = 1;
   // The probe can tell: a cdecl function leaves 8 bytes behind.
   const uint32_t two[] = {40, 2};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(&LeavesItsArguments), two, 2, &change), 42);
+  EXPECT_EQ(
+      QuorvelProbeCall(reinterpret_cast<const void*>(&LeavesItsArguments), two, 2, &change, 0), 42);
   EXPECT_EQ(change, -8);
 
   char message[256];
   const uint32_t fetch[] = {Arg(message)};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.get_last_error), fetch, 1, &change), 1);
+  EXPECT_EQ(
+      QuorvelProbeCall(reinterpret_cast<const void*>(lib_.get_last_error), fetch, 1, &change, 0),
+      1);
   EXPECT_EQ(change, 0);  // 4 bytes removed
 
   WriteFile("in.txt", "a\tb");
   const uint32_t txt2xml[] = {Arg("in.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), txt2xml, 5, &change), 1);
+  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), txt2xml, 5, &change, 0),
+            1);
   EXPECT_EQ(change, 0);  // 20 bytes removed
 
   int32_t rows = 0;
   char nsr[256], reserved[256];
-  const uint32_t xml2txt[] = {Arg("out.xml"), Arg("out.txt"), 0xDEADBEEF, Arg(&rows), Arg(nsr),
-                              Arg(reserved)};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.xml2txt), xml2txt, 6, &change),
-            -1);  // the row has no elements: incomplete
+  const uint32_t xml2txt[] = {Arg("out.xml"), Arg("out.txt"), 0xDEADBEEF,
+                              Arg(&rows),     Arg(nsr),       Arg(reserved)};
+  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.xml2txt), xml2txt, 6, &change, 0),
+            -1);         // the row has no elements: incomplete
   EXPECT_EQ(change, 0);  // 24 bytes removed
   EXPECT_EQ(rows, 1);
   EXPECT_STREQ(nsr, "N");
+}
+
+// Inside, the library counts on a 16-byte aligned stack; a host's call may
+// come on any 4-byte boundary, and the exports realign it. Values of 17
+// bytes and more take the vector routines both ways, which keep 16-byte
+// constants on the stack: on a misaligned one they fault.
+TEST_F(Win32Test, TheExportsTakeAStackOfAnyAlignment) {
+  std::string text;
+  for (const int n : {7, 17, 18, 19, 40, 100}) {
+    text += "D\tH\tG\tX\t20240131\t1.00\t0.17\t" + std::string(n / 2, '<') +
+            std::string(n - n / 2, '>') + "\t255\tB\r\n";
+  }
+  WriteFile("in.txt", text);
+  ASSERT_EQ(lib_.txt2xml("in.txt", "expected.xml", 100, "N", "Q"), 1) << Message();
+  WriteFile("returned.xml", Returned(ReadFile("expected.xml"), std::string(40, 'J')));
+  int32_t rows = 0;
+  char nsr[256], reserved[256], message[256];
+  ASSERT_EQ(lib_.xml2txt("returned.xml", "expected.txt", 0, &rows, nsr, reserved), 1) << Message();
+  // The day the document was made is left out of the comparison.
+  const auto undated = [](std::string doc) { return doc.erase(doc.find("<scrq>"), 14); };
+  for (const int32_t skew : {0, 4, 8, 12}) {
+    SCOPED_TRACE(skew);
+    int32_t change = 1;
+    const uint32_t txt2xml[] = {Arg("in.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
+    EXPECT_EQ(
+        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), txt2xml, 5, &change, skew),
+        1);
+    EXPECT_EQ(undated(ReadFile("out.xml")), undated(ReadFile("expected.xml")));
+    const uint32_t xml2txt[] = {Arg("returned.xml"), Arg("out.txt"), 0,
+                                Arg(&rows),          Arg(nsr),       Arg(reserved)};
+    EXPECT_EQ(
+        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.xml2txt), xml2txt, 6, &change, skew),
+        1);
+    EXPECT_EQ(ReadFile("out.txt"), ReadFile("expected.txt"));
+    const uint32_t fetch[] = {Arg(message)};
+    EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.get_last_error), fetch, 1,
+                               &change, skew),
+              1);
+    EXPECT_STREQ(message, "");
+  }
 }
 
 #endif
@@ -167,11 +219,8 @@ TEST_F(Win32Test, FieldLongerThanTheWindowAndTheReservedRoom) {
 
   // Returned: each row's bb gives way to jg and rq; the empty first row is
   // incomplete, so rows start at the second block.
-  std::string returned = doc;
   const std::string jg = std::string(3 << 19, 'J');
-  for (std::size_t at; (at = returned.find("   <bb>B</bb>\r\n")) != std::string::npos;) {
-    returned.replace(at, 15, "   <jg>" + jg + "</jg>\r\n   <rq>20261207</rq>\r\n");
-  }
+  std::string returned = Returned(doc, jg);
   returned.replace(returned.find("<rows>3</rows>"), 14, "<rows>2</rows>");
   const std::string empty_row = "  <row id=\"1\">\r\n  </row>\r\n";
   returned.replace(returned.find(empty_row), empty_row.size(), "");

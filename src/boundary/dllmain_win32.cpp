@@ -10,13 +10,15 @@
 // Declared with plain types so that no OS header is needed above the platform
 // layer: BOOL is int, DWORD is unsigned long, WINAPI is __stdcall.
 #include "boundary/last_error.h"
+#include "common/entry.h"
 
 namespace {
 constexpr unsigned long kProcessDetach = 0;
 constexpr unsigned long kProcessAttach = 1;
 }  // namespace
 
-extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long reason, void* /*reserved*/) {
+extern "C" QUORVEL_REALIGNS_STACK int __stdcall DllMain(void* /*instance*/, unsigned long reason,
+                                                        void* /*reserved*/) {
   if (reason == kProcessAttach) {
     quorvel::LastError().Clear();
   } else if (reason == kProcessDetach) {

@@ -5,6 +5,7 @@
 
 #include "boundary/capture.h"
 #include "boundary/last_error.h"
+#include "common/entry.h"
 #include "common/failure.h"
 #include "convert/convert.h"
 #include "document/layout.h"
@@ -43,17 +44,19 @@ LastErrorSlot& LastError() noexcept { return last_error; }
 
 }  // namespace quorvel
 
+// A host calls these on a stack aligned as it pleases (common/entry.h).
 extern "C" {
 
-QUORVEL_API int32_t QUORVEL_CALL Quorvel_GetLastError(char* MessageBuffer) {
+QUORVEL_REALIGNS_STACK QUORVEL_API int32_t QUORVEL_CALL Quorvel_GetLastError(char* MessageBuffer) {
   quorvel::CopyToCallerBuffer(quorvel::LastError().text(), MessageBuffer);
   return QUORVEL_RESULT_OK;
 }
 
-QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char* InputFileName,
-                                                 const char* OutputFileName,
-                                                 int32_t DocumentTypeCode, const char* NsrText,
-                                                 const char* QymcText) {
+QUORVEL_REALIGNS_STACK QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char* InputFileName,
+                                                                        const char* OutputFileName,
+                                                                        int32_t DocumentTypeCode,
+                                                                        const char* NsrText,
+                                                                        const char* QymcText) {
   // The title is chosen before the slot is cleared; the choice cannot fail.
   const std::string_view title = quorvel::document::TitleForDocumentType(DocumentTypeCode);
   return quorvel::RunCaptured(OutputFileName, [&] {
@@ -63,10 +66,9 @@ QUORVEL_API int32_t QUORVEL_CALL Quorvel_TXT2XML(const char* InputFileName,
   });
 }
 
-QUORVEL_API int32_t QUORVEL_CALL Quorvel_XML2TXT(const char* InputFileName,
-                                                 const char* OutputFileName, int32_t Reserved,
-                                                 int32_t* RowsCount, char* NsrBuffer,
-                                                 char* ReservedBuffer) {
+QUORVEL_REALIGNS_STACK QUORVEL_API int32_t QUORVEL_CALL
+Quorvel_XML2TXT(const char* InputFileName, const char* OutputFileName, int32_t Reserved,
+                int32_t* RowsCount, char* NsrBuffer, char* ReservedBuffer) {
   (void)Reserved;  // never read
   return quorvel::RunCaptured(OutputFileName, [&] {
     return quorvel::ConvertDocumentToText(InputFileName, OutputFileName, RowsCount, NsrBuffer,

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/copy.h"
+#include "common/entry.h"
 #include "document/xml_bytes.h"
 
 #if defined(__SSE2__)
@@ -264,11 +265,13 @@ namespace {
 // Looked up as the library loads: a local static would have its first use
 // checked on every call, and keep the shortest texts' calls from going
 // without a stack frame. A call made before this is set (from another
-// object's start-up) takes the SSE2 path, which gives the same bytes.
-const bool kHasSsse3 = [] {
+// object's start-up) takes the SSE2 path, which gives the same bytes. The
+// loader runs this on a stack of its own.
+QUORVEL_REALIGNS_STACK bool DetectSsse3() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3") != 0;
-}();
+}
+const bool kHasSsse3 = DetectSsse3();
 }  // namespace
 
 bool HasSsse3() { return kHasSsse3; }

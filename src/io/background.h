@@ -12,6 +12,7 @@
 
 #include <thread>
 
+#include "common/entry.h"
 #include "platform/monitor.h"
 
 namespace quorvel {
@@ -37,7 +38,8 @@ class Background {
   bool Idle();
 
  private:
-  void Loop();
+  // The thread's whole life; the stack it starts on is the system's.
+  QUORVEL_REALIGNS_STACK void Loop();
 
   // Guards what is marked so; notified when a job or the end is due, and
   // when the job has finished.
