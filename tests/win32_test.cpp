@@ -83,9 +83,10 @@ TEST_F(Win32Test, TheCalleeRemovesItsArguments) {
 }
 
 // Inside, the library counts on a 16-byte aligned stack; a host's call may
-// come on any 4-byte boundary, and the exports realign it. Values of 17
-// bytes and more take the vector routines both ways, which keep 16-byte
-// constants on the stack: on a misaligned one they fault.
+// come on any 4-byte boundary, and the exports realign it. In xml2txt,
+// values of 17 bytes and more take a vector routine that keeps 16-byte
+// constants on the stack: on a misaligned one it faults. A failing call
+// unwinds through the realigned frame.
 TEST_F(Win32Test, TheExportsTakeAStackOfAnyAlignment) {
   std::string text;
   for (const int n : {7, 17, 18, 19, 40, 100}) {
@@ -119,6 +120,12 @@ TEST_F(Win32Test, TheExportsTakeAStackOfAnyAlignment) {
                                &change, skew),
               1);
     EXPECT_STREQ(message, "");
+    const uint32_t missing[] = {Arg("missing.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
+    EXPECT_EQ(
+        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), missing, 5, &change, skew),
+        -1);
+    EXPECT_EQ(Message(), "Cannot open file missing.txt");
+    EXPECT_EQ(undated(ReadFile("out.xml")), undated(ReadFile("expected.xml")));
   }
 }
 

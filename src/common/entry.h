@@ -7,9 +7,13 @@
 // Windows build therefore compiles the library for a 16-byte aligned stack
 // (`-mincoming-stack-boundary=4`), which its own calls keep, and realigns it
 // once where control comes in from outside: the exports, DllMain, the start
-// of the library's thread and its start-up code. Every such function is
-// marked QUORVEL_REALIGNS_STACK, and never inlined into its caller, whose
-// stack may be the misaligned one; anywhere else the mark does nothing.
+// of the library's thread and the processor check its start-up makes. Every
+// such function is marked QUORVEL_REALIGNS_STACK, and never inlined into its
+// caller, whose stack may be the misaligned one; anywhere else the mark does
+// nothing. The rest of the start-up and shutdown code the compiler makes for
+// static objects runs on the loader's stack unmarked: it only stores and
+// frees, and a static object that does more must leave its work to a marked
+// function.
 #ifndef QUORVEL_COMMON_ENTRY_H
 #define QUORVEL_COMMON_ENTRY_H
 
