@@ -28,6 +28,13 @@ using qtest::WriteFile;
 uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 extern "C" int32_t __cdecl LeavesItsArguments(int32_t a, int32_t b) { return a + b; }
+
+// Calls `fn` with `args` through the probe, the stack `skew` bytes off.
+template <typename Fn, std::size_t N>
+int32_t ProbeCall(Fn* fn, const uint32_t (&args)[N], int32_t* change, int32_t skew = 0) {
+  return QuorvelProbeCall(reinterpret_cast<const void*>(fn), args, static_cast<int32_t>(N), change,
+                          skew);
+}
 #endif
 
 // A document as the tax system returns it: each row's bb gives way to jg and rq.
@@ -54,29 +61,25 @@ TEST_F(Win32Test, TheCalleeRemovesItsArguments) {
   int32_t change = 1;
   // The probe can tell: a cdecl function leaves 8 bytes behind.
   const uint32_t two[] = {40, 2};
-  EXPECT_EQ(
-      QuorvelProbeCall(reinterpret_cast<const void*>(&LeavesItsArguments), two, 2, &change, 0), 42);
+  EXPECT_EQ(ProbeCall(&LeavesItsArguments, two, &change), 42);
   EXPECT_EQ(change, -8);
 
   char message[256];
   const uint32_t fetch[] = {Arg(message)};
-  EXPECT_EQ(
-      QuorvelProbeCall(reinterpret_cast<const void*>(lib_.get_last_error), fetch, 1, &change, 0),
-      1);
+  EXPECT_EQ(ProbeCall(lib_.get_last_error, fetch, &change), 1);
   EXPECT_EQ(change, 0);  // 4 bytes removed
 
   WriteFile("in.txt", "a\tb");
   const uint32_t txt2xml[] = {Arg("in.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), txt2xml, 5, &change, 0),
-            1);
+  EXPECT_EQ(ProbeCall(lib_.txt2xml, txt2xml, &change), 1);
   EXPECT_EQ(change, 0);  // 20 bytes removed
 
   int32_t rows = 0;
   char nsr[256], reserved[256];
   const uint32_t xml2txt[] = {Arg("out.xml"), Arg("out.txt"), 0xDEADBEEF,
                               Arg(&rows),     Arg(nsr),       Arg(reserved)};
-  EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.xml2txt), xml2txt, 6, &change, 0),
-            -1);         // the row has no elements: incomplete
+  // The row has no elements: incomplete.
+  EXPECT_EQ(ProbeCall(lib_.xml2txt, xml2txt, &change), -1);
   EXPECT_EQ(change, 0);  // 24 bytes removed
   EXPECT_EQ(rows, 1);
   EXPECT_STREQ(nsr, "N");
@@ -105,25 +108,17 @@ TEST_F(Win32Test, TheExportsTakeAStackOfAnyAlignment) {
     SCOPED_TRACE(skew);
     int32_t change = 1;
     const uint32_t txt2xml[] = {Arg("in.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
-    EXPECT_EQ(
-        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), txt2xml, 5, &change, skew),
-        1);
+    EXPECT_EQ(ProbeCall(lib_.txt2xml, txt2xml, &change, skew), 1);
     EXPECT_EQ(undated(ReadFile("out.xml")), undated(ReadFile("expected.xml")));
     const uint32_t xml2txt[] = {Arg("returned.xml"), Arg("out.txt"), 0,
                                 Arg(&rows),          Arg(nsr),       Arg(reserved)};
-    EXPECT_EQ(
-        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.xml2txt), xml2txt, 6, &change, skew),
-        1);
+    EXPECT_EQ(ProbeCall(lib_.xml2txt, xml2txt, &change, skew), 1);
     EXPECT_EQ(ReadFile("out.txt"), ReadFile("expected.txt"));
     const uint32_t fetch[] = {Arg(message)};
-    EXPECT_EQ(QuorvelProbeCall(reinterpret_cast<const void*>(lib_.get_last_error), fetch, 1,
-                               &change, skew),
-              1);
+    EXPECT_EQ(ProbeCall(lib_.get_last_error, fetch, &change, skew), 1);
     EXPECT_STREQ(message, "");
     const uint32_t missing[] = {Arg("missing.txt"), Arg("out.xml"), 100, Arg("N"), Arg("Q")};
-    EXPECT_EQ(
-        QuorvelProbeCall(reinterpret_cast<const void*>(lib_.txt2xml), missing, 5, &change, skew),
-        -1);
+    EXPECT_EQ(ProbeCall(lib_.txt2xml, missing, &change, skew), -1);
     EXPECT_EQ(Message(), "Cannot open file missing.txt");
     EXPECT_EQ(undated(ReadFile("out.xml")), undated(ReadFile("expected.xml")));
   }
