@@ -34,32 +34,21 @@ unsigned MaskOf(__m128i bytes) { return static_cast<unsigned>(_mm_movemask_epi8(
 
 // Where, among the sixteen positions from `block`, an entity begins (the
 // bytes past the text's end are never "t" and ";": callers pad with zeros),
-// as vectors of 0xFF bytes: `entities`, and `lts` where it is "&lt;".
-// `amps` where an "&" stands, and the block's `bytes` themselves and the
-// bytes `after` them.
+// as vectors of 0xFF bytes: `entities`, and `lts` where it is "&lt;";
+// `amps` where an "&" stands.
 struct BlockEntities {
   __m128i entities;
   __m128i lts;
   __m128i amps;
-  __m128i bytes;
-  __m128i after;
 };
-inline BlockEntities Classify(__m128i bytes, __m128i after, __m128i second, __m128i third) {
+inline BlockEntities Classify(const char* block) {
+  const __m128i after = Load(block + 1);
   const __m128i lts = _mm_cmpeq_epi8(after, _mm_set1_epi8('l'));
   const __m128i letter = _mm_or_si128(lts, _mm_cmpeq_epi8(after, _mm_set1_epi8('g')));
-  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(second, _mm_set1_epi8('t')),
-                                     _mm_cmpeq_epi8(third, _mm_set1_epi8(';')));
-  const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
-  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps, bytes, after};
-}
-inline BlockEntities Classify(const char* block) {
-  return Classify(Load(block), Load(block + 1), Load(block + 2), Load(block + 3));
-}
-// The same for the sixteen `bytes` that end the text: the bytes after them
-// are shifted in as zeros, so nothing past the text is read.
-inline BlockEntities ClassifyLast(__m128i bytes) {
-  return Classify(bytes, _mm_srli_si128(bytes, 1), _mm_srli_si128(bytes, 2),
-                  _mm_srli_si128(bytes, 3));
+  const __m128i tail = _mm_and_si128(_mm_cmpeq_epi8(Load(block + 2), _mm_set1_epi8('t')),
+                                     _mm_cmpeq_epi8(Load(block + 3), _mm_set1_epi8(';')));
+  const __m128i amps = _mm_cmpeq_epi8(Load(block), _mm_set1_epi8('&'));
+  return {_mm_and_si128(_mm_and_si128(amps, letter), tail), lts, amps};
 }
 
 // Unescapes from `p` up to `stop`, a block of sixteen at a time, each "&"
@@ -123,21 +112,45 @@ struct Compaction {
 };
 constexpr Compaction kCompaction;
 
-// Unescapes the sixteen bytes classified in `found` (those of `inside`)
-// with SSSE3: the block is rewritten at once (an entity's "&" becomes its
-// bracket), the three bytes after each entity are dropped, and the kept
-// bytes are moved together with a shuffle, eight at a time. No branch
-// depends on where the entities are. `carry` holds the entity tail that runs
-// past the block before into this one, and becomes this block's.
-__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const BlockEntities& found,
+// By the low nibble of the byte after an "&" (what pshufb indexes by): the
+// letter an entity has there ("g" is 0x67, "l" 0x6C), and 0x80 where none
+// is, which no byte below 0x80 equals (pshufb gives a byte of 0x80 or more
+// zero, which is no letter either); and how far the entity's "&" moves up to
+// its bracket: "<" is 0x16 above "&", ">" 0x18.
+constexpr char kNo = static_cast<char>(0x80);
+#define QUORVEL_BY_NIBBLE(none, g, l) \
+  none, none, none, none, none, none, none, g, none, none, none, none, l, none, none, none
+alignas(16) constexpr char kEntityLetters[16] = {QUORVEL_BY_NIBBLE(kNo, 'g', 'l')};
+alignas(16) constexpr char kBracketSteps[16] = {QUORVEL_BY_NIBBLE(0, '>' - '&', '<' - '&')};
+#undef QUORVEL_BY_NIBBLE
+
+// The sixteen bytes `bytes` unescaped with SSSE3, those of `inside` kept,
+// `next` the sixteen after them (zeros past the text's end). The block is
+// rewritten at once (an entity's "&" becomes its bracket), the three bytes
+// after each entity are dropped, and the kept bytes are moved together with
+// a shuffle, eight at a time. No branch depends on where the entities are,
+// and the bytes after the block come from `next` in registers: loads that
+// straddle the block, one for each of the three, cost the 32-bit build half
+// its speed here. `carry` holds the entity tail that runs past the block
+// before into this one, and becomes this block's.
+__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(__m128i bytes,
+                                                                        __m128i next,
                                                                         unsigned inside, char* out,
                                                                         unsigned& carry) {
-  // An entity's "&" is moved up to its bracket: "<" is 0x16 above "&", and
-  // ">" two more, just as "g" has the bit of value 2 that "l" lacks.
-  const __m128i step =
-      _mm_add_epi8(_mm_and_si128(found.after, _mm_set1_epi8(2)), _mm_set1_epi8('<' - '&'));
-  const __m128i bytes = _mm_add_epi8(found.bytes, _mm_and_si128(found.entities, step));
-  const unsigned entities = MaskOf(found.entities) & inside;
+  const __m128i after = _mm_alignr_epi8(next, bytes, 1);
+  const __m128i letters = Load(kEntityLetters);
+  const __m128i letter = _mm_cmpeq_epi8(_mm_shuffle_epi8(letters, after), after);
+  const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
+  // "t;" as the word two bytes load as: compared at the even positions from
+  // two bytes on, and at the odd ones from three, each answer moved to the
+  // byte of the "&" it belongs to.
+  const __m128i tail_word = _mm_set1_epi16(static_cast<short>('t' | ';' << 8));
+  const __m128i even = _mm_srli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 2), tail_word), 8);
+  const __m128i odd = _mm_slli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 3), tail_word), 8);
+  const __m128i found = _mm_and_si128(_mm_and_si128(amps, letter), _mm_or_si128(even, odd));
+  const __m128i step = _mm_shuffle_epi8(Load(kBracketSteps), after);
+  const __m128i unescaped = _mm_add_epi8(bytes, _mm_and_si128(found, step));
+  const unsigned entities = MaskOf(found) & inside;
   // Entities lie four bytes apart at least, so the three bits after each
   // (its dropped bytes) never meet another's: together, 14 times the bits.
   const unsigned dropped = entities * 14 | carry;
@@ -149,43 +162,39 @@ __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(const Bl
       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.shuffle[low]));
   const __m128i high_shuffle =
       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kCompaction.high_shuffle[high]));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, low_shuffle));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(unescaped, low_shuffle));
   out += kCompaction.count[low];
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(bytes, high_shuffle));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(unescaped, high_shuffle));
   return out + kCompaction.count[high];
 }
 
-// Unescapes [p, end), a text of 19 bytes or more, a block of sixteen at a
-// time while 19 bytes can be read from the block's start; the last 3 to 18
-// bytes in blocks moved back to end within the text rather than from a
-// padded copy: the bytes before `p` in such a block are left out, and the
-// carried entity tail moves with them. The last block ends at the text's
-// end; one before it, if needed, ends three bytes earlier so that it can be
-// read with the bytes after. A shorter text may be given where memory is
-// readable from two bytes before it.
+// The shuffles that move sixteen bytes down by 0 to 16 places, zeros after.
+constexpr auto kShiftsDown = [] {
+  std::array<std::array<std::uint8_t, 16>, 17> table{};
+  for (int by = 0; by <= 16; ++by) {
+    for (int j = 0; j < 16; ++j) table[by][j] = static_cast<std::uint8_t>(j + by < 16 ? j + by : 0x80);
+  }
+  return table;
+}();
+
+// Unescapes [p, end), a text of sixteen bytes or more, a block of sixteen at
+// a time, each loaded once. Nothing outside the text is read: the 0 to 15
+// bytes after the last whole block come from the text's last sixteen,
+// shifted down.
 __attribute__((target("ssse3"))) char* Ssse3Long(const char* p, const char* end, char* out) {
   unsigned carry = 0;
-  for (const char* const last = end - 19; p <= last; p += 16) {
-    out = Ssse3Block(Classify(p), 0xFFFF, out, carry);
+  __m128i block = Load(p);
+  for (; end - p >= 32; p += 16) {
+    const __m128i next = Load(p + 16);
+    out = Ssse3Block(block, next, 0xFFFF, out, carry);
+    block = next;
   }
-  if (end - p > 16) {
-    const char* const block = end - 19;
-    const auto skip = static_cast<unsigned>(p - block);
-    carry <<= skip;
-    out = Ssse3Block(Classify(block), 0xFFFF << skip & 0xFFFF, out, carry);
-    p = block + 16;
-  }
-  const char* const block = end - 16;
-  const auto skip = static_cast<unsigned>(p - block);
-  carry <<= skip;
-  return Ssse3Block(ClassifyLast(Load(block)), 0xFFFF << skip & 0xFFFF, out, carry);
-}
-
-// A text of 17 or 18 bytes, from a copy padded with zeros before and after.
-[[gnu::noinline]] char* Ssse3Padded(const char* text, std::size_t size, char* out) {
-  char padded[48] = {};
-  CopyBytes(padded + 16, text, size);
-  return Ssse3Long(padded + 16, padded + 16 + size, out);
+  const auto rest = static_cast<unsigned>(end - p) - 16;
+  const __m128i last = _mm_shuffle_epi8(
+      Load(end - 16), Load(reinterpret_cast<const char*>(kShiftsDown[16 - rest].data())));
+  out = Ssse3Block(block, last, 0xFFFF, out, carry);
+  if (rest == 0) return out;
+  return Ssse3Block(last, _mm_setzero_si128(), (1u << rest) - 1, out, carry);
 }
 
 // For a text of 8 to 16 bytes given as its first eight bytes and its last
@@ -225,7 +234,7 @@ __attribute__((target("ssse3"))) char* Ssse3Short(const char* text, std::size_t 
     bytes = FewBytes(text, size);
   }
   unsigned carry = 0;
-  return Ssse3Block(ClassifyLast(bytes), (1u << size) - 1, out, carry);
+  return Ssse3Block(bytes, _mm_setzero_si128(), (1u << size) - 1, out, carry);
 }
 #endif
 
@@ -281,7 +290,6 @@ char* WithSsse3(std::string_view text, char* out) {
   const char* const begin = text.data();
   const std::size_t size = text.size();
   if (size <= 16) return Ssse3Short(begin, size, out);
-  if (size < 19) return Ssse3Padded(begin, size, out);
   return Ssse3Long(begin, begin + size, out);
 }
 #else
