@@ -112,17 +112,20 @@ struct Compaction {
 };
 constexpr Compaction kCompaction;
 
-// By the low nibble of the byte after an "&" (what pshufb indexes by): the
-// letter an entity has there ("g" is 0x67, "l" 0x6C), and 0x80 where none
-// is, which no byte below 0x80 equals (pshufb gives a byte of 0x80 or more
-// zero, which is no letter either); and how far the entity's "&" moves up to
-// its bracket: "<" is 0x16 above "&", ">" 0x18.
-constexpr char kNo = static_cast<char>(0x80);
-#define QUORVEL_BY_NIBBLE(none, g, l) \
-  none, none, none, none, none, none, none, g, none, none, none, none, l, none, none, none
-alignas(16) constexpr char kEntityLetters[16] = {QUORVEL_BY_NIBBLE(kNo, 'g', 'l')};
-alignas(16) constexpr char kBracketSteps[16] = {QUORVEL_BY_NIBBLE(0, '>' - '&', '<' - '&')};
-#undef QUORVEL_BY_NIBBLE
+// By the low nibble of the byte after an "&", which pshufb indexes by: the
+// letter an entity has there ("g" is 0x67, "l" 0x6C) and 0x80 elsewhere,
+// which no byte below 0x80 equals (for a byte of 0x80 or more pshufb gives
+// zero, which that byte is not either); and how far an entity's "&" moves up
+// to its bracket: "<" is 0x16 above "&", ">" 0x18.
+constexpr std::array<char, 16> ByLetterNibble(char none, char g, char l) {
+  std::array<char, 16> table{};
+  table.fill(none);
+  table['g' & 15] = g;
+  table['l' & 15] = l;
+  return table;
+}
+alignas(16) constexpr auto kEntityLetters = ByLetterNibble(static_cast<char>(0x80), 'g', 'l');
+alignas(16) constexpr auto kBracketSteps = ByLetterNibble(0, '>' - '&', '<' - '&');
 
 // The sixteen bytes `bytes` unescaped with SSSE3, those of `inside` kept,
 // `next` the sixteen after them (zeros past the text's end). The block is
@@ -133,22 +136,23 @@ alignas(16) constexpr char kBracketSteps[16] = {QUORVEL_BY_NIBBLE(0, '>' - '&', 
 // straddle the block, one for each of the three, cost the 32-bit build half
 // its speed here. `carry` holds the entity tail that runs past the block
 // before into this one, and becomes this block's.
-__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(__m128i bytes,
-                                                                        __m128i next,
+__attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(__m128i bytes, __m128i next,
                                                                         unsigned inside, char* out,
                                                                         unsigned& carry) {
   const __m128i after = _mm_alignr_epi8(next, bytes, 1);
-  const __m128i letters = Load(kEntityLetters);
+  const __m128i letters = Load(kEntityLetters.data());
   const __m128i letter = _mm_cmpeq_epi8(_mm_shuffle_epi8(letters, after), after);
   const __m128i amps = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
   // "t;" as the word two bytes load as: compared at the even positions from
   // two bytes on, and at the odd ones from three, each answer moved to the
   // byte of the "&" it belongs to.
   const __m128i tail_word = _mm_set1_epi16(static_cast<short>('t' | ';' << 8));
-  const __m128i even = _mm_srli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 2), tail_word), 8);
-  const __m128i odd = _mm_slli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 3), tail_word), 8);
+  const __m128i even =
+      _mm_srli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 2), tail_word), 8);
+  const __m128i odd =
+      _mm_slli_epi16(_mm_cmpeq_epi16(_mm_alignr_epi8(next, bytes, 3), tail_word), 8);
   const __m128i found = _mm_and_si128(_mm_and_si128(amps, letter), _mm_or_si128(even, odd));
-  const __m128i step = _mm_shuffle_epi8(Load(kBracketSteps), after);
+  const __m128i step = _mm_shuffle_epi8(Load(kBracketSteps.data()), after);
   const __m128i unescaped = _mm_add_epi8(bytes, _mm_and_si128(found, step));
   const unsigned entities = MaskOf(found) & inside;
   // Entities lie four bytes apart at least, so the three bits after each
@@ -172,7 +176,8 @@ __attribute__((target("ssse3"), always_inline)) inline char* Ssse3Block(__m128i 
 constexpr auto kShiftsDown = [] {
   std::array<std::array<std::uint8_t, 16>, 17> table{};
   for (int by = 0; by <= 16; ++by) {
-    for (int j = 0; j < 16; ++j) table[by][j] = static_cast<std::uint8_t>(j + by < 16 ? j + by : 0x80);
+    for (int j = 0; j < 16; ++j)
+      table[by][j] = static_cast<std::uint8_t>(j + by < 16 ? j + by : 0x80);
   }
   return table;
 }();
