@@ -194,7 +194,7 @@ __attribute__((target("ssse3"))) char* Ssse3Long(const char* p, const char* end,
     out = Ssse3Block(block, next, 0xFFFF, out, carry);
     block = next;
   }
-  const auto rest = static_cast<unsigned>(end - p) - 16;
+  const auto rest = static_cast<unsigned>(end - p) - 16;  // the bytes after `block`
   const __m128i last = _mm_shuffle_epi8(
       Load(end - 16), Load(reinterpret_cast<const char*>(kShiftsDown[16 - rest].data())));
   out = Ssse3Block(block, last, 0xFFFF, out, carry);
