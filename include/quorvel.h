@@ -4,11 +4,13 @@
 ** Quorvel moves VAT special-invoice data between two file forms: a
 ** tab-separated text file (one invoice a line) and a line-oriented XML
 ** exchange document declared as GBK. Every conversion is synchronous, runs on
-** the caller's thread and goes from one file to another. While a large file
-** converts, its next bytes are read and its finished output written on two
-** threads of the call's own, started by the call and ended before it returns
-** (so, as with any call that waits for a thread, never convert from inside
-** DllMain). Where no thread can be started the call does that work itself.
+** the caller's thread and goes from one file to another. The input is read on
+** the caller's thread; while a large file converts, its finished output is
+** written behind it on a thread of the call's own (on Windows a second one
+** flushes it to the disk as it goes), started by the call and ended before it
+** returns (so, as with any call that waits for a thread, never convert from
+** inside DllMain). Where no thread can be started the call does that work
+** itself.
 **
 ** All texts are bytes. Paths and values are passed as NUL-terminated byte
 ** strings and used exactly as given (GBK or another ANSI code page); nothing
