@@ -16,9 +16,15 @@ string(REPLACE "<rows>4</rows>" "<rows>3</rows>" three_of_four "${returned}")
 file(WRITE "${WORK}/three-of-four.xml" "${three_of_four}")
 set(rows_differ "quorvel: three-of-four.xml: rows says 3, but the document holds 4 row blocks: only the first 3 are converted")
 set(type_warning "quorvel: --type 105: no title of its own (100 and 102 have one): the document is titled as unknown data")
+set(not_text "quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n")
 foreach(case IN ITEMS
-        # The wrong command (or arguments swapped): a hint to the other.
-        "txt2xml,${SAMPLES}/returned.xml,keep.txt|1|quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n"
+        # The wrong command (or arguments swapped): a hint to the other, whatever
+        # --encoding says the text is (its empty lines allowed or not).
+        "txt2xml,${SAMPLES}/returned.xml,keep.txt|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding,gbk,--allow-empty-rows|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding=utf-8|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding,utf-16be,--allow-empty-rows|1|${not_text}"
+        "check,${SAMPLES}/returned.xml,--encoding,gbk,--allow-empty-rows|0|"
         "xml2txt,${SAMPLES}/invoices.txt,keep.xml|1|quorvel: ${SAMPLES}/invoices.txt: this is a text, not an exchange document: 'quorvel txt2xml' converts it\n"
         # Values XML parsers reject, named by element and byte.
         "txt2xml,amp.txt,amp.xml,--qymc,Smith & Sons <Ltd>|0|quorvel: --qymc holds '&', ${rejects}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nwrote amp.xml: 1 row\n"
