@@ -78,29 +78,27 @@ expect("xml2txt makes no document: SOURCE_DATE_EPOCH is not read" "${code}:${err
 # before what follows; never with --no-progress. (Shown from the start here,
 # not after a second.) Wine draws its console with escape sequences, and
 # moves the cursor over blanks: there what shows is compared, blanks aside.
-find_program(SCRIPT script)
-if(SCRIPT)
-  list(JOIN EMULATOR " " emulator)
-  string(ASCII 27 escape)
-  foreach(option IN ITEMS "" --no-progress)
-    set(command "${emulator} '${TOOL}' txt2xml '${SAMPLES}/invoices.txt' tty.xml ${option}")
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env QUORVEL_PROGRESS_DELAY_MS=0
-                            ${SCRIPT} -qec "${command}" /dev/null
-                    WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE shown
-                    TIMEOUT 60)
-    string(REPLACE "\r\n" "\n" shown "${shown}")
-    set(line "quorvel: 100% 4 rows [0-9]+\\.[0-9] MB/s\r +\r")
-    if(EMULATOR)
-      string(REGEX REPLACE "${escape}\\[[?0-9;]*[A-Za-z]" "" shown "${shown}")
-      string(REGEX REPLACE "[ \r]" "" shown "${shown}")
-      set(line "quorvel:100%4rows[0-9]+\\.[0-9]MB/s")
-    endif()
-    if(option)
-      string(REGEX MATCH "quorvel" progress "${shown}")
-      expect("progress ${option}" "${code}:${progress}" "0:")
-    elseif(NOT shown MATCHES "^\r?${line}wrote ?tty.xml: ?4 ?rows\n$")
-      message(SEND_ERROR "progress on a terminal: [${shown}]")
-    endif()
-  endforeach()
-endif()
+find_program(SCRIPT script REQUIRED)  # Debian: bsdutils
+list(JOIN EMULATOR " " emulator)
+string(ASCII 27 escape)
+foreach(option IN ITEMS "" --no-progress)
+  set(command "${emulator} '${TOOL}' txt2xml '${SAMPLES}/invoices.txt' tty.xml ${option}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env QUORVEL_PROGRESS_DELAY_MS=0
+                          ${SCRIPT} -qec "${command}" /dev/null
+                  WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE shown
+                  TIMEOUT 60)
+  string(REPLACE "\r\n" "\n" shown "${shown}")
+  set(line "quorvel: 100% 4 rows [0-9]+\\.[0-9] MB/s\r +\r")
+  if(EMULATOR)
+    string(REGEX REPLACE "${escape}\\[[?0-9;]*[A-Za-z]" "" shown "${shown}")
+    string(REGEX REPLACE "[ \r]" "" shown "${shown}")
+    set(line "quorvel:100%4rows[0-9]+\\.[0-9]MB/s")
+  endif()
+  if(option)
+    string(REGEX MATCH "quorvel" progress "${shown}")
+    expect("progress ${option}" "${code}:${progress}" "0:")
+  elseif(NOT shown MATCHES "^\r?${line}wrote ?tty.xml: ?4 ?rows\n$")
+    message(SEND_ERROR "progress on a terminal: [${shown}]")
+  endif()
+endforeach()
 expect_no_temporaries("findings")
