@@ -583,6 +583,11 @@ TEST_F(ConvertTest, CaptureTellsWhatWasRaised) {
        "Cannot open file in.txt", ENOENT},
       {[] { throw std::bad_alloc(); }, MessageId::kOutOfMemory, "", 0},
       {[] { throw std::length_error("long"); }, MessageId::kOutOfMemory, "", 0},
+      // Other logic errors are no want of memory.
+      {[] { throw std::out_of_range("at"); }, MessageId::kCannotCreateFile,
+       "Cannot create file out.xml", 0},
+      {[] { throw std::invalid_argument("stoi"); }, MessageId::kCannotCreateFile,
+       "Cannot create file out.xml", 0},
       {[] { throw std::runtime_error("odd"); }, MessageId::kCannotCreateFile,
        "Cannot create file out.xml", 0},
       {[] { throw std::system_error(EAGAIN, std::generic_category()); },
@@ -607,6 +612,11 @@ TEST_F(ConvertTest, CaptureTellsWhatWasRaised) {
   WriteFile("out.xml", "old");
   platform_.api().local_date = []() -> quorvel::platform::LocalDate {
     throw std::runtime_error("odd");
+  };
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "", ""), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  platform_.api().local_date = []() -> quorvel::platform::LocalDate {
+    throw std::out_of_range("at");
   };
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "", ""), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file out.xml");

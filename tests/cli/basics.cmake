@@ -71,12 +71,10 @@ string(REGEX MATCH "\\.SS The text file\n.*\\.SS The exchange document" text_for
 string(REGEX MATCHALL "\\.TP\n\\.B [a-z]+\n" items "${text_format}")
 string(REGEX REPLACE "\\.TP\n\\.B ([a-z]+)\n" "\\1" fields "${items}")
 expect("the text file's fields in quorvel.1" "${fields}" "dm;hm;gf;xf;kr;je;se;mw;sy;bb")
-find_program(GROFF groff)
-if(GROFF)
-  execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z "${SOURCE_DIR}/tools/quorvel.1"
-                  RESULT_VARIABLE groff_code ERROR_VARIABLE groff_err)
-  expect("groff on quorvel.1" "${groff_code}:${groff_err}" "0:")
-endif()
+find_program(GROFF groff REQUIRED)  # Debian: groff-base
+execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z "${SOURCE_DIR}/tools/quorvel.1"
+                RESULT_VARIABLE groff_code ERROR_VARIABLE groff_err)
+expect("groff on quorvel.1" "${groff_code}:${groff_err}" "0:")
 
 # A failure names the file and the system's reason.
 run(xml2txt missing.xml out.txt)

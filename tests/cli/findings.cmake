@@ -16,9 +16,15 @@ string(REPLACE "<rows>4</rows>" "<rows>3</rows>" three_of_four "${returned}")
 file(WRITE "${WORK}/three-of-four.xml" "${three_of_four}")
 set(rows_differ "quorvel: three-of-four.xml: rows says 3, but the document holds 4 row blocks: only the first 3 are converted")
 set(type_warning "quorvel: --type 105: no title of its own (100 and 102 have one): the document is titled as unknown data")
+set(not_text "quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n")
 foreach(case IN ITEMS
-        # The wrong command (or arguments swapped): a hint to the other.
-        "txt2xml,${SAMPLES}/returned.xml,keep.txt|1|quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n"
+        # The wrong command (or arguments swapped): a hint to the other, whatever
+        # --encoding says the text is (its empty lines allowed or not).
+        "txt2xml,${SAMPLES}/returned.xml,keep.txt|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding,gbk,--allow-empty-rows|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding=utf-8|1|${not_text}"
+        "txt2xml,${SAMPLES}/returned.xml,keep.xml,--encoding,utf-16be,--allow-empty-rows|1|${not_text}"
+        "check,${SAMPLES}/returned.xml,--encoding,gbk,--allow-empty-rows|0|"
         "xml2txt,${SAMPLES}/invoices.txt,keep.xml|1|quorvel: ${SAMPLES}/invoices.txt: this is a text, not an exchange document: 'quorvel txt2xml' converts it\n"
         # Values XML parsers reject, named by element and byte.
         "txt2xml,amp.txt,amp.xml,--qymc,Smith & Sons <Ltd>|0|quorvel: --qymc holds '&', ${rejects}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nwrote amp.xml: 1 row\n"
@@ -72,29 +78,27 @@ expect("xml2txt makes no document: SOURCE_DATE_EPOCH is not read" "${code}:${err
 # before what follows; never with --no-progress. (Shown from the start here,
 # not after a second.) Wine draws its console with escape sequences, and
 # moves the cursor over blanks: there what shows is compared, blanks aside.
-find_program(SCRIPT script)
-if(SCRIPT)
-  list(JOIN EMULATOR " " emulator)
-  string(ASCII 27 escape)
-  foreach(option IN ITEMS "" --no-progress)
-    set(command "${emulator} '${TOOL}' txt2xml '${SAMPLES}/invoices.txt' tty.xml ${option}")
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env QUORVEL_PROGRESS_DELAY_MS=0
-                            ${SCRIPT} -qec "${command}" /dev/null
-                    WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE shown
-                    TIMEOUT 60)
-    string(REPLACE "\r\n" "\n" shown "${shown}")
-    set(line "quorvel: 100% 4 rows [0-9]+\\.[0-9] MB/s\r +\r")
-    if(EMULATOR)
-      string(REGEX REPLACE "${escape}\\[[?0-9;]*[A-Za-z]" "" shown "${shown}")
-      string(REGEX REPLACE "[ \r]" "" shown "${shown}")
-      set(line "quorvel:100%4rows[0-9]+\\.[0-9]MB/s")
-    endif()
-    if(option)
-      string(REGEX MATCH "quorvel" progress "${shown}")
-      expect("progress ${option}" "${code}:${progress}" "0:")
-    elseif(NOT shown MATCHES "^\r?${line}wrote ?tty.xml: ?4 ?rows\n$")
-      message(SEND_ERROR "progress on a terminal: [${shown}]")
-    endif()
-  endforeach()
-endif()
+find_program(SCRIPT script REQUIRED)  # Debian: bsdutils
+list(JOIN EMULATOR " " emulator)
+string(ASCII 27 escape)
+foreach(option IN ITEMS "" --no-progress)
+  set(command "${emulator} '${TOOL}' txt2xml '${SAMPLES}/invoices.txt' tty.xml ${option}")
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env QUORVEL_PROGRESS_DELAY_MS=0
+                          ${SCRIPT} -qec "${command}" /dev/null
+                  WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE code OUTPUT_VARIABLE shown
+                  TIMEOUT 60)
+  string(REPLACE "\r\n" "\n" shown "${shown}")
+  set(line "quorvel: 100% 4 rows [0-9]+\\.[0-9] MB/s\r +\r")
+  if(EMULATOR)
+    string(REGEX REPLACE "${escape}\\[[?0-9;]*[A-Za-z]" "" shown "${shown}")
+    string(REGEX REPLACE "[ \r]" "" shown "${shown}")
+    set(line "quorvel:100%4rows[0-9]+\\.[0-9]MB/s")
+  endif()
+  if(option)
+    string(REGEX MATCH "quorvel" progress "${shown}")
+    expect("progress ${option}" "${code}:${progress}" "0:")
+  elseif(NOT shown MATCHES "^\r?${line}wrote ?tty.xml: ?4 ?rows\n$")
+    message(SEND_ERROR "progress on a terminal: [${shown}]")
+  endif()
+endforeach()
 expect_no_temporaries("findings")

@@ -137,11 +137,17 @@ endif()
 # (natively: /dev/full, where every write fails).
 if(NOT EMULATOR)
   foreach(args IN ITEMS "xml2txt;${SAMPLES}/returned.xml;-" "txt2xml;${SAMPLES}/invoices.txt;-"
-                        "check;${SAMPLES}/returned.xml" "--help" "--version")
+                        "check;${SAMPLES}/returned.xml" "check;${SAMPLES}/invoices.txt" "--help"
+                        "--version")
     tool(STDOUT /dev/full ARGS ${args})
     expect("[${args}] to /dev/full" "${code}:${err}"
            "1:quorvel: cannot write standard output: No space left on device\n")
   endforeach()
+  # A text that converts with warnings (exit 3) too: its verdict is lost.
+  tool(STDOUT /dev/full ARGS check "${SAMPLES}/invoices.txt" --type=105)
+  expect("[check --type=105] to /dev/full" "${code}" 1)
+  expect_contains("[check --type=105] to /dev/full" "${err}"
+                  "\nquorvel: cannot write standard output: No space left on device\n")
   # Converting to a file does not use standard output at all.
   tool(STDOUT /dev/full ARGS xml2txt "${SAMPLES}/returned.xml" full.txt)
   expect("xml2txt to a file, /dev/full as standard output" "${code}" 0)
