@@ -244,7 +244,10 @@ TEST(Transcode, CopiesTheContentConvertedOrNamesWhereItStops) {
       {Charset::kUtf8, "", "", 0, 0, ""},
       {Charset::kUtf8, bom, "", 0, 0, ""},
       {Charset::kUtf8, bom + "\xE4\xB8\xAD\t1\r\n\r2\n3\t", "\xD6\xD0\t1\r\n\r2\n3\t", 0, 0, ""},
-      {Charset::kUtf8, "a\r\xE4\xB8\xAD\0"s + emoji, "a\r\xD6\xD0", 0, 0, ""},
+      // The NUL that ends the content is copied with the byte after it (a
+      // copy's reader can tell that something follows), not converted.
+      {Charset::kUtf8, "a\r\xE4\xB8\xAD\0"s + emoji, "a\r\xD6\xD0\0\xF0"s, 0, 0, ""},
+      {Charset::kUtf8, "a\0"s, "a\0"s, 0, 0, ""},
       {Charset::kUtf8, "ok\n\xE4\xB8\xAD\xE6\x96\x87\tx" + emoji + "y\n", "", 2, 5,
        "U+1F600 has no GBK form"},
       {Charset::kUtf8, "abc\n\n\xE4\xB8\xAD\xFF\n", "", 3, 2, "invalid UTF-8 (byte 0xFF)"},
@@ -256,7 +259,7 @@ TEST(Transcode, CopiesTheContentConvertedOrNamesWhereItStops) {
       // UTF-16: its mark dropped, its NUL bytes no end, its U+0000 the end.
       {Charset::kUtf16Le, "\xFF\xFE\x2D\x4E\t\0001\0\r\0\n\0"s, "\xD6\xD0\t1\r\n", 0, 0, ""},
       {Charset::kUtf16Be, "\xFE\xFF\x4E\x2D\0\t\0\n"s, "\xD6\xD0\t\n", 0, 0, ""},
-      {Charset::kUtf16Le, "a\0\0\0b\0"s, "a", 0, 0, ""},
+      {Charset::kUtf16Le, "a\0\0\0b\0"s, "a\0b"s, 0, 0, ""},
       {Charset::kUtf16Le, "a\0\n\0\0\xD8x\0"s, "", 2, 1, "invalid UTF-16 (unit 0xD800)"},
       {Charset::kUtf16Le, "a\0\x3D\xD8\x00\xDE"s, "", 1, 2, "U+1F600 has no GBK form"},
       {Charset::kUtf16Le, "a\0b"s, "", 1, 2, "invalid UTF-16 (cut short)"},

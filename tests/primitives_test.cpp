@@ -344,31 +344,89 @@ TEST(AngleBrackets, UnescapeEqualsThePlainReplacement) {
   }
 }
 
-// The first rejected byte is the first byte the plain rule rejects, at every
-// position of every length around the sixteen-byte steps, for every byte
-// value, written raw and escaped, among bytes that are never rejected.
-TEST(AngleBrackets, FirstRejectedByteIsThePlainRule) {
+// What makes a value unfit for the document, each rule at its edges.
+TEST(AngleBrackets, FirstUnfitNamesWhatXmlParsersRefuse) {
+  using document::Unfit;
   using document::Written;
-  auto rejected = [](unsigned char byte, Written written) {
-    if (byte == '&' || (byte == '<' && written == Written::kRaw)) return true;
-    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+  struct Case {
+    std::string value;
+    Written written;
+    std::size_t at;
+    Unfit why;
+  };
+  constexpr std::size_t kNone = std::string_view::npos;
+  const std::vector<Case> cases = {
+      {"a\tb>c\x7F]]", Written::kRaw, kNone, Unfit::kNone},
+      {"x&y", Written::kEscaped, 1, Unfit::kByte},
+      {"x<y", Written::kRaw, 1, Unfit::kByte},
+      {"x<y>]]>", Written::kEscaped, kNone, Unfit::kNone},  // written as entities
+      {"a\x1B", Written::kRaw, 1, Unfit::kByte},
+      {"a\rb", Written::kRaw, 1, Unfit::kLineBreak},
+      {"a\nb", Written::kEscaped, 1, Unfit::kLineBreak},
+      {"a]]]>", Written::kRaw, 2, Unfit::kCdataEnd},
+      {"]] >]>", Written::kRaw, kNone, Unfit::kNone},
+      {"\x81]]>", Written::kRaw, kNone, Unfit::kNone},  // the first "]" ends a character
+      {"\xD6\xD0\x81\x40\xFE\xFE\x81\x7E\x81\x80", Written::kRaw, kNone, Unfit::kNone},
+      {"a\x80", Written::kRaw, 1, Unfit::kNotGbk},
+      {"a\xFF\x40", Written::kRaw, 1, Unfit::kNotGbk},
+      {"\xD6\xD0\xD6", Written::kRaw, 2, Unfit::kNotGbk},  // a lead byte at the end
+      {"\xD6\t", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xD6\x7F", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xD6\xFF", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xD6\x3F", Written::kEscaped, 0, Unfit::kNotGbk},
+      {"ab&\x80", Written::kRaw, 2, Unfit::kByte},  // the first one found
+  };
+  for (const Case& c : cases) {
+    const document::UnfitAt found = document::FirstUnfit(c.value, c.written);
+    EXPECT_EQ(found.at, c.at) << testing::PrintToString(c.value);
+    EXPECT_EQ(found.why, c.why) << testing::PrintToString(c.value);
+  }
+}
+
+// The first unfit place is the one the plain rule finds a character at a
+// time, at every position of every length around the sixteen-byte steps,
+// for every byte value, written raw and escaped, among characters that are
+// never unfit.
+TEST(AngleBrackets, FirstUnfitIsThePlainRule) {
+  using document::Unfit;
+  using document::Written;
+  auto plain = [](std::string_view v, Written written) -> document::UnfitAt {
+    const bool raw = written == Written::kRaw;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      const auto c = static_cast<unsigned char>(v[i]);
+      if (c >= 0x80) {
+        const auto t = i + 1 < v.size() ? static_cast<unsigned char>(v[i + 1]) : 0;
+        if (c == 0x80 || c == 0xFF || t < 0x40 || t == 0x7F || t == 0xFF) {
+          return {i, Unfit::kNotGbk};
+        }
+        ++i;
+      } else if (c == '\n' || c == '\r') {
+        return {i, Unfit::kLineBreak};
+      } else if ((c < 0x20 && c != '\t') || c == '&' || (c == '<' && raw)) {
+        return {i, Unfit::kByte};
+      } else if (raw && v.substr(i, 3) == "]]>") {
+        return {i, Unfit::kCdataEnd};
+      }
+    }
+    return {};
   };
   for (const Written written : {Written::kRaw, Written::kEscaped}) {
     for (std::size_t size = 0; size <= 40; ++size) {
-      const std::string clean = std::string("a\t>\n\xC4\r<\x7F") + std::string(40, 'z');
+      const std::string clean = std::string("a\t>]\xC4\xE3]<\x7F]") + std::string(40, 'z');
       std::string text = clean.substr(0, size);
       if (written == Written::kRaw) std::replace(text.begin(), text.end(), '<', 'y');
-      EXPECT_EQ(document::FirstRejectedByte(text, written), std::string_view::npos) << size;
+      if (!text.empty() && text.back() == '\xC4') text.back() = 'z';
+      EXPECT_EQ(document::FirstUnfit(text, written).why, Unfit::kNone) << size;
       for (std::size_t at = 0; at < size; ++at) {
         // A later "&" is not the first.
         std::string probe = text;
-        const std::size_t later = at + 1 < size ? size - 1 : std::string_view::npos;
-        if (later != std::string_view::npos) probe[later] = '&';
+        if (at + 1 < size) probe[size - 1] = '&';
         for (int byte = 0; byte < 256; ++byte) {
           probe[at] = static_cast<char>(byte);
-          const bool hit = rejected(static_cast<unsigned char>(byte), written);
-          ASSERT_EQ(document::FirstRejectedByte(probe, written), hit ? at : later)
-              << size << " " << at << " " << byte;
+          const document::UnfitAt expected = plain(probe, written);
+          const document::UnfitAt found = document::FirstUnfit(probe, written);
+          ASSERT_EQ(found.at, expected.at) << size << " " << at << " " << byte;
+          ASSERT_EQ(found.why, expected.why) << size << " " << at << " " << byte;
         }
       }
     }

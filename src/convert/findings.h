@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "document/xml_bytes.h"
+
 namespace quorvel {
 
 // A row block of a returned document that lacks one of its eleven values.
@@ -28,12 +30,23 @@ struct IncompleteRow {
   std::uint32_t missing = 0;  // bit k: document::kResultRowElements[k] was not found
 };
 
-// A byte written to the document that XML parsers reject there ('&' or '<'
-// outside mw, a control byte): the format keeps the bytes, the host warns.
+// A value that makes the document one XML parsers reject, or one whose
+// lines no longer hold an element each (document::Unfit says which): the
+// format keeps the bytes, the host warns.
 struct RejectedValue {
   std::int64_t line = 0;     // 1-based input line; 0 for a header value (nsr, qymc)
   std::string_view element;  // the element it is written in: "qymc", "dm", ...
-  char byte = 0;
+  char byte = 0;             // the first byte of what is unfit
+  document::Unfit why = document::Unfit::kByte;
+};
+
+// The content ended at a NUL byte, where reading stops: nothing after it is
+// converted.
+struct NulEnd {
+  std::int64_t line = 0;        // 1-based line the NUL is on
+  std::uint64_t following = 0;  // bytes after it: exactly, for a file of a
+                                // steady size; else those read with it
+  bool exact = false;
 };
 
 class Findings {
@@ -51,6 +64,10 @@ class Findings {
 
   // txt2xml: a value makes the document not well-formed XML.
   virtual void Rejected(const RejectedValue& /*value*/) {}
+
+  // The content ended at a NUL byte with bytes after it, or in a stream,
+  // where what follows is not read. Called once the walk has reached it.
+  virtual void EndedAtNul(const NulEnd& /*end*/) {}
 
   // txt2xml: the rows written, once the document is complete.
   virtual void RowsWritten(std::int64_t /*rows*/) {}

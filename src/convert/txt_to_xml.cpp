@@ -128,23 +128,27 @@ void WriteRowOut(LineWriter& out, const RowValues& row, std::string_view line) {
 // Tells `findings` of the first byte of `value` that XML parsers reject.
 void TellIfRejected(Findings& findings, std::int64_t line, const doc::ElementTags& element,
                     std::string_view value, doc::Written written) {
-  const std::size_t at = doc::FirstRejectedByte(value, written);
-  if (at != std::string_view::npos) findings.Rejected({line, element.name(), value[at]});
+  const doc::UnfitAt unfit = doc::FirstUnfit(value, written);
+  if (unfit.why != doc::Unfit::kNone) {
+    findings.Rejected({line, element.name(), value[unfit.at], unfit.why});
+  }
 }
 
-// Whether a value of the row may hold a byte that XML parsers reject: the
+// Whether a value of the row may be unfit for the document: the
 // line's bytes are looked at in three runs, mw's as it is written and the
 // rest raw. The values are pieces of the line and the TABs between them are
-// never rejected, so a clean line spares the look at each value; a hexadecimal
+// never unfit (nor part of a character), so a clean line spares the look at each value; a hexadecimal
 // sy (not in the line) has only digits.
 bool MayHoldRejected(const FieldList& fields, std::string_view text) {
-  constexpr std::size_t kNone = std::string_view::npos;
-  if (fields.count() != 10) return doc::FirstRejectedByte(text, doc::Written::kRaw) != kNone;
+  auto unfit = [](std::string_view run, doc::Written written) {
+    return doc::FirstUnfit(run, written).why != doc::Unfit::kNone;
+  };
+  if (fields.count() != 10) return unfit(text, doc::Written::kRaw);
   const std::string_view mw = fields[7];
   const auto mw_at = static_cast<std::size_t>(mw.data() - text.data());
-  return doc::FirstRejectedByte(text.substr(0, mw_at), doc::Written::kRaw) != kNone ||
-         doc::FirstRejectedByte(mw, doc::Written::kEscaped) != kNone ||
-         doc::FirstRejectedByte(text.substr(mw_at + mw.size()), doc::Written::kRaw) != kNone;
+  return unfit(text.substr(0, mw_at), doc::Written::kRaw) ||
+         unfit(mw, doc::Written::kEscaped) ||
+         unfit(text.substr(mw_at + mw.size()), doc::Written::kRaw);
 }
 
 // What input line `line` gives the findings: the values of its row that XML
@@ -214,6 +218,7 @@ void ConvertTextToDocument(const char* input_path, const char* output_path, std:
   WalkContent(input, counting, CountWholeLines, [] {});
   const ContentSize counted = {counting.lines(), input.Consumed()};
   const auto rows = static_cast<std::int32_t>(counted.lines);
+  TellNul(input, counted.lines, findings);
   input.Rewind();
   if (findings != nullptr) {
     TellIfRejected(*findings, 0, doc::kNsrElement, nsr, doc::Written::kRaw);

@@ -8,6 +8,7 @@
 #include <new>
 #include <string_view>
 
+#include "convert/findings.h"
 #include "io/input.h"
 #include "text/lines.h"
 #include "text/scan.h"
@@ -65,6 +66,16 @@ struct ContentSize {
   std::uint64_t bytes = 0;
   bool operator==(const ContentSize&) const = default;
 };
+
+// Tells `findings` (when given) of the NUL that ended the content of
+// `input`, once a walk that counted `lines` lines has reached it: when bytes
+// follow it, or may (a stream is read no further). A NUL that is a file's
+// last byte cuts nothing off.
+inline void TellNul(const ByteReader& input, std::int64_t lines, Findings* findings) {
+  const ByteReader::Nul& nul = input.nul();
+  if (findings == nullptr || !nul.found || (nul.exact && nul.following == 0)) return;
+  findings->EndedAtNul({lines + (nul.begins_line ? 1 : 0), nul.following, nul.exact});
+}
 
 // Counts the lines of `input` from where it stands to its end.
 inline ContentSize CountContent(ByteReader& input) {

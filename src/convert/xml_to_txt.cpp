@@ -549,6 +549,7 @@ ChunkTaken TakeWholeRows(FixedBlockReader& reader, std::string_view chunk, RowBl
     blocks.Keep();  // the window is about to move
     if (findings != nullptr) findings->Progress(input.Consumed(), total, blocks.rows_read());
   });
+  if (!stopped) TellNul(input, lines.lines(), findings);
   // A search that runs past the last line; counting ends there.
   if (!stopped && !blocks.counting()) blocks.RaiseUnfinished(lines.lines());
 }

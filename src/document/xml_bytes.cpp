@@ -11,55 +11,73 @@
 namespace quorvel::document {
 namespace {
 
-bool Rejected(unsigned char byte, Written written) {
-  if (byte >= 0x20) return byte == '&' || (byte == '<' && written == Written::kRaw);
-  return byte != '\t' && byte != '\n' && byte != '\r';
-}
-
-std::size_t FirstRejectedFrom(std::string_view value, std::size_t from, Written written) {
-  for (std::size_t i = from; i < value.size(); ++i) {
-    if (Rejected(static_cast<unsigned char>(value[i]), written)) return i;
+// FirstUnfit from `from` on: a character begins there, and every byte
+// before it is a character of its own.
+UnfitAt FirstUnfitFrom(std::string_view value, std::size_t from, Written written) {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(value.data());
+  const std::size_t size = value.size();
+  const bool raw = written == Written::kRaw;
+  // The "]" characters just before the one looked at, up to two.
+  int brackets = 0;
+  for (std::size_t k = from; k > 0 && brackets < 2 && bytes[k - 1] == ']'; --k) ++brackets;
+  for (std::size_t i = from; i < size; ++i) {
+    const unsigned byte = bytes[i];
+    if (byte >= 0x80) {
+      const bool lead = byte != 0x80 && byte != 0xFF && i + 1 < size;
+      const unsigned trail = lead ? bytes[i + 1] : 0;
+      if (!lead || trail < 0x40 || trail == 0x7F || trail == 0xFF) return {i, Unfit::kNotGbk};
+      ++i;
+      brackets = 0;
+      continue;
+    }
+    if (byte == '\n' || byte == '\r') return {i, Unfit::kLineBreak};
+    if ((byte < 0x20 && byte != '\t') || byte == '&' || (byte == '<' && raw)) {
+      return {i, Unfit::kByte};
+    }
+    if (byte == '>' && raw && brackets == 2) return {i - 2, Unfit::kCdataEnd};
+    brackets = byte == ']' ? (brackets < 2 ? brackets + 1 : 2) : 0;
   }
-  return std::string_view::npos;
+  return {};
 }
 
 }  // namespace
 
 #if defined(__SSE2__)
 // Every value of every row passes through here when a caller listens, and
-// such bytes are rare: sixteen bytes are looked at in one step for "&", "<"
-// and the bytes below 0x20 other than TAB (TABs fill a whole line's bytes,
-// which a caller may look at at once); a step that finds one of them asks
-// the byte rule of each.
-std::size_t FirstRejectedByte(std::string_view value, Written written) {
+// what makes one unfit is rare: sixteen bytes are looked at in one step for
+// the bytes where it can begin ("&", "<" and ">" written raw, the bytes below
+// 0x20 other than TAB, and those of 0x80 and above); every byte before the
+// first of them is a plain character, and the rest is walked a character at
+// a time. TABs fill a whole line's bytes, which a caller may look at at once.
+UnfitAt FirstUnfit(std::string_view value, Written written) {
   const char* const begin = value.data();
   const std::size_t size = value.size();
   const __m128i amp = _mm_set1_epi8('&');
-  const __m128i lt = written == Written::kRaw ? _mm_set1_epi8('<') : amp;
+  const bool raw = written == Written::kRaw;
+  const __m128i lt = raw ? _mm_set1_epi8('<') : amp;
+  const __m128i gt = raw ? _mm_set1_epi8('>') : amp;
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i below_space = _mm_set1_epi8(0x1F);
-  std::size_t at = 0;
-  for (; at < size; at += 16) {
+  for (std::size_t at = 0; at < size; at += 16) {
     if (size - at < 16) {
       // The tail is read as the last sixteen bytes, when there are as many.
-      if (size < 16) return FirstRejectedFrom(value, at, written);
+      if (size < 16) return FirstUnfitFrom(value, 0, written);
       at = size - 16;
     }
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + at));
     const __m128i control = _mm_andnot_si128(
         _mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(_mm_max_epu8(v, below_space), below_space));
-    const __m128i hit =
-        _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, lt)));
-    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
-      const std::size_t i = at + static_cast<std::size_t>(__builtin_ctz(mask));
-      if (Rejected(static_cast<unsigned char>(begin[i]), written)) return i;
-    }
+    const __m128i marks = _mm_or_si128(_mm_cmpeq_epi8(v, amp),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt)));
+    // (The sign bit of a byte is its own mark: 0x80 and above.)
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(v, _mm_or_si128(control, marks))));
+    if (mask != 0) return FirstUnfitFrom(value, at + static_cast<std::size_t>(__builtin_ctz(mask)), written);
   }
-  return std::string_view::npos;
+  return {};
 }
 #else
-std::size_t FirstRejectedByte(std::string_view value, Written written) {
-  return FirstRejectedFrom(value, 0, written);
+UnfitAt FirstUnfit(std::string_view value, Written written) {
+  return FirstUnfitFrom(value, 0, written);
 }
 #endif
 

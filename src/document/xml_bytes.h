@@ -1,5 +1,5 @@
-// Values as the document holds them: the escaping of mw, and which bytes
-// XML parsers refuse.
+// Values as the document holds them: the escaping of mw, and what in a
+// value XML parsers refuse.
 //
 // The format writes every value as it is, except that mw has its angle
 // brackets written as entities (and read back the same way); so a value can
@@ -22,11 +22,27 @@ namespace quorvel::document {
 // How an element's value is written: mw escaped, every other value raw.
 enum class Written { kRaw, kEscaped };
 
-// The position of the first byte of `value` that XML parsers reject where
-// the document writes it as `written`, or npos when there is none: "&"
-// anywhere (it never begins an entity of ours), "<" in a value written raw,
-// and the control bytes below 0x20 other than TAB, LF and CR.
-std::size_t FirstRejectedByte(std::string_view value, Written written);
+// Why a value makes the document one that XML parsers reject, or one whose
+// lines no longer hold an element each.
+enum class Unfit : unsigned char {
+  kNone,
+  kByte,       // "&" anywhere (it never begins an entity of ours), "<" written
+               // raw, a control byte other than TAB, CR and LF
+  kLineBreak,  // CR or LF: a parser keeps it, but the document is read a line
+               // per element, and a parser reads a CR as an LF
+  kCdataEnd,   // "]]>" written raw (the "]]" of it single-byte characters)
+  kNotGbk,     // no GBK character begins here: the document says it is GBK
+};
+
+// The first place in `value`, written as `written`, that makes it unfit,
+// and why; at is npos (and why kNone) when there is none. GBK: a byte
+// below 0x80 is a character, 0x81-0xFE followed by 0x40-0x7E or 0x80-0xFE
+// is one; nothing else is.
+struct UnfitAt {
+  std::size_t at = std::string_view::npos;
+  Unfit why = Unfit::kNone;
+};
+UnfitAt FirstUnfit(std::string_view value, Written written);
 
 // Writes `text` into `out` with every ">" written as "&gt;" and every "<" as
 // "&lt;"; nothing else changes: "&" stays, and "&gt;" already in the text is

@@ -71,6 +71,7 @@ void ByteReader::RaiseCannotOpen(platform::Error error) const { RaiseCannotOpenF
 // end_, up to its end or its first NUL, and the window is that content. The
 // file is closed at once.
 void ByteReader::ReadWholeStream() {
+  held_in_memory_ = true;
   for (;;) {
     if (end_ == capacity_) GrowToHoldLine();
     const std::ptrdiff_t n =
@@ -80,13 +81,12 @@ void ByteReader::ReadWholeStream() {
     const auto got = static_cast<std::size_t>(n);
     read_ += got;
     if (const char* nul = FindNul(buffer_.get() + end_, got)) {
-      end_ = static_cast<std::size_t>(nul - buffer_.get());
+      TakeNul(nul, got);
       break;
     }
     end_ += got;
   }
   at_end_ = true;
-  held_in_memory_ = true;
   file_.Close();
 }
 
@@ -132,6 +132,7 @@ void ByteReader::TakeEnd() {
 // Moves the bytes not yet consumed to the front of the window.
 void ByteReader::DropConsumed() {
   if (begin_ == 0) return;
+  dropped_last_ = buffer_[begin_ - 1];
   std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
   buffer_offset_ += begin_;
   end_ -= begin_;
@@ -158,11 +159,27 @@ std::ptrdiff_t ByteReader::ReadBehindTail() {
 void ByteReader::TakeRead(std::size_t got) {
   read_ += got;
   if (const char* nul = FindNul(buffer_.get() + end_, got)) {
-    end_ = static_cast<std::size_t>(nul - buffer_.get());
+    TakeNul(nul, got);
     at_end_ = true;
   } else {
     end_ += got;
   }
+}
+
+// Ends the content at `nul`, among the `got` bytes just read into the window
+// at end_, and notes where it was.
+void ByteReader::TakeNul(const char* nul, std::size_t got) {
+  const auto index = static_cast<std::size_t>(nul - buffer_.get());
+  const std::uint64_t read_after = got - (index - end_) - 1;
+  const char before = index > 0 ? buffer_[index - 1] : dropped_last_;
+  nul_.found = true;
+  nul_.at = buffer_offset_ + index;
+  nul_.begins_line = before == '\n' || before == '\r';
+  // A regular file read no further than its size, and no shorter: its size
+  // tells what follows.
+  nul_.exact = !held_in_memory_ && file_size_ > nul_.at && read_ <= file_size_;
+  nul_.following = nul_.exact ? file_size_ - nul_.at - 1 : read_after;
+  end_ = index;
 }
 
 void ByteReader::Rewind() {
@@ -179,6 +196,7 @@ void ByteReader::Rewind() {
   read_ = 0;
   holds_start_ = true;
   at_end_ = false;
+  dropped_last_ = '\n';
 }
 
 }  // namespace quorvel

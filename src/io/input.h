@@ -73,6 +73,20 @@ class ByteReader {
   // system gave for a regular file, or the bytes of a content held whole.
   std::uint64_t Total() const { return held_in_memory_ ? end_ : file_size_; }
 
+  // Where the content ended at a NUL byte (found false when it did not, or
+  // not yet): its position in the content; the bytes after it the reader
+  // knows of, exactly for a regular file whose size is the one it was opened
+  // with, else those read with the NUL (a stream is read no further); and
+  // whether a line break or nothing comes before it (it begins a line).
+  struct Nul {
+    bool found = false;
+    std::uint64_t at = 0;
+    std::uint64_t following = 0;
+    bool exact = false;
+    bool begins_line = false;
+  };
+  const Nul& nul() const { return nul_; }
+
   // Starts over at the first byte. Raises "Cannot open file <path>" when
   // the file cannot be moved back to its start.
   void Rewind();
@@ -90,6 +104,7 @@ class ByteReader {
   std::ptrdiff_t ReadBehindTail();
   void TakeRead(std::size_t got);
   void TakeEnd();
+  void TakeNul(const char* nul, std::size_t got_from);
   void DropConsumed();
   void ReadWholeStream();
   void HoldTheRest();
@@ -125,6 +140,8 @@ class ByteReader {
   bool at_end_ = false;              // no byte of content follows end_
   bool holds_start_ = true;          // buffer_[0] is the content's first byte
   std::uint64_t read_ = 0;           // bytes read from the file since it was opened or rewound
+  char dropped_last_ = '\n';         // the last byte dropped from the front of the window
+  Nul nul_;
 };
 
 }  // namespace quorvel

@@ -15,6 +15,14 @@ file(WRITE "${WORK}/amp.txt" "1\t2\t3\tSmith & Sons\t5\t6\t7\t8\n")
 string(REPLACE "<rows>4</rows>" "<rows>3</rows>" three_of_four "${returned}")
 file(WRITE "${WORK}/three-of-four.xml" "${three_of_four}")
 set(rows_differ "quorvel: three-of-four.xml: rows says 3, but the document holds 4 row blocks: only the first 3 are converted")
+string(ASCII 10 nl)
+string(ASCII 27 esc)
+string(ASCII 255 ff)
+file(WRITE "${WORK}/unfit.txt" "a]]>\t2\t3\t4\t5\t6\t7\t]]>\n1\t${ff}\t3\t4\t5\t6\t7\t8\n1\t2\t${esc}Z\t4\t5\t6\t7\t8\n")
+# (CMake cannot write a NUL: printf does.)
+execute_process(COMMAND printf "1\t2\t3\t4\t5\t6\t7\t8\n\\0001\t2\t3\t4\t5\t6\t7\t8\n"
+                OUTPUT_FILE "${WORK}/nul.txt" RESULT_VARIABLE printed)
+expect("printf makes nul.txt" "${printed}" "0")
 set(type_warning "quorvel: --type 105: no title of its own (100 and 102 have one): the document is titled as unknown data")
 set(not_text "quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n")
 foreach(case IN ITEMS
@@ -31,6 +39,12 @@ foreach(case IN ITEMS
         "txt2xml,amp.txt,keep.xml,--nsr,N<1,--strict|1|quorvel: --nsr holds '<', ${rejects}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nquorvel: --strict: 2 warnings@ nothing was written\n"
         "check,amp.txt|3|quorvel: amp.txt:1: xf holds '&', ${rejects}\n"
         "check,amp.txt,--type=105,--strict|1|${type_warning}\nquorvel: amp.txt:1: xf holds '&', ${rejects}\nquorvel: --strict: 2 warnings\n"
+        # What else XML parsers refuse, or the document's lines cannot hold.
+        "check,unfit.txt|3|quorvel: unfit.txt:1: dm holds ']]>', ${rejects}\nquorvel: unfit.txt:1: rq holds ']]>', ${rejects}\nquorvel: unfit.txt:2: hm holds byte 0xFF, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nquorvel: unfit.txt:3: gf holds byte 0x1B, ${rejects}\n"
+        "txt2xml,${SAMPLES}/invoices.txt,keep.xml,--nsr,N${nl}1,--strict|1|quorvel: --nsr holds byte 0x0A, a line break: the document holds an element a line, and 'quorvel xml2txt' will not find it (make it one line)\nquorvel: --strict: 1 warning@ nothing was written\n"
+        # A NUL ends the content: said where, and what it cuts off.
+        "check,nul.txt|3|quorvel: nul.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\n"
+        "txt2xml,nul.txt,keep.xml,--strict|1|quorvel: nul.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\nquorvel: --strict: 1 warning@ nothing was written\n"
         # A document type without a title of its own.
         "txt2xml,${SAMPLES}/invoices.txt,type.xml,--type,105|0|${type_warning}\nwrote type.xml: 4 rows\n"
         "txt2xml,${SAMPLES}/invoices.txt,keep.xml,--type=105,--strict|1|${type_warning}\nquorvel: --strict: 1 warning@ nothing was written\n"
@@ -50,6 +64,24 @@ foreach(case IN ITEMS
   expect_kept("[${arguments}]" "${WORK}/keep.txt" "previous")
   expect_kept("[${arguments}]" "${WORK}/keep.xml" "previous")
 endforeach()
+
+# Names are shown as given, unless a control byte would let one forge a
+# line: then quoted, the byte escaped. (Windows allows no such name.)
+if(NOT EMULATOR)
+  foreach(case IN ITEMS "plain.txt|plain.txt|plain.txt/x"
+                        "new${nl}quorvel: x|'new\\nquorvel: x'|'new\\nquorvel: x/x'"
+                        "it's${esc}Z.txt|'it\\'s\\x1BZ.txt'|'it\\'s\\x1BZ.txt/x'")
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 name)
+    list(GET case 1 shown)
+    list(GET case 2 shown_out)
+    file(COPY_FILE "${SAMPLES}/invoices.txt" "${WORK}/${name}")
+    run(check "${name}")
+    expect("check [${name}]" "${code}:${out}" "0:${shown}: text, 4 rows: converts cleanly\n")
+    run(txt2xml "${name}" "${name}/x")
+    expect_contains("txt2xml [${name}]" "${err}" "quorvel: ${shown_out}: cannot create")
+  endforeach()
+endif()
 
 # The date: --date, else SOURCE_DATE_EPOCH (UTC), else today; a document
 # made twice with the same date is the same file.

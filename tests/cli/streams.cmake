@@ -55,8 +55,9 @@ if(NOT EMULATOR)
          "0:/dev/stdin: returned document, 4 rows, nsr ${NSR}: converts cleanly\n")
 endif()
 
-# The content of a stream ends at its first NUL, as the library reads it: a
-# stream that goes on after one is not read to its end (here a writer that
+# The content of a stream ends at its first NUL, as the library reads it,
+# and a warning says so: a stream that goes on after one is not read to its
+# end (here a writer that
 # only stops when its reader has gone, held to a pace that keeps what the
 # copy could gather before the time limit small).
 if(NOT EMULATOR)
@@ -64,7 +65,7 @@ if(NOT EMULATOR)
   set(endless "printf 'a\\000'; while printf '%65536s' ''; do sleep 0.01; done")
   foreach(case IN ITEMS
           "xml2txt;-;nul.txt|1::quorvel: (standard input): this is a text, not an exchange document: 'quorvel txt2xml' converts it\n"
-          "check;-;--allow-empty-rows|3:(standard input): text, 1 row: converts, with warnings\n:quorvel: (standard input):1: 1 field: written as an empty row\n")
+          "check;-;--allow-empty-rows|3:(standard input): text, 1 row: converts, with warnings\n:quorvel: (standard input):1: a NUL byte ends the content here: what follows it is not read\nquorvel: (standard input):1: 1 field: written as an empty row\n")
     split_case("${case}")
     execute_process(COMMAND sh -c "${endless}" COMMAND ${TOOL} ${args}
                     WORKING_DIRECTORY "${WORK}" TIMEOUT 10 RESULTS_VARIABLE codes

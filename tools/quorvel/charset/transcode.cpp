@@ -75,9 +75,12 @@ PassEnd Transcode(std::string_view head, std::FILE* in, Charset from, Charset to
   std::int64_t line = 1;
   bool after_cr = false;
   char buffer[1 << 16];
+  std::string after_nul;  // from the NUL on, as read: the copy ends with CopyNulEnd
   for (bool ended = false;;) {
     const std::string_view unsearched = std::string_view(pending).substr(fresh);
     if (const std::size_t end = ContentEnd(unsearched, from); end != std::string_view::npos) {
+      const std::size_t unit = IsUtf16(from) ? 2 : 1;
+      after_nul.assign(1, '\0').append(pending, fresh + end + unit);
       pending.resize(fresh + end);
       ended = true;
     }
@@ -96,7 +99,7 @@ PassEnd Transcode(std::string_view head, std::FILE* in, Charset from, Charset to
     }
     CountLines(converted, &line, &after_cr);
     pending.erase(0, cut);
-    if (ended) return {};
+    if (ended) return after_nul.empty() ? PassEnd{} : CopyNulEnd(after_nul, in, out);
     // A UTF-16 unit may straddle what is there and what comes.
     fresh = pending.size() & ~std::size_t{1};
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);

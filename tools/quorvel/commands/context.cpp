@@ -24,8 +24,8 @@ bool Context::Resolve(const std::string& argument, bool input, Endpoint* endpoin
     report_.Error(std::string(input ? "INPUT" : "OUTPUT") + " name: " + why);
     return false;
   }
-  // Messages show names as the library is given them.
-  endpoint->shown = endpoint->path;
+  // Messages show names as the library is given them, control bytes escaped.
+  endpoint->shown = QuotedName(endpoint->path);
   endpoint->standard = false;
   return true;
 }

@@ -58,6 +58,7 @@ int PrepareText(Context& context, const Endpoint& in, OpenedInput& opened, Prepa
 Outcome Convert(const Context& context, const PreparedText& text, const std::string& target,
                 Observer* found) {
   const Request& request = context.request();
+  if (!text.input.temp.path().empty()) found->ReadsACopy();
   ConvertOptions options{found, request.date ? &*request.date : nullptr};
   const Outcome outcome =
       TextToDocument(text.input.path, target, request.type, text.nsr, text.qymc, options);

@@ -11,16 +11,36 @@ std::string ByteName(char byte) {
   return std::string("byte 0x") + kDigits[value >> 4] + kDigits[value & 0xF];
 }
 
+// What is unfit, and what becomes of the document for it.
+std::string Unfitness(const RejectedNote& note) {
+  constexpr std::string_view kRejects = "XML parsers will reject the document";
+  switch (note.why) {
+    case document::Unfit::kLineBreak:
+      return ByteName(note.byte) +
+             ", a line break: the document holds an element a line, and "
+             "'quorvel xml2txt' will not find it (make it one line)";
+    case document::Unfit::kCdataEnd:
+      return "']]>', written as it is: " + std::string(kRejects);
+    case document::Unfit::kNotGbk:
+      return ByteName(note.byte) + ", which is not GBK: " + std::string(kRejects) +
+             " (--encoding names the text's character set)";
+    case document::Unfit::kByte:
+    case document::Unfit::kNone:
+      break;
+  }
+  return ByteName(note.byte) + ", written as it is: " + std::string(kRejects);
+}
+
 void ReportRejected(const Context& context, const Endpoint& in, const RejectedNote& note) {
   const std::string what =
       note.line == 0 ? "--" + note.element : At(in, note.line) + " " + note.element;
-  context.report().Error(what + " holds " + ByteName(note.byte) +
-                         ", written as it is: XML parsers will reject the document");
+  context.report().Error(what + " holds " + Unfitness(note));
 }
 
 }  // namespace
 
 void ReportTextFindings(const Context& context, const Endpoint& in, const Observer& found) {
+  ReportNul(context, in, found);
   const bool allowed = context.request().allow_empty_rows && !found.stopped();
   for (const EmptyRowNote& note : found.empty_rows().shown) {
     context.report().Error(At(in, note.line) + " " + Counted(note.fields, "field") +
@@ -36,6 +56,16 @@ void ReportTextFindings(const Context& context, const Endpoint& in, const Observ
     context.report().Error(in.shown + ": " + std::to_string(more) +
                            " more values XML parsers will reject");
   }
+}
+
+void ReportNul(const Context& context, const Endpoint& in, const Observer& found) {
+  if (!found.nul()) return;
+  const NulEnd& nul = *found.nul();
+  context.report().Error(
+      At(in, nul.line) + " a NUL byte ends the content here: " +
+      (!nul.exact            ? std::string("what follows it is not read")
+       : nul.following == 1 ? std::string("the 1 byte after it is not read")
+                            : "the " + std::to_string(nul.following) + " bytes after it are not read"));
 }
 
 void ReportRefusal(const Context& context, const Endpoint& in, const Observer& found,

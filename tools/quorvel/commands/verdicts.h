@@ -8,9 +8,12 @@
 
 namespace quorvel::cli {
 
-// The lines of neither 10 nor 8 fields and the values XML parsers will
-// reject, read from the text `in`.
+// A NUL that ended the text `in` early, the lines of neither 10 nor 8
+// fields and the values unfit for the document, read from it.
 void ReportTextFindings(const Context& context, const Endpoint& in, const Observer& found);
+
+// Where a NUL ended the content of `in` early, if one did.
+void ReportNul(const Context& context, const Endpoint& in, const Observer& found);
 
 // Why the text conversion was stopped (or would be), after its findings.
 // `written`: the command would have written a file, which it did not.

@@ -33,6 +33,7 @@ std::string ShownNsr(const Context& context, const std::string& nsr) {
 }
 
 DocumentOutcome Convert(const LibraryInput& document, const std::string& target, Observer* found) {
+  if (!document.temp.path().empty()) found->ReadsACopy();
   DocumentOutcome result = DocumentToText(document.path, target, {found});
   found->Done();
   return result;
@@ -59,6 +60,7 @@ int Xml2TxtCommand(Context& context) {
   Observer found(PolicyOf(context.request()));
   const DocumentOutcome result = Convert(document, *target, &found);
   const Outcome& outcome = result.outcome;
+  ReportNul(context, in, found);
   if (found.stopped()) {
     ReportRowCount(context, in, found);
     ReportRefusal(context, in, found, true);
@@ -102,6 +104,7 @@ int CheckDocumentCommand(Context& context, const Endpoint& in, OpenedInput& open
   if (OutOfMemory(outcome)) return context.ReportFailure(outcome, subject, false);
   std::string summary = in.shown + ": returned document";
   int code = kExitFailed;
+  ReportNul(context, in, found);
   ReportRowCount(context, in, found);
   if (found.stopped()) {
     ReportRefusal(context, in, found, false);

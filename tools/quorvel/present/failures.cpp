@@ -1,5 +1,7 @@
 #include "present/failures.h"
 
+#include <algorithm>
+
 #include "charset/charset.h"
 #include "library/conversions.h"
 #include "system/system.h"
@@ -51,6 +53,31 @@ std::string Utf8OrBytes(std::string_view text) {
   return out;
 }
 
+std::string QuotedName(std::string_view name) {
+  auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(name.begin(), name.end(), control)) return std::string(name);
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string quoted = "'";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      quoted += "\\n";
+    } else if (c == '\r') {
+      quoted += "\\r";
+    } else if (c == '\t') {
+      quoted += "\\t";
+    } else if (control(c)) {
+      quoted += "\\x";
+      quoted += kDigits[byte >> 4];
+      quoted += kDigits[byte & 0xF];
+    } else {
+      if (c == '\\' || c == '\'') quoted += '\\';
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
 void Names::Add(std::string passed, std::string shown) {
   names_.emplace_back(std::move(passed), std::move(shown));
 }
@@ -60,7 +87,7 @@ std::string Names::Shown(std::string_view passed) const {
   for (auto entry = names_.rbegin(); entry != names_.rend(); ++entry) {
     if (entry->first == passed) return entry->second;
   }
-  return std::string(passed);
+  return QuotedName(passed);
 }
 
 std::string FailureText(const Outcome& outcome, const Names& names, const Subject& subject,

@@ -15,7 +15,13 @@
 
 namespace quorvel::cli {
 
-// The names the library is given, and what messages show for each.
+// A file name as messages show it: as it is, unless it holds a control byte
+// (a line break could forge a line of ours): then in single quotes, with
+// each control byte, "\\" and "'" written as a C escape ("\n", "\x1B").
+std::string QuotedName(std::string_view name);
+
+// The names the library is given, and what messages show for each (a name
+// not given is shown as QuotedName makes it).
 class Names {
  public:
   void Add(std::string passed, std::string shown);

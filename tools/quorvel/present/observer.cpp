@@ -37,11 +37,16 @@ void Observer::EmptyRow(std::int64_t line, std::int32_t fields, std::string_view
 }
 
 void Observer::Rejected(const RejectedValue& value) {
-  rejected_.Add({value.line, std::string(value.element), value.byte});
+  rejected_.Add({value.line, std::string(value.element), value.byte, value.why});
+}
+
+void Observer::EndedAtNul(const NulEnd& end) {
+  nul_ = end;
+  if (copy_) nul_->exact = false;
 }
 
 std::int64_t Observer::warnings() const {
-  return own_warnings_ + rejected_.count + (rows_differ() ? 1 : 0) +
+  return own_warnings_ + rejected_.count + (nul_ ? 1 : 0) + (rows_differ() ? 1 : 0) +
          (policy_.allow_empty_rows ? empty_rows_.count : 0);
 }
 

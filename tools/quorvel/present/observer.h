@@ -12,6 +12,7 @@
 #define QUORVEL_TOOLS_PRESENT_OBSERVER_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct RejectedNote {
   std::int64_t line = 0;  // 0: a header value
   std::string element;
   char byte = 0;
+  document::Unfit why = document::Unfit::kByte;
 };
 
 struct IncompleteNote {
@@ -73,11 +75,18 @@ class Observer : public Findings {
   void Progress(std::uint64_t done, std::uint64_t total, std::int64_t rows) override;
   void EmptyRow(std::int64_t line, std::int32_t fields, std::string_view text) override;
   void Rejected(const RejectedValue& value) override;
+  void EndedAtNul(const NulEnd& end) override;
   void RowsWritten(std::int64_t rows) override;
   void Incomplete(const IncompleteRow& row) override;
   void RowCount(std::int32_t declared, std::int64_t blocks) override;
   void Temporary(std::string_view path, bool held) noexcept override;
   void WritingInPlace(bool writing) noexcept override;
+
+  // The library reads a private copy of the input, which ends a few bytes
+  // after a NUL the copy met: what it says follows the NUL is no count.
+  void ReadsACopy() { copy_ = true; }
+  // Where a NUL ended the content early, if it did.
+  const std::optional<NulEnd>& nul() const { return nul_; }
 
   // Counts a warning of the command's own (found before converting).
   void AddWarning() { ++own_warnings_; }
@@ -92,8 +101,9 @@ class Observer : public Findings {
   bool rows_differ() const { return declared_ != blocks_; }
   std::int32_t declared() const { return declared_; }
   std::int64_t blocks() const { return blocks_; }
-  // Warnings: values XML parsers reject, a rows value that differs, empty
-  // rows where they are allowed, and the command's own.
+  // Warnings: values XML parsers reject, a NUL that ends the content early,
+  // a rows value that differs, empty rows where they are allowed, and the
+  // command's own.
   std::int64_t warnings() const;
   // This observer stopped the conversion (what it raised is no failure of
   // the conversion's own).
@@ -110,6 +120,8 @@ class Observer : public Findings {
   Notes<IncompleteNote> incomplete_;
   std::int64_t rows_written_ = -1;
   std::int64_t own_warnings_ = 0;
+  std::optional<NulEnd> nul_;
+  bool copy_ = false;
   std::int32_t declared_ = 0;
   std::int64_t blocks_ = 0;
 };

@@ -11,6 +11,17 @@ PassEnd ReadFailed() { return {PassStatus::kReadFailed, errno}; }
 
 PassEnd WriteFailed() { return {PassStatus::kWriteFailed, errno}; }
 
+PassEnd CopyNulEnd(std::string_view rest, std::FILE* in, std::FILE* out) {
+  std::string end(rest.substr(0, 2));
+  if (end.size() == 1) {
+    const int next = std::fgetc(in);
+    if (next == EOF && std::ferror(in) != 0) return ReadFailed();
+    if (next != EOF) end += static_cast<char>(next);
+  }
+  if (std::fwrite(end.data(), 1, end.size(), out) != end.size()) return WriteFailed();
+  return {};
+}
+
 namespace {
 
 PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
@@ -22,7 +33,7 @@ PassEnd Copy(std::FILE* in, std::FILE* out, bool to_nul) {
     const std::size_t kept =
         nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : got;
     if (kept > 0 && std::fwrite(buffer, 1, kept, out) != kept) return WriteFailed();
-    if (nul != nullptr) return {};
+    if (nul != nullptr) return CopyNulEnd(std::string_view(buffer + kept, got - kept), in, out);
   }
 }
 
@@ -36,7 +47,8 @@ PassEnd CopyContent(std::string_view head, std::FILE* in, std::FILE* out) {
   if (!kept.empty() && std::fwrite(kept.data(), 1, kept.size(), out) != kept.size()) {
     return WriteFailed();
   }
-  return nul != std::string_view::npos ? PassEnd{} : Copy(in, out, true);
+  return nul != std::string_view::npos ? CopyNulEnd(head.substr(nul), in, out)
+                                       : Copy(in, out, true);
 }
 
 File OpenFile(const std::string& path, const char* mode) {

@@ -33,9 +33,15 @@ PassEnd WriteFailed();
 // Copies `in` to `out` as it is, to the end of `in`.
 PassEnd CopyStream(std::FILE* in, std::FILE* out);
 // Copies the content of `head` and then `in` to `out`: up to its first NUL
-// (which the library takes for the end), or its end. Nothing after the NUL
-// is read, so an endless stream of NULs ends at once.
+// (which the library takes for the end), or its end. The NUL is copied,
+// with the byte after it if there is one (CopyNulEnd), so that the library
+// can tell that the content ended early; no more is read, so an endless
+// stream of NULs ends at once.
 PassEnd CopyContent(std::string_view head, std::FILE* in, std::FILE* out);
+// Writes the NUL that begins `rest` (the bytes from it on, as read) to
+// `out`, and the byte after it: the next of `rest`, else of `in` if there
+// is one.
+PassEnd CopyNulEnd(std::string_view rest, std::FILE* in, std::FILE* out);
 
 // Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" (see
 // OpenBinaryFile); null, with errno set, on failure.
