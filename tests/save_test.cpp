@@ -28,7 +28,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <sddl.h>
+
+#include <sddl.h>  // after windows.h
 #else
 #include <fcntl.h>
 #include <grp.h>
