@@ -28,8 +28,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <sddl.h>  // after windows.h
+#include <sddl.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
