@@ -28,6 +28,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <sddl.h>
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -907,6 +908,119 @@ TEST_F(SaveTest, FilesWhosePathTheSystemCannotNameAreSaved) {
     }
     EXPECT_EQ(qtest::RunUnix("test -L link.xml"), 0);
     EXPECT_EQ(qtest::ListDir("real").size(), 1u);
+  }
+}
+
+// The access list of the file at `path` as SDDL text, or why it cannot be
+// read. Asks for READ_CONTROL only, which no sharing mode refuses.
+std::string AccessList(const std::string& path) {
+  alignas(8) char descriptor[4096];
+  DWORD needed = 0;
+  char* text = nullptr;
+  if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                        &needed) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return "<unreadable: " + std::to_string(GetLastError()) + ">";
+  }
+  std::string list = text;
+  LocalFree(text);
+  return list;
+}
+
+// The user this process runs as, as SDDL text.
+std::string CallerSid() {
+  HANDLE token = nullptr;
+  alignas(8) char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  char* text = nullptr;
+  std::string sid;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  if (token != nullptr) CloseHandle(token);
+  return sid;
+}
+
+// Looks at a save's temporary file the moment it exists and at each check
+// before the replace: its access list, and whether another program can
+// open it to read (0, or the error the open failed with).
+struct TemporaryWatch : quorvel::TemporaryListener {
+  static inline std::string name;
+  static inline std::string access_list;
+  static inline std::vector<DWORD> opens;
+  void Held(std::string_view path, bool held) noexcept override {
+    if (!held) return;
+    name = path;
+    access_list = AccessList(name);
+    TryOpen();
+  }
+  static void TryOpen() {
+    const HANDLE h = CreateFileA(name.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    opens.push_back(h == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+// The temporary file that is to replace a file grants nobody what the file
+// does not: it has the file's access list from the start, or where that
+// cannot be its model (a long name's temporary file, made under the folder
+// alone), one that grants the caller alone. Nobody else can open it while
+// the save holds it, up to the replacement, which opens it exclusively
+// itself.
+TEST_F(SaveTest, TemporaryFileGrantsNoMoreThanItsTargetAndIsHeldUntilTheReplace) {
+  const std::string sid = CallerSid();
+  ASSERT_FALSE(sid.empty());
+  const std::string owner_only = "D:P(A;;FA;;;" + sid + ")";
+  const std::string everyone_reads = "D:P(A;;FA;;;" + sid + ")(A;;FR;;;WD)";
+  // The list as the system keeps it (Wine keeps it as a Unix mode).
+  const auto kept = [](const std::string& sddl, const std::string& path) {
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &wanted, nullptr)) {
+      return std::string("<bad SDDL>");
+    }
+    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, wanted);
+    LocalFree(wanted);
+    return set ? AccessList(path) : "<not set: " + std::to_string(GetLastError()) + ">";
+  };
+  platform_.api().open_path = [](const char* path, platform::Handle* h) {
+    TemporaryWatch::TryOpen();  // the target's checks before the replace
+    return platform::Native().open_path(path, h);
+  };
+  char folder[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, folder), 0u);
+  WriteFile("model", "");
+  const std::string target_list = kept(everyone_reads, "model");
+  const std::string callers_list = kept(owner_only, "model");
+  ASSERT_NE(target_list, callers_list);
+  DeleteFileA("model");
+  struct Case {
+    std::string path;
+    const std::string& temporary_list;
+  };
+  const Case cases[] = {{"out.xml", target_list},
+                        {std::string(250 - std::strlen(folder) - 1, 'n'), callers_list}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.size());
+    WriteFile(c.path, "previous");
+    ASSERT_EQ(kept(everyone_reads, c.path), target_list);
+    TemporaryWatch watch;
+    TemporaryWatch::opens.clear();
+    {
+      quorvel::LineWriter out(c.path.c_str(), &watch);
+      out.AppendLine("new");
+      out.Save();
+    }
+    EXPECT_EQ(ReadFile(c.path), "new\r\n");
+    EXPECT_EQ(TemporaryWatch::access_list, c.temporary_list);
+    EXPECT_EQ(TemporaryWatch::opens, std::vector<DWORD>(3, ERROR_SHARING_VIOLATION));
+    DeleteFileA(c.path.c_str());
   }
 }
 #endif

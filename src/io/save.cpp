@@ -217,15 +217,17 @@ bool SaveFile::TakeOver() {
 bool SaveFile::Replace() {
   platform::Api& api = platform::Current();
   if (const Error error = api.flush(handle_)) RaiseStreamWriteError(error);
-  if (const Error error = api.close(std::exchange(handle_, platform::kNoHandle))) {
-    RaiseStreamWriteError(error);
-  }
   const std::string folder = FolderOf(target_.path);
   Error error = 0;
   if (target_.exists) {
     RequireStillTarget();
     // A read-only target cannot be replaced, as it could not be rewritten.
     error = api.check_access(target_.path.c_str(), platform::Access::kWrite);
+  }
+  // Held until the moment of the replacement, which on Windows opens the
+  // file by its name, exclusively: no other program gets it in between.
+  if (const Error closed = api.close(std::exchange(handle_, platform::kNoHandle))) {
+    RaiseStreamWriteError(closed);
   }
   bool stranded = false;
   if (error == 0) error = api.replace(temp_path_.c_str(), target_.path.c_str(), &stranded);

@@ -156,9 +156,12 @@ struct Api {
 
   // Creates a new, empty file exclusively under `prefix` + ".~XXXXXXXX.tmp",
   // eight random hexadecimal digits, a fresh name for each attempt while the
-  // name is taken. Readable and writable, not shared. On POSIX readable by
-  // its owner only when `owner_only`; on Windows it has the access list the
-  // folder gives a new file. Its name goes to `name`.
+  // name is taken. Readable and writable, not shared. When `owner_only`
+  // (the file is to replace the one at `prefix`), POSIX makes it readable by
+  // its owner only; Windows gives it the access list of the file at
+  // `prefix`, or where that cannot be read, one that grants the caller
+  // alone. Otherwise it has the permissions or access list the folder gives
+  // a new file. Its name goes to `name`.
   Error (*create_temp)(const char* prefix, bool owner_only, Handle* handle, std::string* name);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is

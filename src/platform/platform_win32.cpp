@@ -12,10 +12,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/monitor.h"
 #include "platform/platform.h"
@@ -360,13 +362,14 @@ unsigned RandomTag() {
 
 // Creates `prefix` + ".~XXXXXXXX.tmp" exclusively, a fresh random name for
 // each attempt.
-Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std::string* name) {
+Error CreateExclusive(const std::string& prefix, DWORD flags, SECURITY_ATTRIBUTES* security,
+                      HANDLE* handle, std::string* name) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + ".~";
     for (unsigned tag = RandomTag(), k = 0; k < 8; ++k, tag >>= 4) candidate += kHex[tag & 0xF];
     candidate += ".tmp";
-    const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, security,
                                  CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       *handle = h;
@@ -379,11 +382,128 @@ Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, st
   return ERROR_FILE_EXISTS;
 }
 
-// The file takes the access list its folder gives a new file, whoever may
-// read it: `owner_only` is for POSIX's permission bits.
-Error WinCreateTemp(const char* prefix, bool, Handle* handle, std::string* name) {
+// ntdll's calls for a file's security descriptor and the caller's token.
+// ntdll is in every process from its start: looking them up loads nothing
+// (advapi32, which wraps them, costs a call under Wine milliseconds to
+// load), and the DLL goes on importing from kernel32 and msvcrt alone.
+struct Ntdll {
+  LONG(WINAPI* query_security)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, ULONG, PULONG);
+  LONG(WINAPI* open_thread_token)(HANDLE, ACCESS_MASK, BOOLEAN, PHANDLE);
+  LONG(WINAPI* open_process_token)(HANDLE, ACCESS_MASK, PHANDLE);
+  LONG(WINAPI* query_token)(HANDLE, TOKEN_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+};
+
+template <typename Call>
+void Find(HMODULE module, const char* name, Call* call) {
+  *call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const Ntdll& NtCalls() {
+  static const Ntdll calls = [] {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    Ntdll found = {};
+    Find(ntdll, "NtQuerySecurityObject", &found.query_security);
+    Find(ntdll, "NtOpenThreadToken", &found.open_thread_token);
+    Find(ntdll, "NtOpenProcessToken", &found.open_process_token);
+    Find(ntdll, "NtQueryInformationToken", &found.query_token);
+    return found;
+  }();
+  return calls;
+}
+
+constexpr LONG kBufferTooSmall = static_cast<LONG>(0xC0000023);  // STATUS_BUFFER_TOO_SMALL
+
+// The access list of the file at `path` (with its inheritance flags; no
+// owner), as a self-relative descriptor in `descriptor`. False where it
+// cannot be read: nothing there, a folder, no right to read it.
+bool ReadAccessList(const char* path, std::vector<std::uint64_t>* descriptor) {
+  if (path[0] == '\0' || std::strchr("\\/:", path[std::strlen(path) - 1]) != nullptr) {
+    return false;  // a folder's prefix, not a file
+  }
+  const auto query = NtCalls().query_security;
+  if (query == nullptr) return false;
+  const HANDLE h = CreateFileA(path, READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle closer(h);
+  descriptor->assign(64, 0);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const ULONG size = static_cast<ULONG>(descriptor->size() * sizeof(std::uint64_t));
+    ULONG needed = 0;
+    const LONG status = query(h, DACL_SECURITY_INFORMATION, descriptor->data(), size, &needed);
+    if (status >= 0) return true;
+    if (status != kBufferTooSmall || needed <= size) return false;
+    descriptor->assign(needed / sizeof(std::uint64_t) + 1, 0);
+  }
+  return false;
+}
+
+// A descriptor whose access list grants everything to the user the calling
+// thread acts for and nothing to anyone else, none of it inherited from the
+// folder. The owner of a file keeps the right to read and change its list.
+class OwnerOnly {
+ public:
+  // The error when the user cannot be told.
+  Error Make() {
+    const Ntdll& nt = NtCalls();
+    if (nt.open_process_token == nullptr || nt.query_token == nullptr) return ERROR_PROC_NOT_FOUND;
+    HANDLE token = nullptr;
+    // A thread acting for another user creates files as that user.
+    if ((nt.open_thread_token == nullptr ||
+         nt.open_thread_token(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) < 0) &&
+        nt.open_process_token(GetCurrentProcess(), TOKEN_QUERY, &token) < 0) {
+      return ERROR_ACCESS_DENIED;
+    }
+    ScopedHandle closer(token);
+    alignas(8) char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    ULONG size = 0;
+    if (nt.query_token(token, TokenUser, user, sizeof user, &size) < 0) return ERROR_ACCESS_DENIED;
+    const SID* sid = static_cast<const SID*>(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    const DWORD sid_size = 8 + 4 * DWORD{sid->SubAuthorityCount};
+    if (sid->SubAuthorityCount > SID_MAX_SUB_AUTHORITIES) return ERROR_INVALID_SID;
+    auto* acl = reinterpret_cast<ACL*>(list_);
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(acl + 1);
+    const DWORD ace_size = offsetof(ACCESS_ALLOWED_ACE, SidStart) + sid_size;
+    *acl = ACL{ACL_REVISION, 0, static_cast<WORD>(sizeof(ACL) + ace_size), 1, 0};
+    ace->Header = ACE_HEADER{ACCESS_ALLOWED_ACE_TYPE, 0, static_cast<WORD>(ace_size)};
+    ace->Mask = FILE_ALL_ACCESS;
+    std::memcpy(&ace->SidStart, sid, sid_size);
+    descriptor_ = SECURITY_DESCRIPTOR{};
+    descriptor_.Revision = SECURITY_DESCRIPTOR_REVISION;
+    descriptor_.Control = SE_DACL_PRESENT | SE_DACL_PROTECTED;
+    descriptor_.Dacl = acl;
+    return 0;
+  }
+  SECURITY_DESCRIPTOR* descriptor() { return &descriptor_; }
+
+ private:
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  alignas(8) char list_[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE] = {};
+};
+
+// A file that is to replace another grants nobody what that one does not,
+// from its first moment: it is made with the access list of the file at
+// `prefix` (the file it replaces), or, where that list cannot be read (a
+// long name's temporary file, made under its folder alone, among them),
+// with one that grants its owner alone. ReplaceFileA gives it the target's
+// list again as it replaces it. A new file takes the list the folder gives
+// a new file, the one it keeps. Not shared: until it is closed for the
+// replacement, no other program opens it.
+Error WinCreateTemp(const char* prefix, bool replacing, Handle* handle, std::string* name) {
+  SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+  std::vector<std::uint64_t> target_list;
+  OwnerOnly owner_only;
+  if (replacing) {
+    if (ReadAccessList(prefix, &target_list)) {
+      security.lpSecurityDescriptor = target_list.data();
+    } else if (const Error error = owner_only.Make()) {
+      return error;
+    } else {
+      security.lpSecurityDescriptor = owner_only.descriptor();
+    }
+  }
   HANDLE h;
-  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &h, name);
+  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &security, &h, name);
   if (error == 0) *handle = Wide(h);
   return error;
 }
@@ -395,9 +515,9 @@ Error WinOpenSpool(Handle* handle) {
   if (n >= sizeof folder) return ERROR_FILENAME_EXCED_RANGE;
   HANDLE h;
   std::string name;
-  if (const Error error =
-          CreateExclusive(std::string(folder) + "quorvel",
-                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &h, &name)) {
+  if (const Error error = CreateExclusive(std::string(folder) + "quorvel",
+                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                          nullptr, &h, &name)) {
     return error;
   }
   *handle = Wide(h);
