@@ -1429,6 +1429,45 @@ TEST_F(SaveTest, PipeWhoseReaderHasGoneFailsWithoutASignal) {
   EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
 }
 
+// A reader that leaves while the output is being written (during one write,
+// which the system then cuts short, or between two) raises no signal in the
+// host either: the conversion succeeds, when what was left fitted the pipe,
+// or fails with "Stream write error". The readers take more bytes each time,
+// from none to the whole document.
+TEST_F(SaveTest, ReaderLeavingAtAnyPointRaisesNoSignal) {
+  WriteFile("in.txt", LargeInput());
+  constexpr std::size_t kStep = 80 << 10;  // 50 steps pass the 3.6 MiB document's end
+  for (std::size_t wanted = 0; wanted < 50 * kStep; wanted += kStep) {
+    SCOPED_TRACE("the reader leaves after " + std::to_string(wanted) + " bytes");
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(ends[0]);
+      ::signal(SIGPIPE, SIG_DFL);
+      const int32_t result = Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q");
+      sigset_t pending;
+      ::sigpending(&pending);
+      if (result != QUORVEL_RESULT_OK && LastError() != "Stream write error") ::_exit(1);
+      if (sigismember(&pending, SIGPIPE) == 1) ::_exit(2);
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    char buffer[4096];
+    for (std::size_t got = 0; got < wanted;) {
+      const ssize_t n = ::read(ends[0], buffer, std::min(sizeof buffer, wanted - got));
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    ::close(ends[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another failure, 2: a SIGPIPE left pending";
+  }
+}
+
 // The thread that writes behind the conversion takes no signal meant for
 // the host: it starts with every signal blocked.
 TEST_F(SaveTest, TheWriteBehindThreadTakesNoSignal) {

@@ -70,48 +70,51 @@ std::ptrdiff_t PosixRead(Handle handle, char* buffer, std::size_t size) {
   return n < 0 ? -LastError() : n;
 }
 
-// SIGPIPE held back from the calling thread for the length of one write: a
-// write into a pipe whose reader has gone then fails with EPIPE instead of
-// ending the host. The signal that write raised (directed at this thread) is
-// taken off the pending set again, unless one was pending before, which is
-// then the host's own and left alone.
+// SIGPIPE held back from the calling thread for the length of one write, and
+// taken off the pending set again before it is let through: a write into a
+// pipe whose reader has gone fails with EPIPE instead of ending the host. The
+// system raises the signal whenever the reader is found gone, also when it
+// leaves during a write that then returns a short count, so whatever the
+// write returned, a SIGPIPE that became pending meanwhile is the write's.
+// One pending before is the host's own and is left alone.
 class PipeSignalHeld {
  public:
   PipeSignalHeld() {
     sigemptyset(&pipe_);
     sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+    was_pending_ = Pending();
   }
-  ~PipeSignalHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  ~PipeSignalHeld() {
+    if (!was_pending_ && Pending()) {
+      const struct timespec none = {0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
   PipeSignalHeld(const PipeSignalHeld&) = delete;
   PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
-  // Called after a write that failed with EPIPE.
-  void Consume() {
-    if (was_pending_) return;
-    const struct timespec none = {0, 0};
-    while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-    }
-  }
 
  private:
+  static bool Pending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  }
+
   sigset_t pipe_;
   sigset_t saved_;
   bool was_pending_ = false;
 };
 
 std::ptrdiff_t PosixWrite(Handle handle, const char* bytes, std::size_t size) {
-  PipeSignalHeld held;
+  const PipeSignalHeld held;
   ssize_t n;
   do {
     n = ::write(Fd(handle), bytes, Chunk(size));
   } while (n < 0 && errno == EINTR);
-  if (n >= 0) return n;
-  const Error error = errno;
-  if (error == EPIPE) held.Consume();
-  return -error;
+  return n < 0 ? -LastError() : n;
 }
 
 Error PosixRewind(Handle handle) { return Result(::lseek(Fd(handle), 0, SEEK_SET) == 0); }
