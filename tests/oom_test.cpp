@@ -87,8 +87,9 @@ void CountAndFailCalls(platform::Api& api) {
   api.open_spool = [](platform::Handle* handle) {
     return IoFails() ? ENOSPC : Opened(platform::Native().open_spool(handle));
   };
-  api.open_in_place = [](const char* path, platform::Handle* handle) {
-    return IoFails() ? EACCES : Opened(platform::Native().open_in_place(path, handle));
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                        platform::Handle* handle) {
+    return IoFails() ? EACCES : Opened(platform::Native().open_in_place(path, expected, handle));
   };
   api.close = [](platform::Handle handle) {
     --open_handles;

@@ -297,9 +297,9 @@ void RecordSaveSteps(platform::Api& api) {
     const platform::Error error = Steps::Record("sync_folder");
     return error != 0 ? error : platform::Native().sync_folder(folder);
   };
-  api.open_in_place = [](const char* path, platform::Handle* h) {
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
     const platform::Error error = Steps::Record("open_in_place");
-    return error != 0 ? error : platform::Native().open_in_place(path, h);
+    return error != 0 ? error : platform::Native().open_in_place(path, expected, h);
   };
 }
 
@@ -382,8 +382,8 @@ TEST_F(SaveTest, DeviceOutputIsSpooledAndCopiedInBoundedPieces) {
     resolved->info.type = platform::FileType::kOther;  // "out.xml" stands in for a device
     return error;
   };
-  platform_.api().open_in_place = [](const char* path, platform::Handle* h) {
-    const platform::Error error = platform::Native().open_in_place(path, h);
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
+    const platform::Error error = platform::Native().open_in_place(path, expected, h);
     Spooled::target = *h;
     return error;
   };
@@ -695,8 +695,8 @@ struct TightDisk {
 };
 
 void InstallTightDisk(platform::Api& api) {
-  api.open_in_place = [](const char* path, platform::Handle* h) {
-    if (const platform::Error error = platform::Native().open_in_place(path, h)) return error;
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
+    if (const platform::Error error = platform::Native().open_in_place(path, expected, h)) return error;
     TightDisk::target = *h;
     TightDisk::at = 0;
     return platform::Error{0};
@@ -1354,6 +1354,59 @@ TEST_F(SaveTest, AFileSwappedInDuringTheSaveIsNeitherReplacedNorWrittenThrough) 
     }
   }
   ::umask(mask);
+}
+
+// What is put at the path of a target to be rewritten in place (a file with
+// a second name, a FIFO with a reader) after it was inspected and before it
+// is opened is not written: not the file a link leads to, not another file,
+// and a FIFO with no reader does not hold the conversion up. The save fails
+// with "Cannot create file" and each file keeps its content.
+TEST_F(SaveTest, WhatIsSwappedInBeforeARewriteInPlaceIsNotWritten) {
+  struct Case {
+    const char* what;
+    void (*make)();
+  };
+  const Case swaps[] = {
+      {"a link to another file", [] { (void)!::symlink("victim", "swapped"); }},
+      {"another file", [] { WriteFile("swapped", "other"); }},
+      {"a FIFO with no reader", [] { (void)!::mkfifo("swapped", 0600); }},
+  };
+  static void (*make)();
+  static const char* target;
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
+    make();
+    EXPECT_EQ(std::rename("swapped", target), 0);
+    return platform::Native().open_in_place(path, expected, h);
+  };
+  WriteFile("in.txt", "a");
+  for (const char* name : {"out.xml", "pipe"}) {
+    for (const Case& swap : swaps) {
+      SCOPED_TRACE(std::string(name) + ", then " + swap.what);
+      WriteFile("victim", "victim");
+      int reader = -1;
+      if (std::string_view(name) == "pipe") {
+        ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+        reader = ::open("pipe", O_RDONLY | O_NONBLOCK);
+      } else {
+        WriteFile("out.xml", "previous");
+        ASSERT_EQ(::link("out.xml", "second.xml"), 0);
+      }
+      make = swap.make;
+      target = name;
+      ::alarm(30);  // a call that waits for a reader ends the test
+      EXPECT_EQ(Quorvel_TXT2XML("in.txt", name, 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+      ::alarm(0);
+      EXPECT_EQ(LastError(), std::string("Cannot create file ") + name);
+      EXPECT_EQ(ReadFile("victim"), "victim");
+      if (&swap == &swaps[1]) {
+        EXPECT_EQ(ReadFile(name), "other");
+      }
+      if (reader >= 0) ::close(reader);
+      for (const char* left : {name, "victim", "second.xml"}) std::remove(left);
+      EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+    }
+  }
 }
 
 // The setuid and setgid bits go to a new file only with the owner and group

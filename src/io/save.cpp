@@ -185,6 +185,13 @@ void SaveFile::RequireStillTarget() {
   target_.info = now;
 }
 
+// The file found at the target's path when it was inspected (a regular
+// file, a device, a pipe), which alone may be written in place; none when
+// nothing was there.
+const FileInfo* SaveFile::Decided() const {
+  return target_.exists || target_.kind == SaveKind::kStream ? &target_.info : nullptr;
+}
+
 // Gives the temporary file what the target has beyond its content, read from
 // the target's own descriptor: owner and group first (a change of owner
 // clears setuid and setgid), and the permission bits only once the owner and
@@ -276,10 +283,12 @@ class WritingTarget {
 void SaveFile::CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity) {
   platform::Api& api = platform::Current();
   ScopedHandle out;
-  if (const Error error = api.open_in_place(target_.path.c_str(), &out.handle)) {
+  if (const Error error = api.open_in_place(target_.path.c_str(), Decided(), &out.handle)) {
     out.handle = platform::kNoHandle;
     RaiseCannotCreateFile(path_, error);
   }
+  // Another file put at the path since it was inspected is not written.
+  if (out.handle == platform::kNoHandle) RaiseCannotCreateFile(path_);
   const WritingTarget writing(listener_);
   Error error = api.reserve(out.handle, size);
   if (error == 0) error = api.rewind(handle_);

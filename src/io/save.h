@@ -107,6 +107,7 @@ class SaveFile {
   bool CreateTemp();
   bool TakeOver();
   void RequireStillTarget();
+  const platform::FileInfo* Decided() const;
   bool Replace();
   void CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity);
   void Tell(bool held) const;

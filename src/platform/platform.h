@@ -183,12 +183,18 @@ struct Api {
   Error (*sync_folder)(const char* folder);
   // Deletes a file.
   Error (*remove)(const char* path);
-  // Opens `path` for writing in place, at its first byte: creates it, or
-  // opens an existing file as it is, keeping its content (until it is
-  // written over), owner, permissions and links; not shared with another
-  // writer meanwhile (POSIX: a write lock on a regular file, waited for 0.3 s
-  // at most; Windows: a read-only file is refused).
-  Error (*open_in_place)(const char* path, Handle* handle);
+  // Opens `path` for writing in place, at its first byte: opens an existing
+  // file as it is, keeping its content (until it is written over), owner,
+  // permissions and links; not shared with another writer meanwhile (POSIX:
+  // a write lock on a regular file, waited for 0.3 s at most; Windows: a
+  // read-only file is refused). With `expected`, only the file it describes
+  // (the same device and file number) is opened and nothing is created:
+  // should the path lead to another file now, that one is left untouched and
+  // the call returns 0 with `*handle` kNoHandle. Without, a file is created
+  // when none is there. A FIFO with no reader is never waited for, except
+  // the expected one where the system can reopen a file it has looked at
+  // (POSIX with /proc): that one is waited for as any writer waits.
+  Error (*open_in_place)(const char* path, const FileInfo* expected, Handle* handle);
   // Makes sure a file opened by open_in_place has room for `size` bytes
   // before anything is written over its content, so that a full disk is met
   // while the file is still whole: its content stays as it is (Windows

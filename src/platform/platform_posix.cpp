@@ -441,11 +441,71 @@ bool IsRegular(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-Error PosixOpenInPlace(const char* path, Handle* handle) {
+// Whether `fd` is open on the file `info` describes.
+bool IsFile(int fd, const FileInfo& info) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == info.device &&
+         static_cast<std::uint64_t>(st.st_ino) == info.file;
+}
+
+// Opens `path` for writing without waiting for a reader of a FIFO (one with
+// none fails with ENXIO), then lets later writes wait as usual.
+int OpenWithoutWaiting(const char* path, int flags) {
   int fd;
   do {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    fd = ::open(path, flags | O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens for writing the file that `path` leads to only if it is `expected`:
+// -1 with `*other` set when it is another. Where the system can, the file is
+// first looked at without being opened (O_PATH) and then reopened through
+// its link in /proc, which is that very file whatever the path leads to by
+// then; only the expected FIFO is then waited for. Elsewhere it is opened
+// without waiting and looked at after.
+int OpenExpected(const char* path, const FileInfo& expected, bool* other) {
+#if defined(__linux__) && defined(O_PATH)
+  const int probe = ::open(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return -1;
+  if (!IsFile(probe, expected)) {
+    ::close(probe);
+    *other = true;
+    return -1;
+  }
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", probe);
+  int fd;
+  do {
+    fd = ::open(link, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  const int error = errno;
+  ::close(probe);
+  errno = error;
+  // No /proc: opened by name as elsewhere.
+  if (fd >= 0 || error != ENOENT) return fd;
+#endif
+  const int fd_by_name = OpenWithoutWaiting(path, 0);
+  if (fd_by_name >= 0 && !IsFile(fd_by_name, expected)) {
+    ::close(fd_by_name);
+    *other = true;
+    return -1;
+  }
+  return fd_by_name;
+}
+
+Error PosixOpenInPlace(const char* path, const FileInfo* expected, Handle* handle) {
+  *handle = kNoHandle;
+  bool other = false;
+  const int fd =
+      expected != nullptr ? OpenExpected(path, *expected, &other) : OpenWithoutWaiting(path, O_CREAT);
+  if (other) return 0;
   if (fd < 0) return LastError();
   if (IsRegular(fd)) {
     if (const Error error = LockForWriting(fd)) {

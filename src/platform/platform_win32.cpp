@@ -496,11 +496,25 @@ Error WinSyncFolder(const char*) { return 0; }  // the move was written through
 
 Error WinRemove(const char* path) { return Result(DeleteFileA(path) != 0); }
 
-Error WinOpenInPlace(const char* path, Handle* handle) {
+Error WinOpenInPlace(const char* path, const FileInfo* expected, Handle* handle) {
+  *handle = kNoHandle;
   // Opened as it is: a file keeps its content, attributes and links.
-  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               expected != nullptr ? OPEN_EXISTING : OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
+  // Another file at the path now is left as it is.
+  FileInfo now;
+  if (expected != nullptr) {
+    if (const Error error = WinDescribe(Wide(h), &now)) {
+      CloseHandle(h);
+      return error;
+    }
+    if (now.device != expected->device || now.file != expected->file) {
+      CloseHandle(h);
+      return 0;
+    }
+  }
   // A read-only file is not written, as it is not replaced (Wine lets an
   // administrator open one for writing).
   BY_HANDLE_FILE_INFORMATION about;
