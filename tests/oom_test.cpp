@@ -79,10 +79,11 @@ void CountAndFailCalls(platform::Api& api) {
   api.open_path = [](const char* path, platform::Handle* handle) {
     return IoFails() ? EACCES : Opened(platform::Native().open_path(path, handle));
   };
-  api.create_temp = [](const char* prefix, bool owner_only, platform::Handle* handle,
-                       std::string* name) {
+  api.create_temp = [](const char* prefix, bool owner_only, const platform::TempNaming* naming,
+                       platform::Handle* handle, std::string* name) {
     return IoFails() ? EACCES
-                     : Opened(platform::Native().create_temp(prefix, owner_only, handle, name));
+                     : Opened(platform::Native().create_temp(prefix, owner_only, naming, handle,
+                                                             name));
   };
   api.open_spool = [](platform::Handle* handle) {
     return IoFails() ? ENOSPC : Opened(platform::Native().open_spool(handle));

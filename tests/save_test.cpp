@@ -207,7 +207,8 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
 // one is rewritten in place instead, and still only once the conversion has
 // succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
+                                   std::string*) {
     return platform::Error{EACCES};
   };
   WriteFile("in.txt", "a\tb");
@@ -413,7 +414,8 @@ TEST_F(SaveTest, FolderAsTargetKeepsNothingAndFailsAtTheSave) {
   qtest::MakeDir("folder");
   static int created;
   created = 0;
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
+                                   std::string*) {
     ++created;
     return platform::Error{EACCES};
   };
@@ -440,7 +442,7 @@ TEST_F(SaveTest, TemporaryNamesAreUnpredictable) {
   for (int i = 0; i < 64; ++i) {
     platform::Handle h;
     std::string name;
-    ASSERT_EQ(platform::Native().create_temp("t.xml", false, &h, &name), 0);
+    ASSERT_EQ(platform::Native().create_temp("t.xml", false, nullptr, &h, &name), 0);
     platform::Native().close(h);
     platform::Native().remove(name.c_str());
     names.push_back(name);
@@ -486,7 +488,8 @@ TEST_F(SaveTest, LongNamesAreSavedThroughAShortTemporaryName) {
 // the conversion's own message wins, as if the save had never begun.
 TEST_F(SaveTest, ConversionFailureOutranksAnEarlierStreamFailure) {
   const std::string bad = LargeInput("bad");
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
+                                   std::string*) {
     return platform::Error{EACCES};
   };
   ExpectFailureLeavesOutput(bad, "'bad' is not a valid integer value");
@@ -621,10 +624,10 @@ bool NameExists(const std::string& path) {
 #endif
 }
 
-// A listener is told of the temporary file a save holds from the moment it
-// exists until it is gone or has taken the target's place (a spool, which
-// has no name, is never mentioned), and of the time the target is written
-// in place.
+// A listener is told of the temporary file a save holds before it exists
+// under its name, so that no moment leaves one it does not know of, until it
+// is gone or has taken the target's place (a spool, which has no name, is
+// never mentioned), and of the time the target is written in place.
 struct HeldFiles : quorvel::TemporaryListener {
   std::vector<std::string> events;  // "+" or "-", then whether it exists
   std::string name;
@@ -644,9 +647,9 @@ TEST_F(SaveTest, ListenerIsToldOfTheTemporaryFileHeld) {
     std::vector<std::string> events;
   };
   const Case cases[] = {
-      {"saved", "out.txt", true, SIZE_MAX, {"+there", "-gone"}},
-      {"a write that fails", "out.txt", false, 100, {"+there", "-gone"}},
-      {"never saved", "out.txt", false, SIZE_MAX, {"+there", "-gone"}},
+      {"saved", "out.txt", true, SIZE_MAX, {"+gone", "-gone"}},
+      {"a write that fails", "out.txt", false, 100, {"+gone", "-gone"}},
+      {"never saved", "out.txt", false, SIZE_MAX, {"+gone", "-gone"}},
       {"a spool, written in place", kNullDevice, true, SIZE_MAX, {"[", "]"}},
   };
   platform_.api().write = WriteWithinBudget;

@@ -108,21 +108,29 @@ void SaveFile::Tell(bool held) const {
   if (listener_ != nullptr && !temp_path_.empty()) listener_->Held(temp_path_, held);
 }
 
+// Tells the listener of a name the temporary file is about to take, or
+// that the name was taken by another file.
+void SaveFile::TellNaming(void* context, const std::string& name, bool held) {
+  const auto* save = static_cast<const SaveFile*>(context);
+  if (save->listener_ != nullptr) save->listener_->Held(name, held);
+}
+
 // A new file beside the target, under its name with a random suffix; where
 // that name cannot be made (too long for the system, which says so in
 // several ways, so any failure is tried once more), under the suffix alone
 // in the same folder. While it replaces an existing file only its owner may
-// read it, until it takes the target's permissions.
+// read it, until it takes the target's permissions. The listener learns
+// each name before the file exists under it, so that an interruption never
+// leaves one it was not told of.
 bool SaveFile::CreateTemp() {
   platform::Api& api = platform::Current();
-  error_ = api.create_temp(target_.path.c_str(), target_.exists, &handle_, &temp_path_);
+  const platform::TempNaming naming = {TellNaming, this};
+  error_ = api.create_temp(target_.path.c_str(), target_.exists, &naming, &handle_, &temp_path_);
   if (error_ != 0) {
     const std::string prefix = FolderPrefix(target_.path);
-    error_ = api.create_temp(prefix.c_str(), target_.exists, &handle_, &temp_path_);
+    error_ = api.create_temp(prefix.c_str(), target_.exists, &naming, &handle_, &temp_path_);
   }
-  if (error_ != 0) return false;
-  Tell(true);
-  return true;
+  return error_ == 0;
 }
 
 // An existing file beside which no temporary file can be made (a folder

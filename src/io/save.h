@@ -104,6 +104,7 @@ class SaveFile {
   void Finish(std::uint64_t size, char* buffer, std::size_t capacity);
 
  private:
+  static void TellNaming(void* context, const std::string& name, bool held);
   bool CreateTemp();
   bool TakeOver();
   void RequireStillTarget();

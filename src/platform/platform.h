@@ -84,6 +84,15 @@ struct Resolved {
 // Api::system_call.
 using SystemCall = void (*)();
 
+// Told each name under which a temporary file is about to be created, before
+// the file exists (held true), and again when that name turned out to be
+// taken (held false): a host interrupted at any moment then knows the name
+// of every file it may have to remove. Must not raise.
+struct TempNaming {
+  void (*tell)(void* context, const std::string& name, bool held);
+  void* context;
+};
+
 struct LocalDate {
   int year;
   int month;  // 1-12
@@ -158,8 +167,10 @@ struct Api {
   // eight random hexadecimal digits, a fresh name for each attempt while the
   // name is taken. Readable and writable, not shared. On POSIX readable by
   // its owner only when `owner_only`; on Windows it has the access list the
-  // folder gives a new file. Its name goes to `name`.
-  Error (*create_temp)(const char* prefix, bool owner_only, Handle* handle, std::string* name);
+  // folder gives a new file. `naming`, when given, is told each name before
+  // it is tried. The name made goes to `name`.
+  Error (*create_temp)(const char* prefix, bool owner_only, const TempNaming* naming,
+                       Handle* handle, std::string* name);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is
   // copied elsewhere later.

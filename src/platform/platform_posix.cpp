@@ -357,24 +357,30 @@ std::string TempName(const std::string& prefix) {
   return name;
 }
 
-// Creates a file exclusively under a fresh random name for each attempt.
-Error CreateExclusive(const std::string& prefix, mode_t mode, int* fd, std::string* name) {
+// Creates a file exclusively under a fresh random name for each attempt,
+// telling `naming` (if any) of each name before it is tried.
+Error CreateExclusive(const std::string& prefix, mode_t mode, const TempNaming* naming, int* fd,
+                      std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempName(prefix);
+    if (naming != nullptr) naming->tell(naming->context, candidate, true);
     const int opened = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (opened >= 0) {
       *fd = opened;
       *name = std::move(candidate);
       return 0;
     }
-    if (errno != EEXIST && errno != EINTR) return LastError();
+    const Error error = LastError();
+    if (naming != nullptr) naming->tell(naming->context, candidate, false);
+    if (error != EEXIST && error != EINTR) return error;
   }
   return EEXIST;
 }
 
-Error PosixCreateTemp(const char* prefix, bool owner_only, Handle* handle, std::string* name) {
+Error PosixCreateTemp(const char* prefix, bool owner_only, const TempNaming* naming,
+                      Handle* handle, std::string* name) {
   int fd;
-  const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, &fd, name);
+  const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, naming, &fd, name);
   if (error == 0) *handle = fd;
   return error;
 }
@@ -382,11 +388,15 @@ Error PosixCreateTemp(const char* prefix, bool owner_only, Handle* handle, std::
 Error PosixOpenSpool(Handle* handle) {
   const char* tmpdir = ::getenv("TMPDIR");
   const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+#ifdef O_TMPFILE
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#else
+  int fd = -1;
+#endif
   if (fd < 0) {
     // No unnamed files on this file system: a named one, unlinked at once.
     std::string name;
-    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, &fd, &name)) return error;
+    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, nullptr, &fd, &name)) return error;
     ::unlink(name.c_str());
   }
   *handle = fd;

@@ -359,13 +359,15 @@ unsigned RandomTag() {
 }
 
 // Creates `prefix` + ".~XXXXXXXX.tmp" exclusively, a fresh random name for
-// each attempt.
-Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, std::string* name) {
+// each attempt, telling `naming` (if any) of each name before it is tried.
+Error CreateExclusive(const std::string& prefix, DWORD flags, const TempNaming* naming,
+                      HANDLE* handle, std::string* name) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + ".~";
     for (unsigned tag = RandomTag(), k = 0; k < 8; ++k, tag >>= 4) candidate += kHex[tag & 0xF];
     candidate += ".tmp";
+    if (naming != nullptr) naming->tell(naming->context, candidate, true);
     const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -374,6 +376,7 @@ Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, st
       return 0;
     }
     const DWORD error = GetLastError();
+    if (naming != nullptr) naming->tell(naming->context, candidate, false);
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return error;
   }
   return ERROR_FILE_EXISTS;
@@ -381,9 +384,10 @@ Error CreateExclusive(const std::string& prefix, DWORD flags, HANDLE* handle, st
 
 // The file takes the access list its folder gives a new file, whoever may
 // read it: `owner_only` is for POSIX's permission bits.
-Error WinCreateTemp(const char* prefix, bool, Handle* handle, std::string* name) {
+Error WinCreateTemp(const char* prefix, bool, const TempNaming* naming, Handle* handle,
+                    std::string* name) {
   HANDLE h;
-  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &h, name);
+  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, naming, &h, name);
   if (error == 0) *handle = Wide(h);
   return error;
 }
@@ -397,7 +401,8 @@ Error WinOpenSpool(Handle* handle) {
   std::string name;
   if (const Error error =
           CreateExclusive(std::string(folder) + "quorvel",
-                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &h, &name)) {
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr, &h,
+                          &name)) {
     return error;
   }
   *handle = Wide(h);

@@ -19,9 +19,6 @@ for signal in TERM INT; do
     sleep 0.005
   done
   compgen -G 'out.xml.~*.tmp' > /dev/null || { echo "SIG$signal: no temporary file was seen"; exit 1; }
-  # The file is made a moment before the program is told of it: a signal
-  # in that moment would find it not yet listed.
-  sleep 0.05
   kill -s "$signal" "$pid"
   status=0
   wait "$pid" || status=$?

@@ -76,7 +76,7 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
     return 0;
   };
   api.check_access = [](const char*, platform::Access) -> platform::Error { return 0; };
-  api.create_temp = [](const char*, bool, platform::Handle* h,
+  api.create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle* h,
                        std::string* temp) -> platform::Error {
     *h = 2;
     *temp = "out.tmp";
