@@ -207,10 +207,9 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
 // one is rewritten in place instead, and still only once the conversion has
 // succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
-  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
-                                   std::string*) {
-    return platform::Error{EACCES};
-  };
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*,
+                                   std::string*) { return platform::Error{EACCES}; };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -298,7 +297,8 @@ void RecordSaveSteps(platform::Api& api) {
     const platform::Error error = Steps::Record("sync_folder");
     return error != 0 ? error : platform::Native().sync_folder(folder);
   };
-  api.open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                         platform::Handle* h) {
     const platform::Error error = Steps::Record("open_in_place");
     return error != 0 ? error : platform::Native().open_in_place(path, expected, h);
   };
@@ -383,7 +383,8 @@ TEST_F(SaveTest, DeviceOutputIsSpooledAndCopiedInBoundedPieces) {
     resolved->info.type = platform::FileType::kOther;  // "out.xml" stands in for a device
     return error;
   };
-  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
     const platform::Error error = platform::Native().open_in_place(path, expected, h);
     Spooled::target = *h;
     return error;
@@ -414,8 +415,8 @@ TEST_F(SaveTest, FolderAsTargetKeepsNothingAndFailsAtTheSave) {
   qtest::MakeDir("folder");
   static int created;
   created = 0;
-  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
-                                   std::string*) {
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*, std::string*) {
     ++created;
     return platform::Error{EACCES};
   };
@@ -488,10 +489,9 @@ TEST_F(SaveTest, LongNamesAreSavedThroughAShortTemporaryName) {
 // the conversion's own message wins, as if the save had never begun.
 TEST_F(SaveTest, ConversionFailureOutranksAnEarlierStreamFailure) {
   const std::string bad = LargeInput("bad");
-  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle*,
-                                   std::string*) {
-    return platform::Error{EACCES};
-  };
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*,
+                                   std::string*) { return platform::Error{EACCES}; };
   ExpectFailureLeavesOutput(bad, "'bad' is not a valid integer value");
   platform_.api().create_temp = platform::Native().create_temp;
   platform_.api().write = WriteWithinBudget;
@@ -698,8 +698,10 @@ struct TightDisk {
 };
 
 void InstallTightDisk(platform::Api& api) {
-  api.open_in_place = [](const char* path, const platform::FileInfo* expected, platform::Handle* h) {
-    if (const platform::Error error = platform::Native().open_in_place(path, expected, h)) return error;
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                         platform::Handle* h) {
+    if (const platform::Error error = platform::Native().open_in_place(path, expected, h))
+      return error;
     TightDisk::target = *h;
     TightDisk::at = 0;
     return platform::Error{0};

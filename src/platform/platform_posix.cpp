@@ -377,8 +377,8 @@ Error CreateExclusive(const std::string& prefix, mode_t mode, const TempNaming* 
   return EEXIST;
 }
 
-Error PosixCreateTemp(const char* prefix, bool owner_only, const TempNaming* naming,
-                      Handle* handle, std::string* name) {
+Error PosixCreateTemp(const char* prefix, bool owner_only, const TempNaming* naming, Handle* handle,
+                      std::string* name) {
   int fd;
   const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, naming, &fd, name);
   if (error == 0) *handle = fd;
@@ -396,7 +396,8 @@ Error PosixOpenSpool(Handle* handle) {
   if (fd < 0) {
     // No unnamed files on this file system: a named one, unlinked at once.
     std::string name;
-    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, nullptr, &fd, &name)) return error;
+    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, nullptr, &fd, &name))
+      return error;
     ::unlink(name.c_str());
   }
   *handle = fd;
@@ -513,8 +514,8 @@ int OpenExpected(const char* path, const FileInfo& expected, bool* other) {
 Error PosixOpenInPlace(const char* path, const FileInfo* expected, Handle* handle) {
   *handle = kNoHandle;
   bool other = false;
-  const int fd =
-      expected != nullptr ? OpenExpected(path, *expected, &other) : OpenWithoutWaiting(path, O_CREAT);
+  const int fd = expected != nullptr ? OpenExpected(path, *expected, &other)
+                                     : OpenWithoutWaiting(path, O_CREAT);
   if (other) return 0;
   if (fd < 0) return LastError();
   if (IsRegular(fd)) {

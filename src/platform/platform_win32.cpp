@@ -399,10 +399,9 @@ Error WinOpenSpool(Handle* handle) {
   if (n >= sizeof folder) return ERROR_FILENAME_EXCED_RANGE;
   HANDLE h;
   std::string name;
-  if (const Error error =
-          CreateExclusive(std::string(folder) + "quorvel",
-                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr, &h,
-                          &name)) {
+  if (const Error error = CreateExclusive(std::string(folder) + "quorvel",
+                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                          nullptr, &h, &name)) {
     return error;
   }
   *handle = Wide(h);

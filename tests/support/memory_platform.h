@@ -97,9 +97,8 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
   };
   api.sync_folder = [](const char*) -> platform::Error { return 0; };
   api.remove = [](const char*) -> platform::Error { return 0; };
-  api.open_in_place = [](const char*, const platform::FileInfo*, platform::Handle*) -> platform::Error {
-    return EACCES;
-  };
+  api.open_in_place = [](const char*, const platform::FileInfo*,
+                         platform::Handle*) -> platform::Error { return EACCES; };
   api.reserve = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
   api.set_length = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
   api.with_signals_blocked = [](void (*job)(void*), void* context) { job(context); };
