@@ -757,6 +757,27 @@ TEST_F(SaveTest, RewriteInPlaceReservesItsLengthFirst) {
   }
 }
 
+#ifdef _WIN32
+// Another file put at the path of a file to be rewritten in place, after it
+// was inspected, is not written (the file index tells them apart).
+TEST_F(SaveTest, AnotherFilePutInPlaceOfARewriteIsNotWritten) {
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
+    EXPECT_NE(DeleteFileA("out.xml"), 0);
+    EXPECT_NE(MoveFileA("other", "out.xml"), 0);
+    return platform::Native().open_in_place(path, expected, h);
+  };
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "previous");
+  ASSERT_TRUE(AddName("out.xml", "second.xml"));  // rewritten in place
+  WriteFile("other", "other");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  EXPECT_EQ(ReadFile("out.xml"), "other");
+  EXPECT_EQ(ReadFile("second.xml"), "previous");
+}
+#endif
+
 // What the file gains while a large output is converted is kept: the choice
 // to replace it is made as the first megabyte goes out, long before the save,
 // and a second name or extended attributes gained meanwhile still make the
