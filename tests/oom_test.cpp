@@ -79,16 +79,18 @@ void CountAndFailCalls(platform::Api& api) {
   api.open_path = [](const char* path, platform::Handle* handle) {
     return IoFails() ? EACCES : Opened(platform::Native().open_path(path, handle));
   };
-  api.create_temp = [](const char* prefix, bool owner_only, platform::Handle* handle,
-                       std::string* name) {
-    return IoFails() ? EACCES
-                     : Opened(platform::Native().create_temp(prefix, owner_only, handle, name));
+  api.create_temp = [](const char* prefix, bool owner_only, const platform::TempNaming* naming,
+                       platform::Handle* handle, std::string* name) {
+    return IoFails()
+               ? EACCES
+               : Opened(platform::Native().create_temp(prefix, owner_only, naming, handle, name));
   };
   api.open_spool = [](platform::Handle* handle) {
     return IoFails() ? ENOSPC : Opened(platform::Native().open_spool(handle));
   };
-  api.open_in_place = [](const char* path, platform::Handle* handle) {
-    return IoFails() ? EACCES : Opened(platform::Native().open_in_place(path, handle));
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                         platform::Handle* handle) {
+    return IoFails() ? EACCES : Opened(platform::Native().open_in_place(path, expected, handle));
   };
   api.close = [](platform::Handle handle) {
     --open_handles;

@@ -208,9 +208,9 @@ TEST_F(SaveTest, WritesThatFallShortAtAnyOffset) {
 // one is rewritten in place instead, and still only once the conversion has
 // succeeded.
 TEST_F(SaveTest, TemporaryFileThatCannotBeCreated) {
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
-    return platform::Error{EACCES};
-  };
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*,
+                                   std::string*) { return platform::Error{EACCES}; };
   WriteFile("in.txt", "a\tb");
   EXPECT_EQ(Quorvel_TXT2XML("in.txt", "new.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
   EXPECT_EQ(LastError(), "Cannot create file new.xml");
@@ -298,9 +298,10 @@ void RecordSaveSteps(platform::Api& api) {
     const platform::Error error = Steps::Record("sync_folder");
     return error != 0 ? error : platform::Native().sync_folder(folder);
   };
-  api.open_in_place = [](const char* path, platform::Handle* h) {
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                         platform::Handle* h) {
     const platform::Error error = Steps::Record("open_in_place");
-    return error != 0 ? error : platform::Native().open_in_place(path, h);
+    return error != 0 ? error : platform::Native().open_in_place(path, expected, h);
   };
 }
 
@@ -383,8 +384,9 @@ TEST_F(SaveTest, DeviceOutputIsSpooledAndCopiedInBoundedPieces) {
     resolved->info.type = platform::FileType::kOther;  // "out.xml" stands in for a device
     return error;
   };
-  platform_.api().open_in_place = [](const char* path, platform::Handle* h) {
-    const platform::Error error = platform::Native().open_in_place(path, h);
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
+    const platform::Error error = platform::Native().open_in_place(path, expected, h);
     Spooled::target = *h;
     return error;
   };
@@ -414,7 +416,8 @@ TEST_F(SaveTest, FolderAsTargetKeepsNothingAndFailsAtTheSave) {
   qtest::MakeDir("folder");
   static int created;
   created = 0;
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*, std::string*) {
     ++created;
     return platform::Error{EACCES};
   };
@@ -441,7 +444,7 @@ TEST_F(SaveTest, TemporaryNamesAreUnpredictable) {
   for (int i = 0; i < 64; ++i) {
     platform::Handle h;
     std::string name;
-    ASSERT_EQ(platform::Native().create_temp("t.xml", false, &h, &name), 0);
+    ASSERT_EQ(platform::Native().create_temp("t.xml", false, nullptr, &h, &name), 0);
     platform::Native().close(h);
     platform::Native().remove(name.c_str());
     names.push_back(name);
@@ -487,9 +490,9 @@ TEST_F(SaveTest, LongNamesAreSavedThroughAShortTemporaryName) {
 // the conversion's own message wins, as if the save had never begun.
 TEST_F(SaveTest, ConversionFailureOutranksAnEarlierStreamFailure) {
   const std::string bad = LargeInput("bad");
-  platform_.api().create_temp = [](const char*, bool, platform::Handle*, std::string*) {
-    return platform::Error{EACCES};
-  };
+  platform_.api().create_temp = [](const char*, bool, const platform::TempNaming*,
+                                   platform::Handle*,
+                                   std::string*) { return platform::Error{EACCES}; };
   ExpectFailureLeavesOutput(bad, "'bad' is not a valid integer value");
   platform_.api().create_temp = platform::Native().create_temp;
   platform_.api().write = WriteWithinBudget;
@@ -622,10 +625,10 @@ bool NameExists(const std::string& path) {
 #endif
 }
 
-// A listener is told of the temporary file a save holds from the moment it
-// exists until it is gone or has taken the target's place (a spool, which
-// has no name, is never mentioned), and of the time the target is written
-// in place.
+// A listener is told of the temporary file a save holds before it exists
+// under its name, so that no moment leaves one it does not know of, until it
+// is gone or has taken the target's place (a spool, which has no name, is
+// never mentioned), and of the time the target is written in place.
 struct HeldFiles : quorvel::TemporaryListener {
   std::vector<std::string> events;  // "+" or "-", then whether it exists
   std::string name;
@@ -645,9 +648,9 @@ TEST_F(SaveTest, ListenerIsToldOfTheTemporaryFileHeld) {
     std::vector<std::string> events;
   };
   const Case cases[] = {
-      {"saved", "out.txt", true, SIZE_MAX, {"+there", "-gone"}},
-      {"a write that fails", "out.txt", false, 100, {"+there", "-gone"}},
-      {"never saved", "out.txt", false, SIZE_MAX, {"+there", "-gone"}},
+      {"saved", "out.txt", true, SIZE_MAX, {"+gone", "-gone"}},
+      {"a write that fails", "out.txt", false, 100, {"+gone", "-gone"}},
+      {"never saved", "out.txt", false, SIZE_MAX, {"+gone", "-gone"}},
       {"a spool, written in place", kNullDevice, true, SIZE_MAX, {"[", "]"}},
   };
   platform_.api().write = WriteWithinBudget;
@@ -696,8 +699,10 @@ struct TightDisk {
 };
 
 void InstallTightDisk(platform::Api& api) {
-  api.open_in_place = [](const char* path, platform::Handle* h) {
-    if (const platform::Error error = platform::Native().open_in_place(path, h)) return error;
+  api.open_in_place = [](const char* path, const platform::FileInfo* expected,
+                         platform::Handle* h) {
+    if (const platform::Error error = platform::Native().open_in_place(path, expected, h))
+      return error;
     TightDisk::target = *h;
     TightDisk::at = 0;
     return platform::Error{0};
@@ -752,6 +757,27 @@ TEST_F(SaveTest, RewriteInPlaceReservesItsLengthFirst) {
     std::remove("second.xml");
   }
 }
+
+#ifdef _WIN32
+// Another file put at the path of a file to be rewritten in place, after it
+// was inspected, is not written (the file index tells them apart).
+TEST_F(SaveTest, AnotherFilePutInPlaceOfARewriteIsNotWritten) {
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
+    EXPECT_NE(DeleteFileA("out.xml"), 0);
+    EXPECT_NE(MoveFileA("other", "out.xml"), 0);
+    return platform::Native().open_in_place(path, expected, h);
+  };
+  WriteFile("in.txt", "a");
+  WriteFile("out.xml", "previous");
+  ASSERT_TRUE(AddName("out.xml", "second.xml"));  // rewritten in place
+  WriteFile("other", "other");
+  EXPECT_EQ(Quorvel_TXT2XML("in.txt", "out.xml", 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+  EXPECT_EQ(LastError(), "Cannot create file out.xml");
+  EXPECT_EQ(ReadFile("out.xml"), "other");
+  EXPECT_EQ(ReadFile("second.xml"), "previous");
+}
+#endif
 
 // What the file gains while a large output is converted is kept: the choice
 // to replace it is made as the first megabyte goes out, long before the save,
@@ -1466,6 +1492,59 @@ TEST_F(SaveTest, AFileSwappedInDuringTheSaveIsNeitherReplacedNorWrittenThrough) 
   ::umask(mask);
 }
 
+// What is put at the path of a target to be rewritten in place (a file with
+// a second name, a FIFO with a reader) after it was inspected and before it
+// is opened is not written: not the file a link leads to, not another file,
+// and a FIFO with no reader does not hold the conversion up. The save fails
+// with "Cannot create file" and each file keeps its content.
+TEST_F(SaveTest, WhatIsSwappedInBeforeARewriteInPlaceIsNotWritten) {
+  struct Case {
+    const char* what;
+    void (*make)();
+  };
+  const Case swaps[] = {
+      {"a link to another file", [] { (void)!::symlink("victim", "swapped"); }},
+      {"another file", [] { WriteFile("swapped", "other"); }},
+      {"a FIFO with no reader", [] { (void)!::mkfifo("swapped", 0600); }},
+  };
+  static void (*make)();
+  static const char* target;
+  platform_.api().open_in_place = [](const char* path, const platform::FileInfo* expected,
+                                     platform::Handle* h) {
+    make();
+    EXPECT_EQ(std::rename("swapped", target), 0);
+    return platform::Native().open_in_place(path, expected, h);
+  };
+  WriteFile("in.txt", "a");
+  for (const char* name : {"out.xml", "pipe"}) {
+    for (const Case& swap : swaps) {
+      SCOPED_TRACE(std::string(name) + ", then " + swap.what);
+      WriteFile("victim", "victim");
+      int reader = -1;
+      if (std::string_view(name) == "pipe") {
+        ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+        reader = ::open("pipe", O_RDONLY | O_NONBLOCK);
+      } else {
+        WriteFile("out.xml", "previous");
+        ASSERT_EQ(::link("out.xml", "second.xml"), 0);
+      }
+      make = swap.make;
+      target = name;
+      ::alarm(30);  // a call that waits for a reader ends the test
+      EXPECT_EQ(Quorvel_TXT2XML("in.txt", name, 100, "N", "Q"), QUORVEL_RESULT_FAILED);
+      ::alarm(0);
+      EXPECT_EQ(LastError(), std::string("Cannot create file ") + name);
+      EXPECT_EQ(ReadFile("victim"), "victim");
+      if (&swap == &swaps[1]) {
+        EXPECT_EQ(ReadFile(name), "other");
+      }
+      if (reader >= 0) ::close(reader);
+      for (const char* left : {name, "victim", "second.xml"}) std::remove(left);
+      EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+    }
+  }
+}
+
 // The setuid and setgid bits go to a new file only with the owner and group
 // they were set with. The caller's own file is replaced and keeps them: the
 // owner is given first, as giving an owner clears them. Where the system
@@ -1568,6 +1647,45 @@ TEST_F(SaveTest, PipeWhoseReaderHasGoneFailsWithoutASignal) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: result, 2: message, 3: pending, 4: mask";
   }
   EXPECT_EQ(Leftovers(), std::vector<std::string>{"in.txt"});
+}
+
+// A reader that leaves while the output is being written (during one write,
+// which the system then cuts short, or between two) raises no signal in the
+// host either: the conversion succeeds, when what was left fitted the pipe,
+// or fails with "Stream write error". The readers take more bytes each time,
+// from none to the whole document.
+TEST_F(SaveTest, ReaderLeavingAtAnyPointRaisesNoSignal) {
+  WriteFile("in.txt", LargeInput());
+  constexpr std::size_t kStep = 80 << 10;  // 50 steps pass the 3.6 MiB document's end
+  for (std::size_t wanted = 0; wanted < 50 * kStep; wanted += kStep) {
+    SCOPED_TRACE("the reader leaves after " + std::to_string(wanted) + " bytes");
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(ends[0]);
+      ::signal(SIGPIPE, SIG_DFL);
+      const int32_t result = Quorvel_TXT2XML("in.txt", path.c_str(), 100, "N", "Q");
+      sigset_t pending;
+      ::sigpending(&pending);
+      if (result != QUORVEL_RESULT_OK && LastError() != "Stream write error") ::_exit(1);
+      if (sigismember(&pending, SIGPIPE) == 1) ::_exit(2);
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    char buffer[4096];
+    for (std::size_t got = 0; got < wanted;) {
+      const ssize_t n = ::read(ends[0], buffer, std::min(sizeof buffer, wanted - got));
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    ::close(ends[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another failure, 2: a SIGPIPE left pending";
+  }
 }
 
 // The thread that writes behind the conversion takes no signal meant for

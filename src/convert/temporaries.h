@@ -19,6 +19,7 @@ class TemporariesToFindings final : public TemporaryListener {
   void Held(std::string_view path, bool held) noexcept override {
     findings_->Temporary(path, held);
   }
+  void WritingInPlace(bool writing) noexcept override { findings_->WritingInPlace(writing); }
 
  private:
   Findings* findings_;

@@ -108,21 +108,29 @@ void SaveFile::Tell(bool held) const {
   if (listener_ != nullptr && !temp_path_.empty()) listener_->Held(temp_path_, held);
 }
 
+// Tells the listener of a name the temporary file is about to take, or
+// that the name was taken by another file.
+void SaveFile::TellNaming(void* context, const std::string& name, bool held) {
+  const auto* save = static_cast<const SaveFile*>(context);
+  if (save->listener_ != nullptr) save->listener_->Held(name, held);
+}
+
 // A new file beside the target, under its name with a random suffix; where
 // that name cannot be made (too long for the system, which says so in
 // several ways, so any failure is tried once more), under the suffix alone
 // in the same folder. While it replaces an existing file only its owner may
-// read it, until it takes the target's permissions.
+// read it, until it takes the target's permissions. The listener learns
+// each name before the file exists under it, so that an interruption never
+// leaves one it was not told of.
 bool SaveFile::CreateTemp() {
   platform::Api& api = platform::Current();
-  error_ = api.create_temp(target_.path.c_str(), target_.exists, &handle_, &temp_path_);
+  const platform::TempNaming naming = {TellNaming, this};
+  error_ = api.create_temp(target_.path.c_str(), target_.exists, &naming, &handle_, &temp_path_);
   if (error_ != 0) {
     const std::string prefix = FolderPrefix(target_.path);
-    error_ = api.create_temp(prefix.c_str(), target_.exists, &handle_, &temp_path_);
+    error_ = api.create_temp(prefix.c_str(), target_.exists, &naming, &handle_, &temp_path_);
   }
-  if (error_ != 0) return false;
-  Tell(true);
-  return true;
+  return error_ == 0;
 }
 
 // An existing file beside which no temporary file can be made (a folder
@@ -183,6 +191,13 @@ void SaveFile::RequireStillTarget() {
   // file the system marks as a reparse point (Windows) may be the same one.
   if (now.device != then.device || now.file != then.file) RaiseCannotCreateFile(path_);
   target_.info = now;
+}
+
+// The file found at the target's path when it was inspected (a regular
+// file, a device, a pipe), which alone may be written in place; none when
+// nothing was there.
+const FileInfo* SaveFile::Decided() const {
+  return target_.exists || target_.kind == SaveKind::kStream ? &target_.info : nullptr;
 }
 
 // Gives the temporary file what the target has beyond its content, read from
@@ -278,10 +293,12 @@ class WritingTarget {
 void SaveFile::CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity) {
   platform::Api& api = platform::Current();
   ScopedHandle out;
-  if (const Error error = api.open_in_place(target_.path.c_str(), &out.handle)) {
+  if (const Error error = api.open_in_place(target_.path.c_str(), Decided(), &out.handle)) {
     out.handle = platform::kNoHandle;
     RaiseCannotCreateFile(path_, error);
   }
+  // Another file put at the path since it was inspected is not written.
+  if (out.handle == platform::kNoHandle) RaiseCannotCreateFile(path_);
   const WritingTarget writing(listener_);
   Error error = api.reserve(out.handle, size);
   if (error == 0) error = api.rewind(handle_);

@@ -104,9 +104,11 @@ class SaveFile {
   void Finish(std::uint64_t size, char* buffer, std::size_t capacity);
 
  private:
+  static void TellNaming(void* context, const std::string& name, bool held);
   bool CreateTemp();
   bool TakeOver();
   void RequireStillTarget();
+  const platform::FileInfo* Decided() const;
   bool Replace();
   void CopyInPlace(std::uint64_t size, char* buffer, std::size_t capacity);
   void Tell(bool held) const;

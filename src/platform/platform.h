@@ -84,6 +84,15 @@ struct Resolved {
 // Api::system_call.
 using SystemCall = void (*)();
 
+// Told each name under which a temporary file is about to be created, before
+// the file exists (held true), and again when that name turned out to be
+// taken (held false): a host interrupted at any moment then knows the name
+// of every file it may have to remove. Must not raise.
+struct TempNaming {
+  void (*tell)(void* context, const std::string& name, bool held);
+  void* context;
+};
+
 struct LocalDate {
   int year;
   int month;  // 1-12
@@ -161,8 +170,10 @@ struct Api {
   // its owner only; Windows gives it the access list of the file at
   // `prefix`, or where that cannot be read, one that grants the caller
   // alone. Otherwise it has the permissions or access list the folder gives
-  // a new file. Its name goes to `name`.
-  Error (*create_temp)(const char* prefix, bool owner_only, Handle* handle, std::string* name);
+  // a new file. `naming`, when given, is told each name before it is tried.
+  // The name made goes to `name`.
+  Error (*create_temp)(const char* prefix, bool owner_only, const TempNaming* naming,
+                       Handle* handle, std::string* name);
   // Opens a new, unnamed scratch file in the system's temporary folder,
   // readable and writable, deleted when it is closed. Holds output that is
   // copied elsewhere later.
@@ -186,12 +197,18 @@ struct Api {
   Error (*sync_folder)(const char* folder);
   // Deletes a file.
   Error (*remove)(const char* path);
-  // Opens `path` for writing in place, at its first byte: creates it, or
-  // opens an existing file as it is, keeping its content (until it is
-  // written over), owner, permissions and links; not shared with another
-  // writer meanwhile (POSIX: a write lock on a regular file, waited for 0.3 s
-  // at most; Windows: a read-only file is refused).
-  Error (*open_in_place)(const char* path, Handle* handle);
+  // Opens `path` for writing in place, at its first byte: opens an existing
+  // file as it is, keeping its content (until it is written over), owner,
+  // permissions and links; not shared with another writer meanwhile (POSIX:
+  // a write lock on a regular file, waited for 0.3 s at most; Windows: a
+  // read-only file is refused). With `expected`, only the file it describes
+  // (the same device and file number) is opened and nothing is created:
+  // should the path lead to another file now, that one is left untouched and
+  // the call returns 0 with `*handle` kNoHandle. Without, a file is created
+  // when none is there. A FIFO with no reader is never waited for, except
+  // the expected one where the system can reopen a file it has looked at
+  // (POSIX with /proc): that one is waited for as any writer waits.
+  Error (*open_in_place)(const char* path, const FileInfo* expected, Handle* handle);
   // Makes sure a file opened by open_in_place has room for `size` bytes
   // before anything is written over its content, so that a full disk is met
   // while the file is still whole: its content stays as it is (Windows

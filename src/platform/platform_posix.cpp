@@ -70,48 +70,51 @@ std::ptrdiff_t PosixRead(Handle handle, char* buffer, std::size_t size) {
   return n < 0 ? -LastError() : n;
 }
 
-// SIGPIPE held back from the calling thread for the length of one write: a
-// write into a pipe whose reader has gone then fails with EPIPE instead of
-// ending the host. The signal that write raised (directed at this thread) is
-// taken off the pending set again, unless one was pending before, which is
-// then the host's own and left alone.
+// SIGPIPE held back from the calling thread for the length of one write, and
+// taken off the pending set again before it is let through: a write into a
+// pipe whose reader has gone fails with EPIPE instead of ending the host. The
+// system raises the signal whenever the reader is found gone, also when it
+// leaves during a write that then returns a short count, so whatever the
+// write returned, a SIGPIPE that became pending meanwhile is the write's.
+// One pending before is the host's own and is left alone.
 class PipeSignalHeld {
  public:
   PipeSignalHeld() {
     sigemptyset(&pipe_);
     sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+    was_pending_ = Pending();
   }
-  ~PipeSignalHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  ~PipeSignalHeld() {
+    if (!was_pending_ && Pending()) {
+      const struct timespec none = {0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
   PipeSignalHeld(const PipeSignalHeld&) = delete;
   PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
-  // Called after a write that failed with EPIPE.
-  void Consume() {
-    if (was_pending_) return;
-    const struct timespec none = {0, 0};
-    while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
-    }
-  }
 
  private:
+  static bool Pending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  }
+
   sigset_t pipe_;
   sigset_t saved_;
   bool was_pending_ = false;
 };
 
 std::ptrdiff_t PosixWrite(Handle handle, const char* bytes, std::size_t size) {
-  PipeSignalHeld held;
+  const PipeSignalHeld held;
   ssize_t n;
   do {
     n = ::write(Fd(handle), bytes, Chunk(size));
   } while (n < 0 && errno == EINTR);
-  if (n >= 0) return n;
-  const Error error = errno;
-  if (error == EPIPE) held.Consume();
-  return -error;
+  return n < 0 ? -LastError() : n;
 }
 
 Error PosixRewind(Handle handle) { return Result(::lseek(Fd(handle), 0, SEEK_SET) == 0); }
@@ -354,24 +357,30 @@ std::string TempName(const std::string& prefix) {
   return name;
 }
 
-// Creates a file exclusively under a fresh random name for each attempt.
-Error CreateExclusive(const std::string& prefix, mode_t mode, int* fd, std::string* name) {
+// Creates a file exclusively under a fresh random name for each attempt,
+// telling `naming` (if any) of each name before it is tried.
+Error CreateExclusive(const std::string& prefix, mode_t mode, const TempNaming* naming, int* fd,
+                      std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = TempName(prefix);
+    if (naming != nullptr) naming->tell(naming->context, candidate, true);
     const int opened = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (opened >= 0) {
       *fd = opened;
       *name = std::move(candidate);
       return 0;
     }
-    if (errno != EEXIST && errno != EINTR) return LastError();
+    const Error error = LastError();
+    if (naming != nullptr) naming->tell(naming->context, candidate, false);
+    if (error != EEXIST && error != EINTR) return error;
   }
   return EEXIST;
 }
 
-Error PosixCreateTemp(const char* prefix, bool owner_only, Handle* handle, std::string* name) {
+Error PosixCreateTemp(const char* prefix, bool owner_only, const TempNaming* naming, Handle* handle,
+                      std::string* name) {
   int fd;
-  const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, &fd, name);
+  const Error error = CreateExclusive(prefix, owner_only ? 0600 : 0666, naming, &fd, name);
   if (error == 0) *handle = fd;
   return error;
 }
@@ -379,11 +388,16 @@ Error PosixCreateTemp(const char* prefix, bool owner_only, Handle* handle, std::
 Error PosixOpenSpool(Handle* handle) {
   const char* tmpdir = ::getenv("TMPDIR");
   const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+#ifdef O_TMPFILE
   int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#else
+  int fd = -1;
+#endif
   if (fd < 0) {
     // No unnamed files on this file system: a named one, unlinked at once.
     std::string name;
-    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, &fd, &name)) return error;
+    if (const Error error = CreateExclusive(folder + "/quorvel", 0600, nullptr, &fd, &name))
+      return error;
     ::unlink(name.c_str());
   }
   *handle = fd;
@@ -438,11 +452,71 @@ bool IsRegular(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-Error PosixOpenInPlace(const char* path, Handle* handle) {
+// Whether `fd` is open on the file `info` describes.
+bool IsFile(int fd, const FileInfo& info) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == info.device &&
+         static_cast<std::uint64_t>(st.st_ino) == info.file;
+}
+
+// Opens `path` for writing without waiting for a reader of a FIFO (one with
+// none fails with ENXIO), then lets later writes wait as usual.
+int OpenWithoutWaiting(const char* path, int flags) {
   int fd;
   do {
-    fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    fd = ::open(path, flags | O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens for writing the file that `path` leads to only if it is `expected`:
+// -1 with `*other` set when it is another. Where the system can, the file is
+// first looked at without being opened (O_PATH) and then reopened through
+// its link in /proc, which is that very file whatever the path leads to by
+// then; only the expected FIFO is then waited for. Elsewhere it is opened
+// without waiting and looked at after.
+int OpenExpected(const char* path, const FileInfo& expected, bool* other) {
+#if defined(__linux__) && defined(O_PATH)
+  const int probe = ::open(path, O_PATH | O_CLOEXEC);
+  if (probe < 0) return -1;
+  if (!IsFile(probe, expected)) {
+    ::close(probe);
+    *other = true;
+    return -1;
+  }
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", probe);
+  int fd;
+  do {
+    fd = ::open(link, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  const int error = errno;
+  ::close(probe);
+  errno = error;
+  // No /proc: opened by name as elsewhere.
+  if (fd >= 0 || error != ENOENT) return fd;
+#endif
+  const int fd_by_name = OpenWithoutWaiting(path, 0);
+  if (fd_by_name >= 0 && !IsFile(fd_by_name, expected)) {
+    ::close(fd_by_name);
+    *other = true;
+    return -1;
+  }
+  return fd_by_name;
+}
+
+Error PosixOpenInPlace(const char* path, const FileInfo* expected, Handle* handle) {
+  *handle = kNoHandle;
+  bool other = false;
+  const int fd = expected != nullptr ? OpenExpected(path, *expected, &other)
+                                     : OpenWithoutWaiting(path, O_CREAT);
+  if (other) return 0;
   if (fd < 0) return LastError();
   if (IsRegular(fd)) {
     if (const Error error = LockForWriting(fd)) {

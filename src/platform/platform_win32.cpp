@@ -361,14 +361,15 @@ unsigned RandomTag() {
 }
 
 // Creates `prefix` + ".~XXXXXXXX.tmp" exclusively, a fresh random name for
-// each attempt.
+// each attempt, telling `naming` (if any) of each name before it is tried.
 Error CreateExclusive(const std::string& prefix, DWORD flags, SECURITY_ATTRIBUTES* security,
-                      HANDLE* handle, std::string* name) {
+                      const TempNaming* naming, HANDLE* handle, std::string* name) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix + ".~";
     for (unsigned tag = RandomTag(), k = 0; k < 8; ++k, tag >>= 4) candidate += kHex[tag & 0xF];
     candidate += ".tmp";
+    if (naming != nullptr) naming->tell(naming->context, candidate, true);
     const HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, security,
                                  CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -377,6 +378,7 @@ Error CreateExclusive(const std::string& prefix, DWORD flags, SECURITY_ATTRIBUTE
       return 0;
     }
     const DWORD error = GetLastError();
+    if (naming != nullptr) naming->tell(naming->context, candidate, false);
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return error;
   }
   return ERROR_FILE_EXISTS;
@@ -489,7 +491,8 @@ class OwnerOnly {
 // list again as it replaces it. A new file takes the list the folder gives
 // a new file, the one it keeps. Not shared: until it is closed for the
 // replacement, no other program opens it.
-Error WinCreateTemp(const char* prefix, bool replacing, Handle* handle, std::string* name) {
+Error WinCreateTemp(const char* prefix, bool replacing, const TempNaming* naming, Handle* handle,
+                    std::string* name) {
   SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
   std::vector<std::uint64_t> target_list;
   OwnerOnly owner_only;
@@ -503,7 +506,7 @@ Error WinCreateTemp(const char* prefix, bool replacing, Handle* handle, std::str
     }
   }
   HANDLE h;
-  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &security, &h, name);
+  const Error error = CreateExclusive(prefix, FILE_ATTRIBUTE_NORMAL, &security, naming, &h, name);
   if (error == 0) *handle = Wide(h);
   return error;
 }
@@ -517,7 +520,7 @@ Error WinOpenSpool(Handle* handle) {
   std::string name;
   if (const Error error = CreateExclusive(std::string(folder) + "quorvel",
                                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                          nullptr, &h, &name)) {
+                                          nullptr, nullptr, &h, &name)) {
     return error;
   }
   *handle = Wide(h);
@@ -616,11 +619,25 @@ Error WinSyncFolder(const char*) { return 0; }  // the move was written through
 
 Error WinRemove(const char* path) { return Result(DeleteFileA(path) != 0); }
 
-Error WinOpenInPlace(const char* path, Handle* handle) {
+Error WinOpenInPlace(const char* path, const FileInfo* expected, Handle* handle) {
+  *handle = kNoHandle;
   // Opened as it is: a file keeps its content, attributes and links.
-  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  const HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               expected != nullptr ? OPEN_EXISTING : OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
+  // Another file at the path now is left as it is.
+  FileInfo now;
+  if (expected != nullptr) {
+    if (const Error error = WinDescribe(Wide(h), &now)) {
+      CloseHandle(h);
+      return error;
+    }
+    if (now.device != expected->device || now.file != expected->file) {
+      CloseHandle(h);
+      return 0;
+    }
+  }
   // A read-only file is not written, as it is not replaced (Wine lets an
   // administrator open one for writing).
   BY_HANDLE_FILE_INFORMATION about;

@@ -76,7 +76,7 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
     return 0;
   };
   api.check_access = [](const char*, platform::Access) -> platform::Error { return 0; };
-  api.create_temp = [](const char*, bool, platform::Handle* h,
+  api.create_temp = [](const char*, bool, const platform::TempNaming*, platform::Handle* h,
                        std::string* temp) -> platform::Error {
     *h = 2;
     *temp = "out.tmp";
@@ -97,7 +97,8 @@ inline void InstallMemoryPlatform(std::string_view input, bool keep_written = tr
   };
   api.sync_folder = [](const char*) -> platform::Error { return 0; };
   api.remove = [](const char*) -> platform::Error { return 0; };
-  api.open_in_place = [](const char*, platform::Handle*) -> platform::Error { return EACCES; };
+  api.open_in_place = [](const char*, const platform::FileInfo*,
+                         platform::Handle*) -> platform::Error { return EACCES; };
   api.reserve = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
   api.set_length = [](platform::Handle, std::uint64_t) -> platform::Error { return 0; };
   api.with_signals_blocked = [](void (*job)(void*), void* context) { job(context); };
