@@ -7,7 +7,14 @@
 namespace quorvel {
 namespace {
 
+// The buffer the output gathers in: 1 MiB. A fuzzing build makes it the
+// least a reservation needs (QUORVEL_OUTPUT_CHUNK), so that no run pays for
+// a megabyte and outputs of a fuzzer's size are written behind too.
+#ifdef QUORVEL_OUTPUT_CHUNK
+constexpr std::size_t kChunk = QUORVEL_OUTPUT_CHUNK;
+#else
 constexpr std::size_t kChunk = std::size_t{1} << 20;
+#endif
 
 // How much a file whose write-back the system cannot be asked to start may
 // gain before it is flushed behind the writer. Small: a flush only starts
