@@ -174,15 +174,29 @@ Pass RunTranscode(std::string_view content, std::size_t head_size, Charset from,
 }
 
 // The content the library is to read: the source's mark dropped, up to the
-// first NUL (a NUL unit in UTF-16).
-std::string_view ContentOf(std::string_view bytes, Charset from) {
+// first NUL (a NUL unit in UTF-16). `tail` gets what the copy keeps of the
+// rest, so that the library sees that something followed: the NUL, then the
+// first byte after it (after the unit in UTF-16), if there is one.
+std::string_view ContentOf(std::string_view bytes, Charset from, std::string* tail) {
   const std::string_view mark = quorvel::cli::ByteOrderMark(from);
   if (bytes.starts_with(mark)) bytes.remove_prefix(mark.size());
-  if (!quorvel::cli::IsUtf16(from)) return bytes.substr(0, bytes.find('\0'));
-  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-    if (bytes[at] == '\0' && bytes[at + 1] == '\0') return bytes.substr(0, at);
+  std::size_t end = std::string_view::npos;
+  std::size_t unit = 1;
+  if (!quorvel::cli::IsUtf16(from)) {
+    end = bytes.find('\0');
+  } else {
+    unit = 2;
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+      if (bytes[at] == '\0' && bytes[at + 1] == '\0') {
+        end = at;
+        break;
+      }
+    }
   }
-  return bytes;
+  tail->clear();
+  if (end == std::string_view::npos) return bytes;
+  tail->assign(1, '\0').append(bytes.substr(end + unit, 1));
+  return bytes.substr(0, end);
 }
 
 void CheckTranscode(std::string_view bytes, std::size_t short_head, Charset from, Charset to) {
@@ -195,7 +209,9 @@ void CheckTranscode(std::string_view bytes, std::size_t short_head, Charset from
   Check(converter.ok(), "no converter");
   std::string at_once;
   std::size_t bad = 0;
-  const bool converted = converter.Append(ContentOf(bytes, from), &at_once, &bad);
+  std::string tail;
+  const bool converted = converter.Append(ContentOf(bytes, from, &tail), &at_once, &bad);
+  at_once += tail;
   if (converted) {
     Check(whole.status == PassStatus::kOk && whole.out == at_once, "Transcode's copy");
   } else {
