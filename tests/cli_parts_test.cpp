@@ -30,19 +30,17 @@ class ContentFile {
  public:
   explicit ContentFile(std::string_view content) {
     std::string why;
-    EXPECT_TRUE(temp_.Create(&why)) << why;
-    File file = OpenFile(temp_.path(), "wb");
+    File file;
+    EXPECT_TRUE(temp_.Create(&why, &file)) << why;
     EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), file.get()), content.size());
   }
-  const std::string& path() const { return temp_.path(); }
-  File Open() const { return OpenFile(temp_.path(), "rb"); }
+  File Open() { return temp_.Reader(); }
 
  private:
   TempFile temp_;
 };
 
-std::string ReadAll(const std::string& path) {
-  File file = OpenFile(path, "rb");
+std::string ReadAll(File file) {
   std::string bytes;
   char buffer[4096];
   for (std::size_t got; file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
@@ -209,15 +207,15 @@ struct TranscodeCase {
 };
 
 void ExpectTranscodes(const TranscodeCase& c, std::size_t split) {
-  const ContentFile in(c.in.substr(split));
+  ContentFile in(c.in.substr(split));
   TempFile out;
   std::string why;
-  ASSERT_TRUE(out.Create(&why)) << why;
+  File target;
+  ASSERT_TRUE(out.Create(&why, &target)) << why;
   EncodingStop stop;
   PassEnd end;
   {
     const File source = in.Open();
-    File target = OpenFile(out.path(), "wb");
     const Charset to = c.from == Charset::kGbk ? Charset::kUtf8 : Charset::kGbk;
     end = Transcode(std::string_view(c.in).substr(0, split), source.get(), c.from, to, target.get(),
                     &stop);
@@ -226,7 +224,7 @@ void ExpectTranscodes(const TranscodeCase& c, std::size_t split) {
   const std::string shown = c.in.substr(0, 40) + " split at " + std::to_string(split);
   if (c.line == 0) {
     EXPECT_EQ(end.status, PassStatus::kOk) << shown;
-    EXPECT_EQ(ReadAll(out.path()), c.out) << shown;
+    EXPECT_EQ(ReadAll(out.Reader()), c.out) << shown;
   } else {
     EXPECT_EQ(end.status, PassStatus::kNotConvertible) << shown;
     EXPECT_EQ(stop.line, c.line) << shown;

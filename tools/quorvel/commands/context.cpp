@@ -56,9 +56,9 @@ bool Context::Usable(const Converter& converter) const {
   return false;
 }
 
-bool Context::CreateTemp(TempFile* temp) {
+bool Context::CreateTemp(TempFile* temp, File* writer) {
   std::string why;
-  if (temp->Create(&why)) return true;
+  if (temp->Create(&why, writer)) return true;
   ReportOwnFailure(why);
   return false;
 }
@@ -95,7 +95,7 @@ const std::string* Context::TargetFor(const Endpoint& out, TempFile* spool) {
 
 bool Context::Deliver(const Endpoint& out, TempFile& temp) const {
   if (!out.standard) return true;
-  File converted = OpenFile(temp.path(), "rb");
+  File converted = temp.Reader();
   if (converted == nullptr) {
     report_.Error("cannot read a temporary file: " + ErrorText(errno));
     return false;

@@ -47,9 +47,10 @@ class Context {
   // False, after reporting, when the system lacks the converter.
   bool Usable(const Converter& converter) const;
 
-  // Creates a private temporary file; false, after reporting, when it cannot
-  // (the exit code is then OwnFailureCode()).
-  bool CreateTemp(TempFile* temp);
+  // Creates a private temporary file (with `writer`, see TempFile::Create);
+  // false, after reporting, when it cannot (the exit code is then
+  // OwnFailureCode()).
+  bool CreateTemp(TempFile* temp, File* writer = nullptr);
   // Reports a failure of this program's own temporary files, which says
   // nothing about the input: in check "cannot check: " comes first. Returns
   // OwnFailureCode().

@@ -55,9 +55,8 @@ int PrepareInput(Context& context, const Endpoint& in, OpenedInput& opened, Char
   } else {
     Converter converter(from, to);
     if (from != to && !context.Usable(converter)) return kExitFailed;
-    if (!context.CreateTemp(&input->temp)) return context.OwnFailureCode();
-    File copy = OpenFile(input->temp.path(), "wb");
-    if (copy == nullptr) return ReportPassFailure(context, WriteFailed(), in, {});
+    File copy;
+    if (!context.CreateTemp(&input->temp, &copy)) return context.OwnFailureCode();
     EncodingStop stop;
     PassEnd end = from != to
                       ? Transcode(opened.head_bytes, opened.stream, from, to, copy.get(), &stop)

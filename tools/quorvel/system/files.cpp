@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "present/report.h"
 #include "system/system.h"
 
 namespace quorvel::cli {
@@ -58,10 +59,26 @@ File OpenFile(const std::string& path, const char* mode) {
 bool CloseFile(File file) { return std::fclose(file.release()) == 0; }
 
 TempFile::~TempFile() {
+  if (held_ != nullptr) std::fclose(held_);
   if (!path_.empty()) RemoveFile(path_);
 }
 
-bool TempFile::Create(std::string* why) { return CreatePrivateFile(&path_, why); }
+bool TempFile::Create(std::string* why, File* writer) {
+  held_ = CreatePrivateFile(&path_, why);
+  if (held_ == nullptr) return false;
+  if (writer != nullptr) {
+    writer->reset(OpenPrivateFile(&held_, path_, "wb"));
+    if (*writer == nullptr) {
+      *why = "cannot write a temporary file: " + ErrorText(errno);
+      return false;
+    }
+  } else {
+    ReleasePrivateFile(&held_);
+  }
+  return true;
+}
+
+File TempFile::Reader() { return File(OpenPrivateFile(&held_, path_, "rb")); }
 
 void TempFile::RemoveEarly() {
   if (!path_.empty() && RemoveFile(path_)) path_.clear();

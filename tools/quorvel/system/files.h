@@ -50,7 +50,9 @@ File OpenFile(const std::string& path, const char* mode);
 // Closes `file`; false when the system reports that written data was lost.
 bool CloseFile(File file);
 
-// A private temporary file (see CreatePrivateFile), removed with the object.
+// A private temporary file (see CreatePrivateFile), used through what made
+// it, never opened again by a name that could lead elsewhere; gone with the
+// object.
 class TempFile {
  public:
   TempFile() = default;
@@ -58,16 +60,24 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Creates the file; false, with the reason, when it cannot.
-  bool Create(std::string* why);
-  // Removes the file now if the system lets it (POSIX: even while it is
-  // open, which then goes on reading it); otherwise the object still does
-  // when it goes. A file opened just before is then gone even if the program
-  // is killed.
+  // Creates the file; false, with the reason, when it cannot. With `writer`,
+  // for content this program writes: a stream to write it through, to be
+  // closed before the library is given path(). Without, the file is ready
+  // for the library to write.
+  bool Create(std::string* why, File* writer = nullptr);
+  // A stream reading the file from its first byte (what the library wrote);
+  // null, with errno set, when it cannot be had.
+  File Reader();
+  // Removes the file's name now, where it has one and the system lets it
+  // (Windows: while the reader is open, which goes on reading it); otherwise
+  // the object still does when it goes. The file is then gone even if the
+  // program is killed.
   void RemoveEarly();
+  // How the library is to reach the file.
   const std::string& path() const { return path_; }
 
  private:
+  std::FILE* held_ = nullptr;
   std::string path_;
 };
 

@@ -42,12 +42,37 @@ bool StandardErrorIsTerminal();
 bool NativePath(std::string_view argument, std::string* path, std::string* why);
 
 // Creates a new, empty file that only this user may read or write, in the
-// system's folder for temporary files; its name, as NativePath gives it, to
-// `*path`. False, with the reason, when it cannot. The file is on the list
-// that an interruption removes (see PrepareProcess).
-bool CreatePrivateFile(std::string* path, std::string* why);
-// Removes a file CreatePrivateFile made, and takes it off that list. False
-// when the system refused (on Windows, a file that is open).
+// system's folder for temporary files, open for reading and writing as the
+// stream returned; null, with the reason, when it cannot. `*path` is how the
+// library is to reach the file.
+//
+// Natively the file has no name in the folder, from the start where the
+// file system can (O_TMPFILE), else from the moment it is made, with the
+// ending signals held off until then: no one can put a link in its place,
+// and nothing is left behind however the program ends. `*path` is then the
+// open file itself (/proc/self/fd/N, or /dev/fd/N), which the library opens
+// as a file held open (written in place) and which lives as long as the
+// stream.
+//
+// On Windows, where the library opens names only, the file has one: made
+// exclusively, with an access list that admits this user alone, and on the
+// list that an interruption removes. Nothing else may open it while the
+// stream is open (the library included): OpenPrivateFile for writing takes
+// the stream over, ReleasePrivateFile closes it.
+std::FILE* CreatePrivateFile(std::string* path, std::string* why);
+// Another stream on the private file `*file` (at `path`), mode "rb" from
+// its first byte, or "wb" for the content this program writes: natively a
+// duplicate of the descriptor. On Windows "wb" takes `*file` over (null
+// after), and "rb" opens `path` again, for the library may have replaced the
+// file. Null, with errno set, when it cannot.
+std::FILE* OpenPrivateFile(std::FILE** file, const std::string& path, const char* mode);
+// Lets the library open the private file `*file`: on Windows closes the
+// stream (null after); natively keeps it, the file living as long as it does.
+void ReleasePrivateFile(std::FILE** file);
+// Removes the name of a file CreatePrivateFile made, and takes it off the
+// list of those an interruption removes: natively there is none to remove.
+// False when the system refused (on Windows, a file that is open without
+// sharing).
 bool RemoveFile(const std::string& path);
 
 // Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" as
@@ -64,7 +89,8 @@ bool IsRegularFile(std::FILE* file);
 // Windows). A write to a pipe whose reader has gone fails like any other
 // write instead of ending the program (POSIX: SIGPIPE is ignored). An
 // interrupt, a hang-up or a termination request (SIGINT, SIGHUP, SIGTERM; on
-// Windows the console's control events) removes the private temporary files
+// Windows the console's control events) removes the temporary files on the
+// list (the library's beside its target; on Windows the private ones too)
 // before the program ends as it would have; one that is open at that moment
 // stays on Windows, which does not remove open files.
 void PrepareProcess();

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "present/report.h"
 #include "system/system.h"
@@ -32,8 +34,9 @@ extern "C" void OnEndingSignal(int number) {
   errno = saved;
 }
 
-// Blocks the ending signals while a temporary file is made and listed, so
-// that none comes between the two; restores the mask when it goes.
+// Blocks the ending signals while a temporary file is made and its name
+// removed, so that none comes between the two; restores the mask when it
+// goes.
 class EndingSignalsBlocked {
  public:
   EndingSignalsBlocked() {
@@ -77,29 +80,62 @@ bool NativePath(std::string_view argument, std::string* path, std::string*) {
   return true;
 }
 
-bool CreatePrivateFile(std::string* path, std::string* why) {
-  const char* folder = std::getenv("TMPDIR");
-  std::string name = folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
-  name += "/quorvel-XXXXXX";
-  const EndingSignalsBlocked blocked;
-  const int descriptor = mkstemp(name.data());  // mode 0600, created exclusively
-  if (descriptor < 0) {
-    *why = "cannot create a temporary file in " + name.substr(0, name.size() - 15) + ": " +
-           ErrorText(errno);
-    return false;
-  }
-  close(descriptor);
-  RememberTemporary(name);
-  *path = name;
-  return true;
+namespace {
+
+// A file in `folder` that has no name: made so where the file system can,
+// otherwise made exclusively (mode 0600) and its name removed at once. The
+// caller holds the ending signals off, so that no handler runs between the
+// two; only SIGKILL in that moment, where there is no O_TMPFILE, can leave
+// the name behind. -1, with errno set, when neither can be made.
+int CreateNamelessFile(const std::string& folder) {
+  const int descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (descriptor >= 0) return descriptor;
+  std::string name = folder + "/quorvel-XXXXXX";
+  const int named = mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) unlink(name.c_str());
+  return named;
 }
 
-bool RemoveFile(const std::string& path) {
-  const EndingSignalsBlocked blocked;
-  const bool removed = unlink(path.c_str()) == 0 || errno == ENOENT;
-  if (removed) ForgetTemporary(path);
-  return removed;
+// The path that opens the file open as `descriptor` itself, whatever names
+// it has or has not: its link in /proc where that is mounted.
+std::string DescriptorPath(int descriptor) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(descriptor);
+  struct stat status;
+  return lstat(proc.c_str(), &status) == 0 ? proc : "/dev/fd/" + std::to_string(descriptor);
 }
+
+}  // namespace
+
+std::FILE* CreatePrivateFile(std::string* path, std::string* why) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+  int descriptor;
+  {
+    const EndingSignalsBlocked blocked;
+    descriptor = CreateNamelessFile(folder);
+  }
+  std::FILE* file = descriptor >= 0 ? fdopen(descriptor, "w+b") : nullptr;
+  if (file == nullptr) {
+    *why = "cannot create a temporary file in " + folder + ": " + ErrorText(errno);
+    if (descriptor >= 0) close(descriptor);
+    return nullptr;
+  }
+  *path = DescriptorPath(descriptor);
+  return file;
+}
+
+std::FILE* OpenPrivateFile(std::FILE** file, const std::string&, const char* mode) {
+  const int descriptor = fcntl(fileno(*file), F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) return nullptr;
+  // The duplicate shares the file's offset: from the first byte.
+  std::FILE* stream = lseek(descriptor, 0, SEEK_SET) == 0 ? fdopen(descriptor, mode) : nullptr;
+  if (stream == nullptr) close(descriptor);
+  return stream;
+}
+
+void ReleasePrivateFile(std::FILE**) {}
+
+bool RemoveFile(const std::string&) { return true; }
 
 std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);

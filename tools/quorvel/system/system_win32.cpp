@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "charset/charset.h"
 #include "present/report.h"
@@ -108,27 +110,88 @@ bool NativePath(std::string_view argument, std::string* path, std::string* why) 
   return false;
 }
 
-bool CreatePrivateFile(std::string* path, std::string* why) {
+namespace {
+
+// A security descriptor whose access list admits the user this process runs
+// as, and no one else: nothing inherited from the folder.
+class OwnerOnly {
+ public:
+  OwnerOnly() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    const bool have_user =
+        size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!have_user) return;
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    auto* acl = reinterpret_cast<ACL*>(acl_.data());
+    ok_ = InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+          AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+          InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+          SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+  OwnerOnly(const OwnerOnly&) = delete;
+  OwnerOnly& operator=(const OwnerOnly&) = delete;
+  // Null when the system could not make it: a file then is not made.
+  SECURITY_ATTRIBUTES* attributes() { return ok_ ? &attributes_ : nullptr; }
+
+ private:
+  std::vector<unsigned char> user_;
+  std::vector<unsigned char> acl_;
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+  bool ok_ = false;
+};
+
+// `handle` as a C stream for reading and writing; null (the handle closed)
+// when the C runtime cannot take it.
+std::FILE* StreamOf(HANDLE handle) {
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_RDWR);
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, "w+b");
+  if (file == nullptr) _close(descriptor);
+  return file;
+}
+
+}  // namespace
+
+std::FILE* CreatePrivateFile(std::string* path, std::string* why) {
   std::wstring folder(MAX_PATH + 1, L'\0');
   const DWORD size = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
   if (size == 0 || size > folder.size()) {
     *why = "cannot find the folder for temporary files";
-    return false;
+    return nullptr;
   }
   folder.resize(size);
+  OwnerOnly owner_only;
+  if (owner_only.attributes() == nullptr) {
+    *why = "cannot create a temporary file (error " + std::to_string(GetLastError()) + ")";
+    return nullptr;
+  }
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned int random = 0;
     if (rand_s(&random) != 0) random = GetTickCount() * 2654435761u + attempt;
     wchar_t name[32];
     swprintf(name, 32, L"quorvel-%08x.tmp", random);
     std::wstring wide = folder + name;
-    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    // While it is open no one else may read or write it, only remove it (as
+    // the console control handler does).
+    const HANDLE handle =
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+                    owner_only.attributes(), CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       break;
     }
-    CloseHandle(handle);
     // The library takes ANSI names: where the folder's long name has no
     // form in the code page (a user name in another script), its short
     // name may.
@@ -145,15 +208,30 @@ bool CreatePrivateFile(std::string* path, std::string* why) {
       if (WideToUtf8(use_short ? short_name.c_str() : wide.c_str(), &utf8) &&
           NativePath(utf8, path, &ignored)) {
         RememberTemporary(*path);
-        return true;
+        std::FILE* file = StreamOf(handle);
+        if (file == nullptr) {
+          RemoveFile(*path);
+          *why = "cannot open a temporary file";
+        }
+        return file;
       }
     }
+    CloseHandle(handle);
     DeleteFileW(wide.c_str());
     *why = "the folder for temporary files has a name the system's code page cannot hold";
-    return false;
+    return nullptr;
   }
   *why = "cannot create a temporary file (error " + std::to_string(GetLastError()) + ")";
-  return false;
+  return nullptr;
+}
+
+std::FILE* OpenPrivateFile(std::FILE** file, const std::string& path, const char* mode) {
+  if (mode[0] == 'w') return std::exchange(*file, nullptr);
+  return OpenBinaryFile(path, mode);
+}
+
+void ReleasePrivateFile(std::FILE** file) {
+  if (*file != nullptr) std::fclose(std::exchange(*file, nullptr));
 }
 
 bool RemoveFile(const std::string& path) {
