@@ -971,20 +971,24 @@ std::string CallerSid() {
   return sid;
 }
 
-// Looks at a save's temporary file the moment it exists and at each check
-// before the replace: its access list, and whether another program can
-// open it to read (0, or the error the open failed with).
+// Looks at a save's temporary file at each check before the replace, once
+// it exists (the listener learns its name before it does): its access list,
+// and whether another program can open it to read (0, or the error the open
+// failed with).
 struct TemporaryWatch : quorvel::TemporaryListener {
   static inline std::string name;
   static inline std::string access_list;
   static inline std::vector<DWORD> opens;
   void Held(std::string_view path, bool held) noexcept override {
-    if (!held) return;
-    name = path;
-    access_list = AccessList(name);
-    TryOpen();
+    if (held) {
+      name = path;
+    } else if (name == path) {
+      name.clear();
+    }
   }
   static void TryOpen() {
+    if (name.empty() || GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (access_list.empty()) access_list = AccessList(name);
     const HANDLE h = CreateFileA(name.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -1037,6 +1041,8 @@ TEST_F(SaveTest, TemporaryFileGrantsNoMoreThanItsTargetAndIsHeldUntilTheReplace)
     WriteFile(c.path, "previous");
     ASSERT_EQ(kept(everyone_reads, c.path), target_list);
     TemporaryWatch watch;
+    TemporaryWatch::name.clear();
+    TemporaryWatch::access_list.clear();
     TemporaryWatch::opens.clear();
     {
       quorvel::LineWriter out(c.path.c_str(), &watch);
@@ -1045,7 +1051,7 @@ TEST_F(SaveTest, TemporaryFileGrantsNoMoreThanItsTargetAndIsHeldUntilTheReplace)
     }
     EXPECT_EQ(ReadFile(c.path), "new\r\n");
     EXPECT_EQ(TemporaryWatch::access_list, c.temporary_list);
-    EXPECT_EQ(TemporaryWatch::opens, std::vector<DWORD>(3, ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(TemporaryWatch::opens, std::vector<DWORD>(2, ERROR_SHARING_VIOLATION));
     DeleteFileA(c.path.c_str());
   }
 }

@@ -19,10 +19,11 @@ string(ASCII 10 nl)
 string(ASCII 27 esc)
 string(ASCII 255 ff)
 file(WRITE "${WORK}/unfit.txt" "a]]>\t2\t3\t4\t5\t6\t7\t]]>\n1\t${ff}\t3\t4\t5\t6\t7\t8\n1\t2\t${esc}Z\t4\t5\t6\t7\t8\n")
-# (CMake cannot write a NUL: printf does.)
+# (CMake cannot write a NUL: printf does. Not "nul.txt": Windows takes
+# that name for its null device.)
 execute_process(COMMAND printf "1\t2\t3\t4\t5\t6\t7\t8\n\\0001\t2\t3\t4\t5\t6\t7\t8\n"
-                OUTPUT_FILE "${WORK}/nul.txt" RESULT_VARIABLE printed)
-expect("printf makes nul.txt" "${printed}" "0")
+                OUTPUT_FILE "${WORK}/cut-short.txt" RESULT_VARIABLE printed)
+expect("printf makes cut-short.txt" "${printed}" "0")
 set(type_warning "quorvel: --type 105: no title of its own (100 and 102 have one): the document is titled as unknown data")
 set(not_text "quorvel: ${SAMPLES}/returned.xml: this is an exchange document, not a text: 'quorvel xml2txt' converts it\n")
 foreach(case IN ITEMS
@@ -43,8 +44,8 @@ foreach(case IN ITEMS
         "check,unfit.txt|3|quorvel: unfit.txt:1: dm holds ']]>', ${rejects}\nquorvel: unfit.txt:1: rq holds ']]>', ${rejects}\nquorvel: unfit.txt:2: hm holds byte 0xFF, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nquorvel: unfit.txt:3: gf holds byte 0x1B, ${rejects}\n"
         "txt2xml,${SAMPLES}/invoices.txt,keep.xml,--nsr,N${nl}1,--strict|1|quorvel: --nsr holds byte 0x0A, a line break: the document holds an element a line, and 'quorvel xml2txt' will not find it (make it one line)\nquorvel: --strict: 1 warning@ nothing was written\n"
         # A NUL ends the content: said where, and what it cuts off.
-        "check,nul.txt|3|quorvel: nul.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\n"
-        "txt2xml,nul.txt,keep.xml,--strict|1|quorvel: nul.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\nquorvel: --strict: 1 warning@ nothing was written\n"
+        "check,cut-short.txt|3|quorvel: cut-short.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\n"
+        "txt2xml,cut-short.txt,keep.xml,--strict|1|quorvel: cut-short.txt:2: a NUL byte ends the content here: the 16 bytes after it are not read\nquorvel: --strict: 1 warning@ nothing was written\n"
         # A document type without a title of its own.
         "txt2xml,${SAMPLES}/invoices.txt,type.xml,--type,105|0|${type_warning}\nwrote type.xml: 4 rows\n"
         "txt2xml,${SAMPLES}/invoices.txt,keep.xml,--type=105,--strict|1|${type_warning}\nquorvel: --strict: 1 warning@ nothing was written\n"
