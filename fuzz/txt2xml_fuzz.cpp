@@ -13,6 +13,7 @@
 #include "support/memory_platform.h"
 #include "quorvel.h"
 #include "support/line_list.h"
+#include "text_call.h"
 
 namespace {
 
@@ -31,20 +32,11 @@ std::string LastError() { return std::string(quorvel::LastError().text()); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  // Layout: 4 bytes code, nsr up to a NUL, qymc up to a NUL, the rest the file.
-  int32_t code = 100;
-  if (bytes.size() >= 4) {
-    std::memcpy(&code, bytes.data(), 4);
-    bytes.remove_prefix(4);
-  }
-  auto take = [&bytes] {
-    const std::size_t nul = bytes.find('\0');
-    std::string text(bytes.substr(0, nul));
-    bytes.remove_prefix(nul == std::string_view::npos ? bytes.size() : nul + 1);
-    return text;
-  };
-  const std::string nsr = take();
-  const std::string qymc = take();
+  const qfuzz::TextCall call = qfuzz::TakeTextCall(bytes);
+  bytes = call.file;
+  const int32_t code = call.code;
+  const std::string& nsr = call.nsr;
+  const std::string& qymc = call.qymc;
   qtest::InstallMemoryPlatform(bytes);
   const int32_t result = Quorvel_TXT2XML("in", "out", code, nsr.c_str(), qymc.c_str());
   const std::string message = LastError();

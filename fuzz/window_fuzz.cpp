@@ -15,6 +15,7 @@
 #include "io/input.h"
 #include "quorvel.h"
 #include "support/memory_platform.h"
+#include "text_call.h"
 
 namespace {
 
@@ -37,31 +38,8 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-struct TextCall {
-  int32_t code = 100;
-  std::string nsr;
-  std::string qymc;
-  std::string_view file;
-};
-
-// Layout: 4 bytes code, nsr up to a NUL, qymc up to a NUL, the rest the file.
-TextCall TakeTextCall(std::string_view bytes) {
-  TextCall call;
-  if (bytes.size() >= 4) {
-    std::memcpy(&call.code, bytes.data(), 4);
-    bytes.remove_prefix(4);
-  }
-  auto take = [&bytes] {
-    const std::size_t nul = bytes.find('\0');
-    std::string text(bytes.substr(0, nul));
-    bytes.remove_prefix(nul == std::string_view::npos ? bytes.size() : nul + 1);
-    return text;
-  };
-  call.nsr = take();
-  call.qymc = take();
-  call.file = bytes;
-  return call;
-}
+using qfuzz::TakeTextCall;
+using qfuzz::TextCall;
 
 Outcome Finish(Outcome outcome) {
   outcome.message = std::string(quorvel::LastError().text());
