@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cstdlib>
 #include <optional>
 #include <random>
 #include <string>
@@ -14,7 +15,9 @@
 #include "common/failure.h"
 #include "common/sizes.h"
 #include "convert/bounds.h"
+#include "document/gbk_pairs.h"
 #include "document/xml_bytes.h"
+#include "support/files.h"
 #include "support/line_list.h"
 #include "support/message_of.h"
 #include "support/text_reference.h"
@@ -366,7 +369,16 @@ TEST(AngleBrackets, FirstUnfitNamesWhatXmlParsersRefuse) {
       {"a]]]>", Written::kRaw, 2, Unfit::kCdataEnd},
       {"]] >]>", Written::kRaw, kNone, Unfit::kNone},
       {"\x81]]>", Written::kRaw, kNone, Unfit::kNone},  // the first "]" ends a character
-      {"\xD6\xD0\x81\x40\xFE\xFE\x81\x7E\x81\x80", Written::kRaw, kNone, Unfit::kNone},
+      {"\xD6\xD0\x81\x40\xFE\x4F\x81\x7E\x81\x80", Written::kRaw, kNone, Unfit::kNone},
+      // GBK's shape with no character: the lead byte is named.
+      {"\xD7\xF9\xD7\xFA", Written::kRaw, 2, Unfit::kNotGbk},
+      {"a\xA1\xA0", Written::kRaw, 1, Unfit::kNotGbk},
+      {"\xA2\xA0", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xAA\xA1", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xA3\xA0", Written::kEscaped, 0, Unfit::kNotGbk},
+      {"\xA1\x40", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xFE\xFE", Written::kRaw, 0, Unfit::kNotGbk},
+      {"\xFE\x50", Written::kRaw, 0, Unfit::kNotGbk},
       {"a\x80", Written::kRaw, 1, Unfit::kNotGbk},
       {"a\xFF\x40", Written::kRaw, 1, Unfit::kNotGbk},
       {"\xD6\xD0\xD6", Written::kRaw, 2, Unfit::kNotGbk},  // a lead byte at the end
@@ -396,9 +408,7 @@ TEST(AngleBrackets, FirstUnfitIsThePlainRule) {
       const auto c = static_cast<unsigned char>(v[i]);
       if (c >= 0x80) {
         const auto t = i + 1 < v.size() ? static_cast<unsigned char>(v[i + 1]) : 0;
-        if (c == 0x80 || c == 0xFF || t < 0x40 || t == 0x7F || t == 0xFF) {
-          return {i, Unfit::kNotGbk};
-        }
+        if (i + 1 == v.size() || !document::IsGbkPair(c, t)) return {i, Unfit::kNotGbk};
         ++i;
       } else if (c == '\n' || c == '\r') {
         return {i, Unfit::kLineBreak};
@@ -430,6 +440,73 @@ TEST(AngleBrackets, FirstUnfitIsThePlainRule) {
         }
       }
     }
+  }
+}
+
+// The GBK rule is iconv's GBK table (through which XML parsers read the
+// document), for every byte alone and every lead 0x81-0xFE with every trail
+// 0x40-0xFE: iconv -c drops what it cannot decode, so a code on a line of its
+// own comes back non-ASCII exactly when it is a character. 0x80 alone, the
+// euro sign of code page 936, is the one byte iconv takes that the rule
+// refuses: GB18030 has no such byte.
+class GbkRule : public qtest::ScratchDirTest {
+ protected:
+  static int Run(const std::string& command) {
+#ifdef _WIN32
+    return qtest::RunUnix(command);
+#else
+    return std::system(command.c_str());
+#endif
+  }
+  static bool NotGbk(std::string_view value) {
+    return document::FirstUnfit(value, document::Written::kRaw).why == document::Unfit::kNotGbk;
+  }
+};
+
+TEST_F(GbkRule, IsIconvsTable) {
+  std::vector<std::string> cells;
+  std::string lines;
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      cells.push_back({static_cast<char>(lead), static_cast<char>(trail)});
+      lines.append(cells.back()).push_back('\n');
+    }
+  }
+  ASSERT_EQ(cells.size(), 24066u);
+  qtest::WriteFile("cells", lines);
+  Run("iconv -c -f GBK -t UTF-8 cells > decoded");
+  const std::string decoded = qtest::ReadFile("decoded");
+  ASSERT_EQ(static_cast<std::size_t>(std::count(decoded.begin(), decoded.end(), '\n')), cells.size());
+  std::size_t from = 0;
+  int differences = 0;
+  for (const std::string& cell : cells) {
+    const std::size_t end = decoded.find('\n', from);
+    const std::string_view line = std::string_view(decoded).substr(from, end - from);
+    from = end + 1;
+    const bool character = std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; });
+    if (character == NotGbk(cell) && ++differences <= 10) {
+      ADD_FAILURE() << testing::PrintToString(cell) << (character ? " is" : " is not")
+                    << " a character to iconv";
+    }
+  }
+  EXPECT_EQ(differences, 0);
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    qtest::WriteFile("byte" + std::to_string(byte), std::string(1, static_cast<char>(byte)));
+  }
+  Run("for b in $(seq 0 255); do iconv -f GBK -t UTF-8 byte$b >/dev/null 2>&1 && echo $b; done > taken");
+  std::array<bool, 256> taken{};
+  const std::string listed = qtest::ReadFile("taken");
+  for (std::size_t at = 0; at < listed.size();) {
+    const std::size_t end = listed.find('\n', at);
+    if (end == std::string::npos) break;
+    unsigned byte = 256;
+    std::from_chars(listed.data() + at, listed.data() + end, byte);
+    if (byte < 256) taken[byte] = true;
+    at = end + 1;
+  }
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    const bool character = taken[byte];
+    EXPECT_EQ(character, !NotGbk(std::string(1, static_cast<char>(byte))) || byte == 0x80) << byte;
   }
 }
 

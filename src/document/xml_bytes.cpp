@@ -1,5 +1,7 @@
 #include "document/xml_bytes.h"
 
+#include "document/gbk_pairs.h"
+
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -23,9 +25,9 @@ UnfitAt FirstUnfitFrom(std::string_view value, std::size_t from, Written written
   for (std::size_t i = from; i < size; ++i) {
     const unsigned byte = bytes[i];
     if (byte >= 0x80) {
-      const bool lead = byte != 0x80 && byte != 0xFF && i + 1 < size;
-      const unsigned trail = lead ? bytes[i + 1] : 0;
-      if (!lead || trail < 0x40 || trail == 0x7F || trail == 0xFF) return {i, Unfit::kNotGbk};
+      // A byte of 0x80 and above begins a character only with the byte after
+      // it (the lead byte is named when the two are none).
+      if (i + 1 == size || !IsGbkPair(byte, bytes[i + 1])) return {i, Unfit::kNotGbk};
       ++i;
       brackets = 0;
       continue;

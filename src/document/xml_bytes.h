@@ -36,8 +36,11 @@ enum class Unfit : unsigned char {
 
 // The first place in `value`, written as `written`, that makes it unfit,
 // and why; at is npos (and why kNone) when there is none. GBK: a byte
-// below 0x80 is a character, 0x81-0xFE followed by 0x40-0x7E or 0x80-0xFE
-// is one; nothing else is.
+// below 0x80 is a character, and so is a lead byte 0x81-0xFE with the byte
+// after it where iconv's GBK table has a character for the two (IsGbkPair);
+// nothing else is. (That table also takes 0x80 alone, for the euro sign, as
+// code page 936 does; GB18030 has no such byte, and a value keeps being
+// told of it.)
 struct UnfitAt {
   std::size_t at = std::string_view::npos;
   Unfit why = Unfit::kNone;

@@ -100,7 +100,7 @@ expect_kept("UTF-8 without --encoding" "${WORK}/keep.xml" "previous")
 run(txt2xml "${SAMPLES}/invoices-utf8.txt" hint.xml --encoding gbk)
 # (Its bytes are kept, and named where they are not GBK.)
 expect("UTF-8 with --encoding gbk" "${code}:${err}"
-       "0:quorvel: ${SAMPLES}/invoices-utf8.txt:1: xf holds byte 0x80, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nwrote hint.xml: 4 rows\n")
+       "0:quorvel: ${SAMPLES}/invoices-utf8.txt:1: xf holds byte 0x80, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nquorvel: ${SAMPLES}/invoices-utf8.txt:2: xf holds byte 0xAC, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nquorvel: ${SAMPLES}/invoices-utf8.txt:3: xf holds byte 0xAD, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nquorvel: ${SAMPLES}/invoices-utf8.txt:4: xf holds byte 0xAC, which is not GBK: XML parsers will reject the document (--encoding names the text's character set)\nwrote hint.xml: 4 rows\n")
 
 # UTF-16 with a mark (Excel's "Unicode text"), LE or BE, converts as its
 # UTF-8 form does, the mark deciding over what --encoding says of its byte
