@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
+# What the program needs of the system's mounts, seen in a mount namespace
+# of the test's own (as root, or as a user mapped to root).
+#
 # Without /proc (a chroot, a small container) standard input, standard
 # output and a text in another character set still convert, to the same
-# bytes, and nothing is left in the temporary folder. /proc is taken away
-# in a mount namespace of the test's own (as root, or as a user mapped to
-# root).
-#   no_proc.sh TOOL WORK SAMPLES
+# bytes, and nothing is left in the temporary folder.
+#   mounts.sh TOOL WORK SAMPLES
 set -euo pipefail
 tool=$1 work=$2 samples=$3
 rm -rf "$work" && mkdir -p "$work/tmp" && cd "$work"
@@ -32,5 +33,25 @@ for case in "${cases[@]}"; do
   [ -z "$left" ] || fail "$name without /proc: the temporary folder holds: $left"
   rm -rf tmp/* tmp/.[!.]* out expected
 done
+
+# Standard output through a pipe, and check, need room in the temporary
+# folder for one copy of the output (the library's spool), not two: a
+# folder of 4 MiB takes an output of 2.6 MB.
+awk 'BEGIN { for (i = 0; i < 10000; i++)
+  print "3100224130\t01234567\t913101157178123456\t91310000MA1FL4XQ2K\t20261102\t12800.00\t1664.00\tM\t255\t0" }' > big.txt
+"$tool" txt2xml big.txt big.xml $args
+cases=(
+  "txt2xml to a pipe|'$tool' txt2xml big.txt - $args | cat > out|big.xml"
+  "check|'$tool' check big.txt --nsr 1 --qymc Q > out && echo 'big.txt: text, 10000 rows: converts cleanly' > expected|expected"
+)
+for case in "${cases[@]}"; do
+  name=${case%%|*} rest=${case#*|}
+  command=${rest%|*} expected=${rest##*|}
+  status=0
+  "${namespace[@]}" sh -c "mount -t tmpfs -o size=4m tmpfs tmp && $command" 2> err || status=$?
+  [ "$status" = 0 ] || fail "$name, 4 MiB for temporary files: exit $status: $(cat err)"
+  cmp -s out "$expected" || fail "$name, 4 MiB for temporary files: not the expected bytes"
+  rm -f out expected
+done
 [ "$failures" = 0 ] || exit 1
-echo "converted without /proc; nothing was left"
+echo "converted without /proc and with little room for temporary files; nothing was left"
