@@ -199,6 +199,9 @@ std::string StandardOutputPath() {
   // offset, nor appending); not a socket, which cannot be opened again.
   struct stat status;
   if (!DescriptorPathsWork() || fstat(STDOUT_FILENO, &status) != 0) return {};
+  // Opened again by its path, a stream open for reading only would be
+  // written (PrepareProcess puts one in place of a closed standard output).
+  if ((fcntl(STDOUT_FILENO, F_GETFL) & O_ACCMODE) == O_RDONLY) return {};
   if (!S_ISFIFO(status.st_mode) && !S_ISCHR(status.st_mode)) return {};
   return DescriptorFolder() + std::to_string(STDOUT_FILENO);
 }
@@ -235,6 +238,15 @@ void DeferEnding(bool deferred) {
 }
 
 void PrepareProcess() {
+  // A standard stream that was closed gets a stand-in that fails every use
+  // (/dev/null opened the other way): otherwise the next file this program
+  // opens would take its number, and output meant for standard output
+  // would go there, the failure unseen.
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
+    }
+  }
   signal(SIGPIPE, SIG_IGN);
   for (const int number : kEndingSignals) {
     // A signal ignored from the start stays ignored (a job started in the
