@@ -145,6 +145,13 @@ if(NOT EMULATOR)
   expect("[check --type=105] to /dev/full" "${code}" 1)
   expect_contains("[check --type=105] to /dev/full" "${err}"
                   "\nquorvel: cannot write standard output: No space left on device\n")
+  # A closed standard output too: no file the program opens takes its place.
+  foreach(args IN ITEMS "txt2xml '${SAMPLES}/invoices.txt' -" "check '${SAMPLES}/invoices.txt'")
+    execute_process(COMMAND sh -c "'${TOOL}' ${args} >&-" WORKING_DIRECTORY "${WORK}" TIMEOUT 60
+                    RESULT_VARIABLE code ERROR_VARIABLE err)
+    expect("[${args}] to a closed standard output" "${code}:${err}"
+           "1:quorvel: cannot write standard output: Bad file descriptor\n")
+  endforeach()
   # Converting to a file does not use standard output at all.
   tool(STDOUT /dev/full ARGS xml2txt "${SAMPLES}/returned.xml" full.txt)
   expect("xml2txt to a file, /dev/full as standard output" "${code}" 0)

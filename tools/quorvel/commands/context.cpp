@@ -1,6 +1,7 @@
 #include "commands/context.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "charset/utf8.h"
 #include "commands/commands.h"
@@ -74,6 +75,10 @@ int Context::OwnFailureCode() const {
 }
 
 int Context::ReportFailure(const Outcome& outcome, const Subject& subject, bool from_gbk) const {
+  if (!standard_output_.empty() && outcome.kind == MessageId::kStreamWriteError) {
+    report_.OutputFailed(outcome.system_error);
+    return kExitFailed;
+  }
   report_.Error(FailureText(outcome, names_, subject, from_gbk));
   return kExitFailed;
 }
@@ -87,14 +92,29 @@ std::string Context::ShownText(const std::string& gbk) const {
 }
 
 const std::string* Context::TargetFor(const Endpoint& out, TempFile* spool) {
+  if (out.standard) standard_output_ = StandardOutputPath();
+  if (!standard_output_.empty()) {
+    // The library's bytes come after anything this program wrote there.
+    std::fflush(stdout);
+    names_.Add(standard_output_, out.shown);
+    return &standard_output_;
+  }
   if (out.standard && !CreateTemp(spool)) return nullptr;
   const std::string& target = out.standard ? spool->path() : out.path;
   names_.Add(target, out.shown);
   return &target;
 }
 
+const std::string* Context::ScratchFor(TempFile* scratch) {
+  discard_ = DiscardPath();
+  if (discard_.empty() && !CreateTemp(scratch)) return nullptr;
+  const std::string& target = discard_.empty() ? scratch->path() : discard_;
+  names_.Add(target, "a temporary file");
+  return &target;
+}
+
 bool Context::Deliver(const Endpoint& out, TempFile& temp) const {
-  if (!out.standard) return true;
+  if (!out.standard || !standard_output_.empty()) return true;
   File converted = temp.Reader();
   if (converted == nullptr) {
     report_.Error("cannot read a temporary file: " + ErrorText(errno));

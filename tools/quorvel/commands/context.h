@@ -57,7 +57,8 @@ class Context {
   int ReportOwnFailure(std::string_view why) const;
   // kExitCannotCheck in check, else kExitFailed.
   int OwnFailureCode() const;
-  // Reports a library failure; returns kExitFailed.
+  // Reports a library failure; returns kExitFailed. The library's failed
+  // write of standard output is told as this program's own would be.
   int ReportFailure(const Outcome& outcome, const Subject& subject, bool from_gbk) const;
   // Reports a conversion into a private file that failed at saving it
   // (FailedAtOutput); returns OwnFailureCode().
@@ -65,13 +66,22 @@ class Context {
   // Text of the document (GBK) as the program shows it (ArgumentCharset).
   std::string ShownText(const std::string& gbk) const;
 
-  // Where the library is to write `out`: the file, or for standard output a
-  // private `spool`, named as `out` in messages. Null, after reporting, when
-  // the spool cannot be made (the exit code is then OwnFailureCode()).
+  // Where the library is to write `out`: the file; for standard output the
+  // stream itself where the library can write it as this program would
+  // (StandardOutputPath), so that the output is spooled once, by the
+  // library; else a private `spool`. Named as `out` in messages. Null, after
+  // reporting, when the spool cannot be made (the exit code is then
+  // OwnFailureCode()).
   const std::string* TargetFor(const Endpoint& out, TempFile* spool);
+  // Whether the library writes standard output itself (see TargetFor).
+  bool WritesStandardOutput() const { return !standard_output_.empty(); }
+  // Where check's conversion writes the output nobody wants: the discarding
+  // device, else a private `scratch`; named "a temporary file" in messages.
+  // Null, after reporting, when the scratch file cannot be made.
+  const std::string* ScratchFor(TempFile* scratch);
   // Copies the library's output in `temp` to standard output when `out` is
-  // standard output, removing `temp` as soon as it is open where the system
-  // allows; false after reporting a failure.
+  // standard output written through a spool, removing `temp` as soon as it
+  // is open where the system allows; false after reporting a failure.
   bool Deliver(const Endpoint& out, TempFile& temp) const;
   // check's one-line report, on standard output unless --quiet; false after
   // reporting a failed write.
@@ -81,6 +91,8 @@ class Context {
   const Request& request_;
   Reporter report_;
   Names names_;
+  std::string standard_output_;  // the library writes standard output itself
+  std::string discard_;
 };
 
 // "FILE:LINE:" and "FILE:LINE:COLUMN:" prefixes.

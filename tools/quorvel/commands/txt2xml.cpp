@@ -85,6 +85,7 @@ int Txt2XmlCommand(Context& context) {
   const std::string* target = context.TargetFor(out, &spool);
   if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(request));
+  if (context.WritesStandardOutput()) found.WritesAStream();
   const Outcome outcome = Convert(context, text, *target, &found);
   if (found.stopped()) {
     ReportTextFindings(context, in, found);
@@ -107,11 +108,11 @@ int CheckTextCommand(Context& context, const Endpoint& in, OpenedInput& opened) 
   }
   const bool type_warning = WarnOfType(context);
   TempFile scratch;
-  if (!context.CreateTemp(&scratch)) return context.OwnFailureCode();
-  context.names().Add(scratch.path(), "a temporary file");
+  const std::string* target = context.ScratchFor(&scratch);
+  if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(request));
   if (type_warning) found.AddWarning();
-  const Outcome outcome = Convert(context, text, scratch.path(), &found);
+  const Outcome outcome = Convert(context, text, *target, &found);
   const Subject subject{in.shown, "a temporary file"};
   // (What stops the conversion is captured as a failure to make its output.)
   if (!found.stopped() && FailedAtOutput(outcome)) {

@@ -58,6 +58,7 @@ int Xml2TxtCommand(Context& context) {
   const std::string* target = context.TargetFor(out, &spool);
   if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(context.request()));
+  if (context.WritesStandardOutput()) found.WritesAStream();
   const DocumentOutcome result = Convert(document, *target, &found);
   const Outcome& outcome = result.outcome;
   ReportNul(context, in, found);
@@ -91,10 +92,10 @@ int CheckDocumentCommand(Context& context, const Endpoint& in, OpenedInput& open
     return code;
   }
   TempFile scratch;
-  if (!context.CreateTemp(&scratch)) return context.OwnFailureCode();
-  context.names().Add(scratch.path(), "a temporary file");
+  const std::string* target = context.ScratchFor(&scratch);
+  if (target == nullptr) return context.OwnFailureCode();
   Observer found(PolicyOf(context.request()));
-  const DocumentOutcome result = Convert(document, scratch.path(), &found);
+  const DocumentOutcome result = Convert(document, *target, &found);
   const Outcome& outcome = result.outcome;
   const Subject subject{in.shown, "a temporary file"};
   // (What stops the conversion is captured as a failure to make its output.)

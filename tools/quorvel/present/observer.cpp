@@ -81,6 +81,8 @@ void Observer::Temporary(std::string_view path, bool held) noexcept {
   }
 }
 
-void Observer::WritingInPlace(bool writing) noexcept { DeferEnding(writing); }
+void Observer::WritingInPlace(bool writing) noexcept {
+  if (!stream_) DeferEnding(writing);
+}
 
 }  // namespace quorvel::cli

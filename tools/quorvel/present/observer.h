@@ -88,6 +88,11 @@ class Observer : public Findings {
   // Where a NUL ended the content early, if it did.
   const std::optional<NulEnd>& nul() const { return nul_; }
 
+  // The target is a pipe or a device, which a finished write would not
+  // leave whole either: an interruption ends the program at once instead of
+  // waiting for a reader that may never take the rest.
+  void WritesAStream() { stream_ = true; }
+
   // Counts a warning of the command's own (found before converting).
   void AddWarning() { ++own_warnings_; }
   // Erases the progress line: run when the conversion has returned.
@@ -115,6 +120,7 @@ class Observer : public Findings {
   Policy policy_;
   ProgressLine progress_;
   bool stopped_ = false;
+  bool stream_ = false;
   Notes<EmptyRowNote> empty_rows_;
   Notes<RejectedNote> rejected_;
   Notes<IncompleteNote> incomplete_;

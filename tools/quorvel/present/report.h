@@ -30,11 +30,11 @@ class Reporter {
   // Flushes standard output; false, after saying so, when that failed. Run
   // before a successful exit: a full disk often shows only here.
   bool FinishOutput() const;
-
- private:
   // Reports a failed write of standard output, with the system's text for
   // `error` (0: none known); false.
   bool OutputFailed(int error) const;
+
+ private:
   bool quiet_;
 };
 

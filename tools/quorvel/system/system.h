@@ -52,7 +52,9 @@ bool NativePath(std::string_view argument, std::string* path, std::string* why);
 // and nothing is left behind however the program ends. `*path` is then the
 // open file itself (/proc/self/fd/N, or /dev/fd/N), which the library opens
 // as a file held open (written in place) and which lives as long as the
-// stream.
+// stream. Where the system has no such path (no /proc), the file is named
+// inside a folder made for it alone (mkdtemp, 0700), both on the list that
+// an interruption removes; a kill leaves them.
 //
 // On Windows, where the library opens names only, the file has one: made
 // exclusively, with an access list that admits this user alone, and on the
@@ -74,6 +76,17 @@ void ReleasePrivateFile(std::FILE** file);
 // False when the system refused (on Windows, a file that is open without
 // sharing).
 bool RemoveFile(const std::string& path);
+
+// A path by which the library writes standard output itself, through one
+// spool of its own, as this program would: natively where standard output
+// is a pipe, a terminal or another device. Empty where it is not (a regular
+// file, written at the shell's offset or appending; a socket; closed; on
+// Windows): the output then goes through a private file.
+std::string StandardOutputPath();
+// A device that takes any output and keeps none (/dev/null), for a
+// conversion whose output is not wanted; empty where there is none to be
+// relied on (Windows), a private file then taking the output.
+std::string DiscardPath();
 
 // Opens `path` (as NativePath gives it) in binary mode, "rb" or "wb" as
 // fopen does; null, with errno set, when it cannot. On Windows every kind of

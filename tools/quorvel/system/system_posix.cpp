@@ -19,13 +19,18 @@ namespace {
 
 constexpr int kEndingSignals[] = {SIGINT, SIGHUP, SIGTERM};
 
-void Unlink(const char* path) { unlink(path); }
+// A name on the list is a file, or the private folder that held one.
+void Unlink(const char* path) {
+  if (unlink(path) != 0) rmdir(path);
+}
 
 // Removes the temporary files, then lets the signal end the program as it
 // would have (its status tells the parent which signal it was). Only
 // async-signal-safe calls.
 extern "C" void OnEndingSignal(int number) {
   const int saved = errno;
+  // Twice: a private folder goes once the file in it has.
+  RemoveTemporaries(Unlink);
   RemoveTemporaries(Unlink);
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
@@ -96,35 +101,78 @@ int CreateNamelessFile(const std::string& folder) {
   return named;
 }
 
-// The path that opens the file open as `descriptor` itself, whatever names
-// it has or has not: its link in /proc where that is mounted.
-std::string DescriptorPath(int descriptor) {
-  const std::string proc = "/proc/self/fd/" + std::to_string(descriptor);
-  struct stat status;
-  return lstat(proc.c_str(), &status) == 0 ? proc : "/dev/fd/" + std::to_string(descriptor);
+// Where the system names open files so that a name opens the file itself
+// ("/proc/self/fd/", or "/dev/fd/" where that is no link into /proc), or
+// empty where it does not: a chroot or a container without /proc.
+const std::string& DescriptorFolder() {
+  static const std::string folder = [] {
+    struct stat status;
+    if (stat("/proc/self/fd", &status) == 0 && S_ISDIR(status.st_mode)) return "/proc/self/fd/";
+    return stat("/dev/fd", &status) == 0 && S_ISDIR(status.st_mode) ? "/dev/fd/" : "";
+  }();
+  return folder;
+}
+
+bool DescriptorPathsWork() { return !DescriptorFolder().empty(); }
+
+bool IsDescriptorPath(const std::string& path) {
+  return DescriptorPathsWork() && path.starts_with(DescriptorFolder());
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+std::string TemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+}
+
+// Without descriptor paths the file needs a name: it gets one inside a
+// folder made for it alone (mkdtemp, mode 0700), where no other user can
+// put or swap a name. Both are on the list an interruption removes; a kill
+// leaves them. -1, with errno set, when they cannot be made.
+int CreateFileInPrivateFolder(const std::string& folder, std::string* path) {
+  std::string own = folder + "/quorvel-XXXXXX";
+  if (mkdtemp(own.data()) == nullptr) return -1;
+  RememberTemporary(own);
+  *path = own + "/f";
+  const int descriptor =
+      open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (descriptor < 0) {
+    const int error = errno;
+    rmdir(own.c_str());
+    ForgetTemporary(own);
+    errno = error;
+    return -1;
+  }
+  RememberTemporary(*path);
+  return descriptor;
 }
 
 }  // namespace
 
 std::FILE* CreatePrivateFile(std::string* path, std::string* why) {
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string folder = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
+  const std::string folder = TemporaryFolder();
+  const bool nameless = DescriptorPathsWork();
   int descriptor;
   {
     const EndingSignalsBlocked blocked;
-    descriptor = CreateNamelessFile(folder);
+    descriptor = nameless ? CreateNamelessFile(folder) : CreateFileInPrivateFolder(folder, path);
   }
   std::FILE* file = descriptor >= 0 ? fdopen(descriptor, "w+b") : nullptr;
   if (file == nullptr) {
     *why = "cannot create a temporary file in " + folder + ": " + ErrorText(errno);
     if (descriptor >= 0) close(descriptor);
+    if (!nameless && descriptor >= 0) RemoveFile(*path);
     return nullptr;
   }
-  *path = DescriptorPath(descriptor);
+  if (nameless) *path = DescriptorFolder() + std::to_string(descriptor);
   return file;
 }
 
-std::FILE* OpenPrivateFile(std::FILE** file, const std::string&, const char* mode) {
+std::FILE* OpenPrivateFile(std::FILE** file, const std::string& path, const char* mode) {
+  // A named file is read by its name, in its private folder: the library
+  // may have put a new file in its place.
+  if (!IsDescriptorPath(path) && mode[0] == 'r') return std::fopen(path.c_str(), "rb");
   const int descriptor = fcntl(fileno(*file), F_DUPFD_CLOEXEC, 0);
   if (descriptor < 0) return nullptr;
   // The duplicate shares the file's offset: from the first byte.
@@ -135,7 +183,36 @@ std::FILE* OpenPrivateFile(std::FILE** file, const std::string&, const char* mod
 
 void ReleasePrivateFile(std::FILE**) {}
 
-bool RemoveFile(const std::string&) { return true; }
+bool RemoveFile(const std::string& path) {
+  if (IsDescriptorPath(path)) return true;
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  ForgetTemporary(path);
+  const std::string folder = FolderOf(path);
+  if (rmdir(folder.c_str()) == 0 || errno == ENOENT) ForgetTemporary(folder);
+  return true;
+}
+
+std::string StandardOutputPath() {
+  // A pipe, a terminal or another device: what the library writes through
+  // this path goes where this program's own writes would. Not a regular
+  // file, which it would write from its first byte (not at the shell's
+  // offset, nor appending); not a socket, which cannot be opened again.
+  struct stat status;
+  if (!DescriptorPathsWork() || fstat(STDOUT_FILENO, &status) != 0) return {};
+  // Opened again by its path, a stream open for reading only would be
+  // written (PrepareProcess puts one in place of a closed standard output).
+  if ((fcntl(STDOUT_FILENO, F_GETFL) & O_ACCMODE) == O_RDONLY) return {};
+  if (!S_ISFIFO(status.st_mode) && !S_ISCHR(status.st_mode)) return {};
+  return DescriptorFolder() + std::to_string(STDOUT_FILENO);
+}
+
+std::string DiscardPath() {
+  struct stat status;
+  return stat("/dev/null", &status) == 0 && S_ISCHR(status.st_mode) &&
+                 access("/dev/null", W_OK) == 0
+             ? "/dev/null"
+             : std::string();
+}
 
 std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
@@ -161,6 +238,15 @@ void DeferEnding(bool deferred) {
 }
 
 void PrepareProcess() {
+  // A standard stream that was closed gets a stand-in that fails every use
+  // (/dev/null opened the other way): otherwise the next file this program
+  // opens would take its number, and output meant for standard output
+  // would go there, the failure unseen.
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
+    }
+  }
   signal(SIGPIPE, SIG_IGN);
   for (const int number : kEndingSignals) {
     // A signal ignored from the start stays ignored (a job started in the

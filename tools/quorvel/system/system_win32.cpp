@@ -240,6 +240,10 @@ bool RemoveFile(const std::string& path) {
   return removed;
 }
 
+std::string StandardOutputPath() { return {}; }
+
+std::string DiscardPath() { return {}; }
+
 std::FILE* OpenBinaryFile(const std::string& path, const char* mode) {
   const bool write = mode[0] == 'w';
   const HANDLE handle =
